@@ -1,0 +1,24 @@
+BUILD ?= build
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps configure build test run clean
+
+all: build
+
+deps:
+	bash scripts/install-deps
+
+configure: deps
+	cmake -S . -B $(BUILD) -G Ninja
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+run: build
+	$(BUILD)/tavix-installer --help
+
+clean:
+	rm -rf $(BUILD)
