@@ -1,6 +1,6 @@
 #include <zem/i18n/catalogue.hpp>
 
-#include <atomic>
+#include <mutex>
 
 namespace zem::i18n {
 
@@ -42,21 +42,34 @@ void Catalogue::for_each(
 
 namespace {
 
-// Swapped as a whole, so a reader sees the old code or the new one, never a
-// mixture, and a snapshot it already holds stays as it was.
-std::atomic<LocaleSnapshot>& locale_slot() {
-    static std::atomic<LocaleSnapshot> slot{std::make_shared<const std::string>(DEFAULT_LOCALE)};
+// The current language is swapped as a whole: a reader sees the old code or
+// the new one, never a mixture, and a snapshot it already holds stays as it
+// was. The lock only guards the exchange of one pointer; the string itself is
+// immutable once published.
+struct LocaleSlot {
+    std::mutex lock;
+    LocaleSnapshot code = std::make_shared<const std::string>(DEFAULT_LOCALE);
+};
+
+LocaleSlot& locale_slot() {
+    static LocaleSlot slot;
     return slot;
 }
 
 } // namespace
 
 void set_locale(std::string_view code) {
-    locale_slot().store(std::make_shared<const std::string>(code));
+    auto fresh = std::make_shared<const std::string>(code);
+    LocaleSlot& slot = locale_slot();
+    std::lock_guard guard(slot.lock);
+    slot.code.swap(fresh);
+    // The previous code is released after the lock, by `fresh`.
 }
 
 LocaleSnapshot current_locale() {
-    return locale_slot().load();
+    LocaleSlot& slot = locale_slot();
+    std::lock_guard guard(slot.lock);
+    return slot.code;
 }
 
 std::optional<std::string_view> lookup_with_fallback(const Catalogue& table, std::string_view locale,
