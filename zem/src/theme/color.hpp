@@ -1,33 +1,20 @@
 #pragma once
-// Colours as themes state them and painters consume them.
+// Colour texts as themes state them.
 
+#include <expected>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <expected>
 
-namespace zem {
+#include <zem/draw/paint.hpp>
 
-// Straight (not premultiplied) RGBA, each channel 0..1.
-struct Color {
-    float r = 0.0f;
-    float g = 0.0f;
-    float b = 0.0f;
-    float a = 1.0f;
+namespace zem::theme {
 
-    constexpr Color() = default;
-    constexpr Color(float r_, float g_, float b_, float a_ = 1.0f) : r(r_), g(g_), b(b_), a(a_) {}
+inline constexpr Color white{1.0f, 1.0f, 1.0f, 1.0f};
+inline constexpr Color black{0.0f, 0.0f, 0.0f, 1.0f};
+inline constexpr Color transparent{0.0f, 0.0f, 0.0f, 0.0f};
 
-    constexpr Color with_alpha(float alpha) const { return Color{r, g, b, alpha}; }
-
-    static constexpr Color white() { return Color{1.0f, 1.0f, 1.0f, 1.0f}; }
-    static constexpr Color black() { return Color{0.0f, 0.0f, 0.0f, 1.0f}; }
-    static constexpr Color transparent() { return Color{0.0f, 0.0f, 0.0f, 0.0f}; }
-
-    friend constexpr bool operator==(const Color&, const Color&) = default;
-};
-
-namespace theme {
+constexpr Color with_alpha(Color c, float alpha) { return Color{c.r, c.g, c.b, alpha}; }
 
 // Parses "#RRGGBB", "#RRGGBBAA" (any number of leading '#', none required),
 // "rgb(r, g, b)" and "rgba(r, g, b, a)". The error is the message shown to the
@@ -38,5 +25,4 @@ std::expected<Color, std::string> parse_colour(std::string_view text);
 // number 0..255 (fractions allowed).
 std::optional<float> parse_colour_channel(std::string_view text);
 
-}  // namespace theme
-}  // namespace zem
+}  // namespace zem::theme

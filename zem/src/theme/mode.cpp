@@ -11,6 +11,19 @@ FontSource resolve_font_source(const RawFontSource& raw, const std::optional<std
     return FontSource{resolve_theme_path(raw.path, dir), raw.weight, raw.style};
 }
 
+std::vector<FontFamilySources> font_family_sources(const FontFamilies& families) {
+    std::vector<FontFamilySources> out;
+    out.reserve(families.size());
+    for (const auto& [key, family] : families) {
+        FontFamilySources f;
+        f.key = key;
+        f.fallbacks = family.fallbacks;
+        for (const FontSource& s : family.sources) f.sources.push_back(FontFileSource{s.path.string(), s.weight, s.style});
+        out.push_back(std::move(f));
+    }
+    return out;
+}
+
 namespace {
 
 std::expected<Color, ThemeError> control_colour(const std::optional<std::string>& text, Color fallback) {
@@ -49,12 +62,12 @@ std::expected<Mode, ThemeError> Mode::resolve(RawMode raw, const std::optional<s
         };
         // Checked in this order, so the first bad key is the one reported.
         const Entry entries[] = {
-            {wc.bar_bg, Color::white(), out.bar_bg},
-            {wc.icon, Color::black(), out.icon},
+            {wc.bar_bg, white, out.bar_bg},
+            {wc.icon, black, out.icon},
             {wc.hover_bg, Color{0.0f, 0.0f, 0.0f, 0.08f}, out.hover_bg},
             {wc.pressed_bg, Color{0.0f, 0.0f, 0.0f, 0.12f}, out.pressed_bg},
             {wc.close_hover_bg, Color{0.92f, 0.18f, 0.18f, 0.9f}, out.close_hover_bg},
-            {wc.close_icon, Color::white(), out.close_icon},
+            {wc.close_icon, white, out.close_icon},
             {wc.focus_ring, Color{4.0f / 255.0f, 217.0f / 255.0f, 254.0f / 255.0f, 1.0f}, out.focus_ring},
         };
         for (const Entry& e : entries) {

@@ -20,8 +20,8 @@ std::vector<GradientStop> truncate_stops(std::vector<GradientStop> stops) {
 namespace {
 
 Paint truncate_paint(Paint paint) {
-    if (auto* l = std::get_if<Paint::Linear>(&paint.value)) l->stops = truncate_stops(std::move(l->stops));
-    else if (auto* r = std::get_if<Paint::Radial>(&paint.value)) r->stops = truncate_stops(std::move(r->stops));
+    if (auto* l = std::get_if<LinearGradient>(&paint)) l->stops = truncate_stops(std::move(l->stops));
+    else if (auto* r = std::get_if<RadialGradient>(&paint)) r->stops = truncate_stops(std::move(r->stops));
     return paint;
 }
 
@@ -38,7 +38,7 @@ Slot Slot::from_raw(RawSlot raw) {
         [&](auto&& v) {
             using T = std::decay_t<decltype(v)>;
             if constexpr (std::is_same_v<T, Color>) slot.value = v;
-            else if constexpr (std::is_same_v<T, Paint::Linear> || std::is_same_v<T, Paint::Radial>)
+            else if constexpr (std::is_same_v<T, LinearGradient> || std::is_same_v<T, RadialGradient>)
                 slot.value = truncate_paint(Paint(std::move(v)));
             else if constexpr (std::is_same_v<T, RawSlot::Shadows>) slot.value = std::move(v);
             else if constexpr (std::is_same_v<T, RawSurfaceBody>) slot.value = SlotSurface::from_raw(std::move(v));
@@ -59,7 +59,7 @@ std::optional<SlotSurface> surface_from_slot(const SlotTable& slots, std::string
     auto it = slots.find(name);
     if (it == slots.end()) return std::nullopt;
     const Slot& slot = it->second;
-    if (const Color* c = slot.color()) return SlotSurface{Paint::solid(*c), {}, {}};
+    if (const Color* c = slot.color()) return SlotSurface{Paint(*c), {}, {}};
     if (const Paint* p = slot.paint()) return SlotSurface{*p, {}, {}};
     if (const SlotSurface* s = slot.surface()) return *s;
     return std::nullopt;

@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include <zem/theme/paint.hpp>
+#include <zem/theme/surface.hpp>
 #include <zem/theme/schema/raw.hpp>
 
 namespace zem::theme {
@@ -32,7 +32,7 @@ struct Slot {
     static Slot from_raw(RawSlot raw);
 
     const Color* color() const { return std::get_if<Color>(&value); }
-    const Paint* paint() const { return std::get_if<Paint>(&value); }
+    const zem::Paint* paint() const { return std::get_if<Paint>(&value); }
     const Shadows* shadows() const { return std::get_if<Shadows>(&value); }
     const SlotSurface* surface() const { return std::get_if<SlotSurface>(&value); }
     const Typography* typography() const { return std::get_if<Typography>(&value); }

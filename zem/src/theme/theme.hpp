@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include <zem/system_fonts/font_registry.hpp>
 #include <zem/theme/color.hpp>
 #include <zem/theme/error.hpp>
 #include <zem/theme/schema/raw.hpp>
@@ -87,6 +88,9 @@ using ThemePtr = std::shared_ptr<const Theme>;
 std::filesystem::path resolve_theme_path(const std::string& path, const std::optional<std::filesystem::path>& dir);
 
 FontSource resolve_font_source(const RawFontSource& raw, const std::optional<std::filesystem::path>& dir);
+
+// The families in the form FontRegistry::build takes.
+std::vector<FontFamilySources> font_family_sources(const FontFamilies& families);
 
 // ---- search and loading ----
 

@@ -11,11 +11,13 @@
 #include <variant>
 #include <vector>
 
-#include <zem/theme/paint.hpp>
+#include <zem/draw/paint.hpp>
+#include <zem/system_fonts/font_registry.hpp>
+#include <zem/theme/surface.hpp>
 
 namespace zem::theme {
 
-enum class FontStyle : std::uint8_t { Normal = 0, Italic = 1 };
+using FontStyle = zem::FontStyle;
 using RawFontStyle = FontStyle;
 
 // How a wallpaper fills the screen.
@@ -86,7 +88,7 @@ using RawTextStyleBody = Typography;
 
 struct RawSlot {
     using Shadows = std::vector<RawShadow>;
-    std::variant<Color, Paint::Linear, Paint::Radial, Shadows, RawSurfaceBody, Typography> value;
+    std::variant<Color, LinearGradient, RadialGradient, Shadows, RawSurfaceBody, Typography> value;
     RawMetadata meta;
 };
 
