@@ -12,6 +12,7 @@
 
 #include <zem/theme/active.hpp>
 #include <zem/theme/assets.hpp>
+#include <zem/system_fonts/font_registry.hpp>
 
 #include "theme_test_util.hpp"
 
@@ -120,4 +121,26 @@ TEST(ShippedDefaultTheme, InstallPutsItUnderTheSystemThemeDirectory) {
     ScopedEnv themes("ZEM_THEMES_DIR", (dest / "usr/share/zem/themes").string());
     auto loaded = load_theme("default");
     EXPECT_TRUE(loaded.has_value()) << loaded.error().display();
+}
+
+TEST(ShippedDefaultTheme, SoraFamilyBuildsIntoTheFontRegistry) {
+    if (!std::filesystem::exists("/usr/share/fonts/opentype/sora/Sora-Regular.otf"))
+        GTEST_SKIP() << "fonts-sora is not installed";
+    ScopedEnv themes("ZEM_THEMES_DIR", shipped_themes.string());
+    auto loaded = load_theme("default");
+    ASSERT_TRUE(loaded.has_value()) << loaded.error().display();
+
+    // A missing file is skipped with one line; the family's other files load.
+    FontFamilies families = loaded->fonts;
+    families.at("sora").sources.insert(families.at("sora").sources.begin(),
+                                       FontSource{"/nonexistent/Sora-Medium.otf", 500, zem::FontStyle::Italic});
+    testing::internal::CaptureStderr();
+    const zem::FontRegistry registry = zem::FontRegistry::build(font_family_sources(families));
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "[zem] skipping font /nonexistent/Sora-Medium.otf (weight 500, Italic): No such file or directory\n");
+    for (std::uint16_t weight : {400, 700}) {
+        auto face = registry.lookup("sora", weight, zem::FontStyle::Normal);
+        ASSERT_TRUE(face.has_value()) << weight;
+        EXPECT_EQ(face->face->family_name(), "Sora");
+    }
 }
