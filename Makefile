@@ -18,7 +18,7 @@ test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 run: build
-	$(BUILD)/tavix-installer --help
+	ZEM_THEMES_DIR=$(CURDIR)/themes $(BUILD)/tavix-installer --help
 
 clean:
 	rm -rf $(BUILD)
