@@ -84,7 +84,7 @@ TEST(DaemonSetup, FailureEndsWithStatusOne) {
     const std::vector<Case> cases = {
         {"socket directory is a file",
          [](const std::string& root) { touch(root + "/run/tavix-installer"); },
-         "tavix-installer daemon: mkdir /run/tavix-installer: File exists\n"},
+         "tavix-installer daemon: mkdir /run/tavix-installer: Not a directory\n"},
         {"socket path held by a directory",
          [](const std::string& root) { fs::create_directories(root + "/run/tavix-installer/daemon.sock/x"); },
          "tavix-installer daemon: bind /run/tavix-installer/daemon.sock: Address already in use\n"},
