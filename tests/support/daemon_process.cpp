@@ -55,6 +55,22 @@ DaemonProcess::start(const std::string& exe, const Prepare& prepare, bool wait_l
         if (mount("tmpfs", "/run", "tmpfs", 0, "mode=0755") != 0) child_fail(ready[1], "tmpfs /run");
         if (mount("tmpfs", "/var/lib", "tmpfs", 0, "mode=0755") != 0) child_fail(ready[1], "tmpfs /var/lib");
         if (mkdir("/var/lib/tavix-installer", 0755) != 0) child_fail(ready[1], "mkdir state dir");
+        // The daemon works on the running system ("/"): the locale, the
+        // crypttab, the initramfs. Its changes land in throw-away layers.
+        if (mkdir("/run/.tavix-overlay", 0700) != 0) child_fail(ready[1], "mkdir overlay");
+        for (const char* dir : {"etc", "usr", "boot"}) {
+            char top[64], upper[96], work[96], options[320];
+            snprintf(top, sizeof top, "/%s", dir);
+            struct stat st {};
+            if (stat(top, &st) != 0 || !S_ISDIR(st.st_mode)) continue;
+            snprintf(upper, sizeof upper, "/run/.tavix-overlay/%s", dir);
+            if (mkdir(upper, 0700) != 0) child_fail(ready[1], "mkdir overlay layer");
+            snprintf(work, sizeof work, "/run/.tavix-overlay/%s/w", dir);
+            snprintf(upper, sizeof upper, "/run/.tavix-overlay/%s/u", dir);
+            if (mkdir(upper, 0755) != 0 || mkdir(work, 0700) != 0) child_fail(ready[1], "mkdir overlay dirs");
+            snprintf(options, sizeof options, "lowerdir=%s,upperdir=%s,workdir=%s", top, upper, work);
+            if (mount("overlay", top, "overlay", 0, options) != 0) child_fail(ready[1], "overlay");
+        }
         close(ready[1]); // end of stream: set up
         char c;
         while (read(go[0], &c, 1) < 0 && errno == EINTR) {

@@ -26,7 +26,7 @@ const std::string TEST_INSTALL =
 const std::string DISK_OPS = R"({"cmd":"disk_ops","ops":[{"Wipe":{"disk":"/dev/tavix-none"}},{"Delete":{"disk":"/dev/tavix-none","numbers":[1]}}]})";
 const std::string APPLY_LOCALE = R"({"cmd":"apply_locale","locale":"de"})";
 const std::string STAGE_ACCOUNT =
-    R"({"cmd":"stage_account","username":"ann","hostname":"box","password":"pw","encrypt":true})";
+    R"({"cmd":"stage_account","username":"ann","hostname":"box","password":"pw","encrypt":false})";
 const std::string FINISH = R"({"cmd":"finish_configure"})";
 const std::string CANCEL = R"({"cmd":"cancel_install"})";
 
@@ -138,7 +138,7 @@ TEST_F(Daemon, AcceptedWorkIsLoggedAndAnswered) {
     EXPECT_TRUE(daemon_->wait_for_log("daemon: applying 2 disk operation(s)\n"));
     auto account = send(STAGE_ACCOUNT);
     EXPECT_TRUE(account.received.starts_with(R"({"event":)")) << account.received;
-    EXPECT_TRUE(daemon_->wait_for_log("daemon: staging account ann (encrypt: true) for the next boot\n"));
+    EXPECT_TRUE(daemon_->wait_for_log("daemon: staging account ann (encrypt: false) for the next boot\n"));
 }
 
 TEST_F(Daemon, InstallIsAlwaysRealAndReportsProgressFirst) {

@@ -82,6 +82,7 @@ protected:
 const std::string BUSY = "{\"event\":\"failed\",\"message\":\"busy\"}\n";
 
 TEST_F(InstallReporting, SecondInstallIsBusyEvenAfterTheFirstClientLeft) {
+    testing::internal::CaptureStderr();
     int first = serve();
     auto handle = std::make_shared<install::InstallStatus>();
     std::thread reader([first, handle] { ipc::remote_install_thread(first, plan(), handle); });
@@ -108,6 +109,19 @@ TEST_F(InstallReporting, SecondInstallIsBusyEvenAfterTheFirstClientLeft) {
     EXPECT_EQ(ask(ipc::Request::CancelInstall{}), "{\"event\":\"done\"}\n");
     ASSERT_TRUE(wait_until([&] { return next->snapshot().error.has_value(); }));
     EXPECT_EQ(next->snapshot().error, "cancelled");
+
+    ASSERT_TRUE(wait_until([] { return !daemon_server::DAEMON_BUSY.load(); }));
+    const std::string log = testing::internal::GetCapturedStderr();
+    // The first install kept running after its wizard left: one failed write
+    // is logged, nothing more is sent, and its end is still logged.
+    auto count = [&](const std::string& text) {
+        std::size_t n = 0;
+        for (auto pos = log.find(text); pos != std::string::npos; pos = log.find(text, pos + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count("daemon: write to daemon: "), 1u) << log;
+    EXPECT_EQ(count("daemon: install requested: WholeDisk on /dev/tavix-none\n"), 2u) << log;
+    EXPECT_EQ(count("daemon: install failed: cancelled\n"), 2u) << log;
 }
 
 TEST_F(InstallReporting, ProgressOfASimulatedRunReachesTheClientHandle) {

@@ -103,6 +103,9 @@ protected:
         auto p = saved_;
         p.run_dir = dir_.path();
         p.state_dir = dir_ / "state";
+        // Work the client does in-process on the running system lands here.
+        p.host_root = dir_ / "host";
+        std::filesystem::create_directories(p.host_root);
         platform::set_paths(p);
     }
     void TearDown() override {
