@@ -1,18 +1,20 @@
+#include "cli/cli.hpp"
 #include "daemon/server.hpp"
-#include "platform/sigpipe.hpp"
+#include "startup/startup.hpp"
 
-#include <cstdio>
-#include <string>
-#include <string_view>
+#include <csignal>
 
 int main(int argc, char** argv) {
-    // A peer that goes away must never kill any of the roles.
-    platform::ignore_sigpipe();
-    if (argc >= 2 && std::string_view(argv[1]) == "daemon") {
-        std::string error = daemon_server::run();
-        std::fprintf(stderr, "tavix-installer daemon: %s\n", error.c_str());
-        return 1;
-    }
-    std::fputs("tavix-installer: not built yet\n", stderr);
-    return 1;
+    const cli::Cli cli = cli::parse(argc, argv);
+
+    // A peer that goes away shows up as a write error, never as a signal;
+    // children get the default action back when they are spawned.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    startup::Roles roles;
+    roles.daemon = daemon_server::run;
+    // Each further role is plugged in here once it is built, for example:
+    //   roles.firstboot = firstboot::run;
+    //   roles.wizard = <theme, language, kiosk on, InstallerApp, zem::run, kiosk off>;
+    return startup::run(cli, roles);
 }

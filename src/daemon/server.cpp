@@ -217,36 +217,36 @@ void handle_connection(int fd, const InstallStarter& start) {
     }
 }
 
-std::string run() {
+std::expected<void, std::string> run() {
     platform::ignore_sigpipe();
     const auto& p = platform::paths();
     const std::string socket_path = p.daemon_socket();
 
     std::error_code ec;
     std::filesystem::create_directories(p.run_dir, ec);
-    if (ec) return "mkdir " + p.run_dir + ": " + ec.message();
+    if (ec) return std::unexpected("mkdir " + p.run_dir + ": " + ec.message());
 
     ::unlink(socket_path.c_str());
 
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     if (socket_path.size() >= sizeof addr.sun_path)
-        return "bind " + socket_path + ": " + errno_text(ENAMETOOLONG);
+        return std::unexpected("bind " + socket_path + ": " + errno_text(ENAMETOOLONG));
     std::memcpy(addr.sun_path, socket_path.c_str(), socket_path.size() + 1);
 
     int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listener < 0) return "bind " + socket_path + ": " + errno_text(errno);
+    if (listener < 0) return std::unexpected("bind " + socket_path + ": " + errno_text(errno));
     if (::bind(listener, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
         ::listen(listener, INT_MAX) != 0) {
         int err = errno;
         ::close(listener);
-        return "bind " + socket_path + ": " + errno_text(err);
+        return std::unexpected("bind " + socket_path + ": " + errno_text(err));
     }
     // Every local user may talk to the daemon; the markers decide.
     if (::chmod(socket_path.c_str(), 0666) != 0) {
         int err = errno;
         ::close(listener);
-        return "chmod " + socket_path + ": " + errno_text(err);
+        return std::unexpected("chmod " + socket_path + ": " + errno_text(err));
     }
     log_line("tavix-installer daemon: listening on " + socket_path);
 

@@ -1,5 +1,7 @@
 #include "ipc/protocol.hpp"
 
+#include "platform/utf8.hpp"
+
 #include <zem/json/json.hpp>
 
 #include <cerrno>
@@ -538,40 +540,6 @@ LineReader::Result LineReader::next() {
     }
 }
 
-namespace {
-
-// Unicode White_Space, decoded from the UTF-8 sequence at the given end.
-std::size_t space_length_at_front(std::string_view s) {
-    if (s.empty()) return 0;
-    unsigned char c = static_cast<unsigned char>(s[0]);
-    if ((c >= 0x09 && c <= 0x0D) || c == 0x20) return 1;
-    auto is = [&](std::string_view seq) { return s.substr(0, seq.size()) == seq; };
-    if (is("\xC2\x85") || is("\xC2\xA0")) return 2;
-    if (is("\xE1\x9A\x80") || is("\xE2\x80\xA8") || is("\xE2\x80\xA9") || is("\xE2\x80\xAF") ||
-        is("\xE2\x81\x9F") || is("\xE3\x80\x80"))
-        return 3;
-    if (s.size() >= 3 && c == 0xE2 && static_cast<unsigned char>(s[1]) == 0x80 &&
-        static_cast<unsigned char>(s[2]) >= 0x80 && static_cast<unsigned char>(s[2]) <= 0x8A)
-        return 3;
-    return 0;
-}
-
-std::size_t space_length_at_back(std::string_view s) {
-    for (std::size_t n = 1; n <= 3 && n <= s.size(); ++n) {
-        std::string_view tail = s.substr(s.size() - n);
-        if (space_length_at_front(tail) == n) return n;
-    }
-    return 0;
-}
-
-}  // namespace
-
-std::string_view trim_space(std::string_view s) {
-    while (std::size_t n = space_length_at_front(s)) s.remove_prefix(n);
-    while (std::size_t n = space_length_at_back(s)) s.remove_suffix(n);
-    return s;
-}
-
 RequestRead read_request(int fd) {
     LineReader reader(fd, MAX_REQUEST_LINE);
     LineReader::Result line = reader.next();
@@ -588,7 +556,7 @@ RequestRead read_request(int fd) {
     case LineReader::Status::End:
     case LineReader::Status::Line: break;
     }
-    auto r = Request::deserialize(trim_space(line.line));
+    auto r = Request::deserialize(platform::trim_space(line.line));
     if (!r) {
         out.status = RequestRead::Status::BadRequest;
         out.error = "bad request: " + r.error();
@@ -610,7 +578,7 @@ std::expected<std::optional<Event>, std::string> EventReader::next() {
         }
         std::string_view text = line.line;
         if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-        if (trim_space(text).empty()) continue;
+        if (platform::trim_space(text).empty()) continue;
         auto e = Event::deserialize(text);
         if (!e) return std::unexpected("bad event from daemon: " + e.error());
         return std::optional<Event>(std::move(*e));
