@@ -1,6 +1,7 @@
 #include "install/command.hpp"
 
 #include "platform/sigpipe.hpp"
+#include "platform/utf8.hpp"
 
 #include <cerrno>
 #include <csignal>
@@ -197,55 +198,8 @@ std::string wait_status_text(int status) {
     return "unrecognised wait status: " + std::to_string(status);
 }
 
-std::string utf8_lossy(std::string_view s) {
-    static constexpr std::string_view replacement = "\xEF\xBF\xBD";
-    std::string out;
-    out.reserve(s.size());
-    std::size_t i = 0;
-    const std::size_t n = s.size();
-    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    while (i < n) {
-        unsigned char b = byte(i);
-        if (b < 0x80) {
-            out.push_back(static_cast<char>(b));
-            ++i;
-            continue;
-        }
-        std::size_t len = 0;
-        unsigned char lo = 0x80, hi = 0xBF; // range of the second byte
-        if (b >= 0xC2 && b <= 0xDF) len = 2;
-        else if (b == 0xE0) { len = 3; lo = 0xA0; }
-        else if (b >= 0xE1 && b <= 0xEC) len = 3;
-        else if (b == 0xED) { len = 3; hi = 0x9F; }
-        else if (b >= 0xEE && b <= 0xEF) len = 3;
-        else if (b == 0xF0) { len = 4; lo = 0x90; }
-        else if (b >= 0xF1 && b <= 0xF3) len = 4;
-        else if (b == 0xF4) { len = 4; hi = 0x8F; }
-        if (len == 0) {
-            out += replacement;
-            ++i;
-            continue;
-        }
-        // Consume the longest valid prefix; a broken sequence becomes one
-        // replacement character.
-        std::size_t k = i + 1;
-        bool ok = true;
-        for (std::size_t j = 1; j < len; ++j, ++k) {
-            unsigned char lo_j = j == 1 ? lo : 0x80, hi_j = j == 1 ? hi : 0xBF;
-            if (k >= n || byte(k) < lo_j || byte(k) > hi_j) {
-                ok = false;
-                break;
-            }
-        }
-        if (ok) out.append(s.substr(i, len));
-        else out += replacement;
-        i = k;
-    }
-    return out;
-}
-
 std::string stderr_tail(std::string_view captured) {
-    std::string text = utf8_lossy(captured);
+    std::string text = platform::lossy_utf8(captured);
     std::vector<std::string_view> lines;
     std::string_view rest = text;
     while (!rest.empty()) {

@@ -30,7 +30,4 @@ std::string wait_status_text(int wait_status);
 // UTF-8 and joined with " | ".
 std::string stderr_tail(std::string_view captured);
 
-// `bytes` with every invalid UTF-8 sequence replaced by U+FFFD.
-std::string utf8_lossy(std::string_view bytes);
-
 } // namespace install
