@@ -5,6 +5,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <atomic>
 #include <random>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -485,6 +486,8 @@ TEST(ProtocolFraming, DaemonStopsReadingAtTheCap) {
             if (n <= 0) break;
             sent += std::size_t(n);
         }
+        // A reader without a cap would get to the end of the stream here.
+        ::shutdown(sv[1], SHUT_WR);
     });
     RequestRead r = read_request(sv[0]);
     ::shutdown(sv[0], SHUT_RDWR);
