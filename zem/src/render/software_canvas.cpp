@@ -595,9 +595,6 @@ void SoftwareCanvas::draw_image_data(std::span<const std::uint8_t> data, std::ui
 }
 
 void SoftwareCanvas::blit(const SoftwareCanvas& src, int x, int y, float fade) {
-  float opacity = state_.opacity;
-  if (!(opacity > 0)) return;
-  if (opacity > 1) opacity = 1;
   check_context();
   cairo_surface_flush(src.surface_);
   cairo_set_source_surface(cr_, src.surface_, x, y);
@@ -608,12 +605,10 @@ void SoftwareCanvas::blit(const SoftwareCanvas& src, int x, int y, float fade) {
     // Transparent at the bottom edge, full from `f` pixels above it.
     cairo_pattern_t* mask = cairo_pattern_create_linear(0, y + sh, 0, y + sh - f);
     cairo_pattern_add_color_stop_rgba(mask, 0, 0, 0, 0, 0);
-    cairo_pattern_add_color_stop_rgba(mask, 1, 0, 0, 0, opacity);
+    cairo_pattern_add_color_stop_rgba(mask, 1, 0, 0, 0, 1);
     cairo_pattern_set_extend(mask, CAIRO_EXTEND_PAD);
     cairo_mask(cr_, mask);
     cairo_pattern_destroy(mask);
-  } else if (opacity < 1) {
-    cairo_paint_with_alpha(cr_, opacity);
   } else {
     cairo_paint(cr_);
   }

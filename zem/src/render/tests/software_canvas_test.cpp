@@ -426,8 +426,11 @@ TEST(SoftwareCanvas, SubCanvasAndBlit) {
   EXPECT_EQ(parent.pixel(9, 9), kOpaqueRed);
   EXPECT_EQ(parent.pixel(10, 9), kClear);
   parent.reset_clip();
+  // The sub-canvas drew with the opacity already; blitting does not apply it twice.
   parent.state().opacity = 0.5F;
-  parent.blit(sub, 0, 12);
+  SoftwareCanvas faded = parent.sub_canvas(2, 2);
+  faded.fill_rounded_rect({0, 0, 2, 2}, kRed, {});
+  parent.blit(faded, 0, 12);
   EXPECT_TRUE(near(parent.pixel(1, 13), Px{128, 0, 0, 128}, 1)) << show(parent.pixel(1, 13));
 }
 
