@@ -391,3 +391,31 @@ TEST(ThemeFonts, BuiltFromTheActiveThemesFamilies) {
 
 }  // namespace
 }  // namespace zem
+
+#include <thread>
+
+namespace zem {
+namespace {
+
+TEST(FallbackFonts, FirstUseFromManyThreadsFillsEachSlotOnce) {
+  require(kNoto);
+  require(kCjk);
+  FallbackFonts fonts({{kNoto, 0}, {kCjk, 2}});
+  std::vector<const void*> latin(8), cjk(8);
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < 8; ++i) {
+    threads.emplace_back([&, i] {
+      latin[i] = fonts.font_for_char(U'A')->identity();
+      cjk[i] = fonts.font_for_char(U'\u4E2D')->identity();
+    });
+  }
+  for (auto& t : threads) t.join();
+  for (std::size_t i = 1; i < 8; ++i) {
+    EXPECT_EQ(latin[i], latin[0]);
+    EXPECT_EQ(cjk[i], cjk[0]);
+  }
+  EXPECT_NE(latin[0], cjk[0]);
+}
+
+}  // namespace
+}  // namespace zem
