@@ -237,6 +237,12 @@ TEST(SoftwareCanvas, ImageDataIsPremultipliedAndScaled) {
   EXPECT_EQ(c.pixel(0, 0), (Px{128, 64, 0, 128}));
   c.draw_image_data(one, 1, 1, {1, 0, 1, 1}, 0.5F);
   EXPECT_EQ(c.pixel(1, 0), (Px{64, 32, 0, 64}));
+  // Opacities outside 0..1 are held there, so pixels stay valid premultiplied colour.
+  c.draw_image_data(one, 1, 1, {2, 0, 1, 1}, 3.0F);
+  EXPECT_EQ(c.pixel(2, 0), (Px{128, 64, 0, 128}));
+  c.draw_image_data(one, 1, 1, {3, 0, 1, 1}, -1.0F);
+  c.draw_image_data(one, 1, 1, {3, 0, 1, 1}, kNaN);
+  EXPECT_EQ(c.pixel(3, 0), kClear);
 
   // Black and white, opaque, doubled in width: bilinear in between, edges padded.
   const std::vector<std::uint8_t> bw = {0, 0, 0, 255, 255, 255, 255, 255};
@@ -316,6 +322,8 @@ TEST_F(SoftwareText, TextBlendsWithOpacityAndClip) {
   SoftwareCanvas half = SoftwareCanvas::create(80, 40);
   half.state().opacity = 0.5F;
   half.draw_text("gg", 5, 25, 24, kRed);
+  SoftwareCanvas over = SoftwareCanvas::create(80, 40);
+  over.draw_text("gg", 5, 25, 24, {1, 0, 0, 2});  // alpha above 1 blends as 1
   SoftwareCanvas clipped = SoftwareCanvas::create(80, 40);
   clipped.set_clip_rects(std::vector<Rect>{{0, 0, 80, 22.5F}});
   clipped.draw_text("gg", 5, 25, 24, kRed);
@@ -324,6 +332,7 @@ TEST_F(SoftwareText, TextBlendsWithOpacityAndClip) {
   for (std::uint32_t y = 0; y < 40; ++y) {
     for (std::uint32_t x = 0; x < 80; ++x) {
       Px f = full.pixel(x, y);
+      EXPECT_EQ(over.pixel(x, y), f) << x << "," << y;
       if (f[3] == 255) {
         saw_full = true;
         EXPECT_EQ(half.pixel(x, y), (Px{127, 0, 0, 127})) << x << "," << y;
@@ -426,8 +435,11 @@ TEST(SoftwareCanvas, SubCanvasAndBlit) {
   EXPECT_EQ(parent.pixel(9, 9), kOpaqueRed);
   EXPECT_EQ(parent.pixel(10, 9), kClear);
   parent.reset_clip();
+  // The sub-canvas drew with the opacity already; blitting does not apply it twice.
   parent.state().opacity = 0.5F;
-  parent.blit(sub, 0, 12);
+  SoftwareCanvas faded = parent.sub_canvas(2, 2);
+  faded.fill_rounded_rect({0, 0, 2, 2}, kRed, {});
+  parent.blit(faded, 0, 12);
   EXPECT_TRUE(near(parent.pixel(1, 13), Px{128, 0, 0, 128}, 1)) << show(parent.pixel(1, 13));
 }
 
