@@ -71,7 +71,7 @@ void Canvas::blit_with_fade(const Canvas& src, std::int32_t x, std::int32_t y, f
   if (SoftwareCanvas* sw = software()) {
     const SoftwareCanvas* s = src.software();
     if (s == nullptr) stop("not implemented: cross-backend blit not supported");
-    sw->blit(*s, x, y);
+    sw->blit(*s, x, y, fade);
     return;
   }
   const GlesCanvas* s = src.gles();

@@ -84,8 +84,10 @@ class SoftwareCanvas {
   void draw_image_data(std::span<const std::uint8_t> data, std::uint32_t w, std::uint32_t h,
                        const Rect& dst, float opacity);
 
-  // Draws `src` at (x, y), source-over, nearest-neighbour, through the clip.
-  void blit(const SoftwareCanvas& src, int x, int y);
+  // Draws `src` at (x, y), source-over, nearest-neighbour, through the clip,
+  // with the canvas opacity, fading its bottom `fade` pixels to transparent
+  // (as the GLES canvas composites layers).
+  void blit(const SoftwareCanvas& src, int x, int y, float fade = 0.0F);
 
   // Premultiplied R, G, B, A into `dst` (B, G, R, A with swap_rb).
   void copy_to_buffer(std::span<std::uint8_t> dst, bool swap_rb) const;
@@ -108,17 +110,25 @@ class SoftwareCanvas {
   };
 
   SoftwareCanvas(cairo_surface_t* surface, CanvasState state);
-  void apply_clip(cairo_t* cr) const;
-  void set_source(cairo_t* cr, const Color& color) const;
-  void fill_path_or_rect(const Rect& rect, const Color& color, const Radii& radii, bool stroke,
-                         float width);
-  const GlyphBitmap& cached_glyph(const Font& font, float px, std::uint32_t glyph);
+  // A clip box in whole pixels, right and bottom exclusive.
+  struct Box {
+    int x0, y0, x1, y1;
+  };
+
+  void make_context();
+  void apply_clip();
+  void check_context();
+  void set_paint(const Color& color);
+  bool inside_clip(int x, int y) const;
 
   cairo_surface_t* surface_ = nullptr;
   cairo_t* cr_ = nullptr;
   CanvasState state_;
   std::vector<Rect> clip_rects_;
-  std::vector<std::uint8_t> clip_mask_;  // empty exactly when there is no clip
+  // The clip mask as the union of whole-pixel boxes: a pixel is inside when
+  // its centre lies in one of the (clamped) clip rects. Meaningful only while
+  // clip_rects_ is non-empty; no boxes then means nothing can be drawn.
+  std::vector<Box> clip_boxes_;
   std::unordered_map<GlyphKey, GlyphBitmap, GlyphKeyHash> glyph_cache_;
 };
 
