@@ -173,12 +173,12 @@ TEST_F(Frame, InnerScrollAreasComeBeforeOuterAndAreClipped) {
     for (int i = 0; i < 8; ++i) strip.children.push_back(block(100, 40));
     Column content;
     content.children.push_back(block(10, 150));
-    content.children.push_back(Scroll{Box<Element>(Element(std::move(strip))), ScrollAxis::Horizontal});  // id 1
+    content.children.push_back(Scroll{Box<Element>(Element(std::move(strip))), ScrollAxis::Horizontal});  // id 2
     content.children.push_back(block(10, 400));
     const Scroll outer{Box<Element>(Element(std::move(content))), ScrollAxis::Vertical};  // id 0
     layout_and_draw(outer, canvas, Rect{0, 0, 300, 170}, layout, 0);
     ASSERT_EQ(layout.scroll_areas.size(), 2u);
-    EXPECT_EQ(layout.scroll_areas[0].id, 1u);
+    EXPECT_EQ(layout.scroll_areas[0].id, 2u);  // the block before it is a leaf with id 1
     EXPECT_EQ(layout.scroll_areas[0].axis, ScrollAxis::Horizontal);
     // The strip runs from y 150 to 190 in the content; the viewport ends at 170.
     EXPECT_FLOAT_EQ(layout.scroll_areas[0].rect.y, 150);
@@ -212,11 +212,11 @@ TEST_F(Frame, AccessNodesInAScrollSitAtTheirOnScreenPosition) {
     label.text = "Below the fold";
     content.children.push_back(label);
     content.children.push_back(ProgressBar{Color{0, 0, 1, 1}, 0.5f});
-    layout.scroll_offsets[0] = {0, 250};
+    layout.scroll_offsets[0] = {0, 200};
     layout_and_draw(Scroll{Box<Element>(Element(std::move(content))), ScrollAxis::Vertical}, canvas,
                     Rect{20, 40, 300, 100}, layout, 0);
     ASSERT_EQ(layout.access_nodes.size(), 2u);
-    EXPECT_FLOAT_EQ(layout.access_nodes[0].rect.y, 300 - 250 + 40);
+    EXPECT_FLOAT_EQ(layout.access_nodes[0].rect.y, 300 - 200 + 40);
     EXPECT_EQ(layout.access_nodes[1].kind, AccessNodeKind::ProgressBar);
     EXPECT_FLOAT_EQ(layout.access_nodes[1].value, 0.5f);
 }
@@ -279,8 +279,9 @@ TEST_F(Frame, RichTextTakesOneIdPerLinkRectangle) {
     ASSERT_NE(press, nullptr);
     EXPECT_EQ(*press->on_press->get<int>(), 2);
     EXPECT_FALSE(press->on_long_press.has_value());
-    // The second link starts after "one ".
-    EXPECT_FLOAT_EQ(link.rect.x, canvas.measure_text("one ", 16.0f));
+    // The joining space before "two" belongs to the link that starts at "two".
+    EXPECT_FLOAT_EQ(link.rect.x, canvas.measure_text("one", 16.0f));
+    EXPECT_FLOAT_EQ(link.rect.w, canvas.measure_text(" two", 16.0f));
 }
 
 TEST_F(Frame, SliderRegionCarriesTheResponsiveKnobInset) {
