@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <zem/draw/canvas.hpp>
+#include <zem/widget/line_break.hpp>
 #include <zem/widget/text_metrics.hpp>
 #include <zem/widget/utf8.hpp>
 
@@ -13,7 +14,9 @@ void push_line(const std::string& text, std::vector<std::pair<std::size_t, std::
     RichLine line;
     for (std::size_t w = 0; w < words.size(); ++w) {
         const auto [start, end] = words[w];
-        if (w > 0) {
+        // Pieces of one word broken across lines touch each other and are
+        // joined without a space.
+        if (w > 0 && words[w - 1].second != start) {
             line.text.push_back(' ');
             line.offsets.push_back(start);
         }
@@ -54,14 +57,29 @@ std::vector<RichLine> wrap_lines(const std::string& text, Canvas& canvas, const 
     std::size_t next_break = 0;
     for (std::size_t k = 0; k < words.size(); ++k) {
         const Word& word = words[k];
-        const float ww = canvas.measure_text(std::string_view(text).substr(word.start, word.end - word.start), size, font);
-        if (!current.empty() && max_width > 0.0f && line_w + space + ww > max_width) {
-            push_line(text, current, lines);
-            current.emplace_back(word.start, word.end);
-            line_w = ww;
+        const std::string_view whole = std::string_view(text).substr(word.start, word.end - word.start);
+        const float ww = canvas.measure_text(whole, size, font);
+        auto place = [&](std::size_t s, std::size_t e, float w, bool glued) {
+            const float joint = glued ? 0.0f : space;
+            if (!current.empty() && max_width > 0.0f && line_w + joint + w > max_width) {
+                push_line(text, current, lines);
+                current.emplace_back(s, e);
+                line_w = w;
+            } else {
+                line_w = current.empty() ? w : line_w + joint + w;
+                current.emplace_back(s, e);
+            }
+        };
+        if (max_width > 0.0f && ww > max_width && holds_cjk(whole)) {
+            // Scripts without spaces break between characters where the
+            // line-breaking rules allow it instead of running off the line.
+            std::size_t at = word.start;
+            for (std::string_view piece : break_pieces(whole)) {
+                place(at, at + piece.size(), canvas.measure_text(piece, size, font), at != word.start);
+                at += piece.size();
+            }
         } else {
-            line_w = current.empty() ? ww : line_w + space + ww;
-            current.emplace_back(word.start, word.end);
+            place(word.start, word.end, ww, false);
         }
         // A line feed ends only a line that has words: several in a row, or
         // one before the first word, make no empty lines.

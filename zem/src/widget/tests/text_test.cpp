@@ -19,6 +19,12 @@ namespace {
 
 using testing::phone_canvas;
 
+std::size_t utf8_chars(const std::string& s) {
+    std::size_t n = 0;
+    for (unsigned char c : s) n += (c & 0xC0) != 0x80;
+    return n;
+}
+
 class TextLayout : public ::testing::Test {
 protected:
     void SetUp() override { testing::use_test_theme(); }
@@ -71,6 +77,20 @@ TEST_F(TextLayout, BreaksWordsOfScriptsWithoutSpaces) {
             }
         }
         EXPECT_EQ(joined, c.text) << c.name;  // nothing lost, nothing added
+    }
+    // Rich text breaks the same way, joining the pieces without spaces.
+    for (const Case& c : cases) {
+        const auto rich = wrap_lines(c.text, canvas, nullptr, 16.0f, max_width);
+        ASSERT_GT(rich.size(), 1u) << c.name;
+        std::string joined;
+        for (const RichLine& line : rich) {
+            joined += line.text;
+            EXPECT_LE(width_of(line.text), max_width + 0.01f) << c.name << ": " << line.text;
+            EXPECT_EQ(line.offsets.size(), utf8_chars(line.text) + 1) << c.name;
+        }
+        EXPECT_EQ(joined, c.text) << c.name;
+        // A link over the whole text covers every line whole.
+        for (const RichLine& line : rich) EXPECT_EQ(span_text(line, 0, c.text.size())->second, line.text);
     }
     // A Latin word wider than the line still stands alone, unbroken.
     const auto latin = Text::wrap_lines("Donaudampfschifffahrtsgesellschaft", nullptr, 16.0f, 50.0f, canvas);
