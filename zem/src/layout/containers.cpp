@@ -46,8 +46,8 @@ float intrinsic_width(const Element& child, Canvas& canvas, float inner) {
         return 0.0f;
     case ElementKind::TextEdit: {
         const TextEdit& t = *child.as<TextEdit>();
-        if (t.shows_multiline()) return inner;
         if (!t.width) return 0.0f;
+        if (t.shows_multiline()) return inner;
         return std::min(canvas.resolve_length(*t.width), inner);
     }
     default:

@@ -176,6 +176,24 @@ TEST(ColumnMeasure, HeightsAndHuggedWidths) {
         c.children.push_back(block(500, 20));
         cases.push_back({"hug never exceeds the available width", std::move(c), 300, 300, 20});
     }
+    {
+        // Fields ask for no width without one, their width with one, and
+        // the whole inner width when they show several lines.
+        TextEdit unsized;
+        TextEdit sized;
+        sized.width = Length::px(150);
+        TextEdit lines = sized;
+        lines.multiline = true;
+        lines.rows = 2;
+        Column c;
+        c.hug = true;
+        c.children.push_back(unsized);
+        cases.push_back({"field without width", c, 300, 0, 48});
+        c.children.push_back(sized);
+        cases.push_back({"field with width", c, 300, 150, 96});
+        c.children.push_back(lines);
+        cases.push_back({"multi-line field", c, 300, 300, 96 + 2 * 22.4f + 24});
+    }
     for (const Case& c : cases) {
         const auto [w, h] = c.column.measure(canvas, c.available);
         EXPECT_FLOAT_EQ(w, c.w) << c.name;
