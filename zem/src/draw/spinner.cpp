@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include <zem/draw/canvas.hpp>
+#include <zem/theme/active.hpp>
 
 namespace zem {
 
@@ -43,6 +44,10 @@ void Spinner::draw(const Spinner& spinner, Canvas& canvas, const Rect& rect, con
     float a1 = std::min(start + static_cast<float>(j + 1) * step, end);
     canvas.draw_line(spinner.color, px(a0), py(a0), px(a1), py(a1), w);
   }
+}
+
+Spinner accent_ring_style() {
+  return Spinner{theme::palette_accent(), 0.0F, 0.0F, 3.0F};
 }
 
 }  // namespace zem

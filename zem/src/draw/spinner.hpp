@@ -22,4 +22,8 @@ struct Spinner {
   static void draw(const Spinner& spinner, Canvas& canvas, const Rect& rect, const Color& accent);
 };
 
+// The default Spinner: the active mode's accent colour, phase 0, responsive
+// size, stroke width 3.
+Spinner accent_ring_style();
+
 }  // namespace zem

@@ -440,7 +440,25 @@ void SoftwareCanvas::draw_text(std::string_view text, float x, float baseline, f
   const int Hi = static_cast<int>(state_.height);
   cairo_surface_flush(surface_);
   auto* pixels = reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(surface_));
-  const float A255 = A / 255.0F;
+  // Per coverage value: a = A x v / 255 and 1 - a, and the colour share of
+  // each channel, so the loop below does two multiply-adds per channel.
+  float cov_a[256];
+  float cov_ia[256];
+  float cov_r[256];
+  float cov_g[256];
+  float cov_b[256];
+  for (int v = 0; v < 256; ++v) {
+    const float a = A * static_cast<float>(v) / 255.0F;
+    cov_a[v] = a;
+    cov_ia[v] = 1.0F - a;
+    cov_r[v] = a * static_cast<float>(Cr);
+    cov_g[v] = a * static_cast<float>(Cg);
+    cov_b[v] = a * static_cast<float>(Cb);
+  }
+  // Full coverage of an opaque colour replaces the pixel outright.
+  const bool opaque = cov_a[255] == 1.0F;
+  const std::uint32_t solid = (255U << 24) | (Cr << 16) | (Cg << 8) | Cb;
+  const bool check_clip = !clip_rects_.empty();
   for (const Placed& p : placed) {
     const GlyphMetrics& m = p.bitmap->metrics;
     if (m.width == 0 || m.height == 0 || p.bitmap->coverage.empty()) continue;
@@ -449,31 +467,30 @@ void SoftwareCanvas::draw_text(std::string_view text, float x, float baseline, f
     const int gw = static_cast<int>(m.width);
     const int gh = static_cast<int>(m.height);
     if (left >= Wi || top >= Hi || left + gw <= 0 || top + gh <= 0) continue;
-    const bool check_clip = !clip_rects_.empty();
     const std::uint8_t* cov = p.bitmap->coverage.data();
+    const int col0 = std::max(0, -left);
+    const int col1 = std::min(gw, Wi - left);
     for (int row = std::max(0, -top); row < gh && top + row < Hi; ++row) {
       const int py = top + row;
-      std::uint32_t* line = pixels + static_cast<std::size_t>(py) * Wi;
-      for (int col = std::max(0, -left); col < gw && left + col < Wi; ++col) {
-        const std::uint8_t v = cov[static_cast<std::size_t>(row) * gw + col];
+      std::uint32_t* line = pixels + static_cast<std::size_t>(py) * Wi + left;
+      const std::uint8_t* crow = cov + static_cast<std::size_t>(row) * gw;
+      for (int col = col0; col < col1; ++col) {
+        const std::uint8_t v = crow[col];
         if (v == 0) continue;
-        const int px_x = left + col;
-        if (check_clip && !inside_clip(px_x, py)) continue;
-        const float a = A255 * static_cast<float>(v);
-        const float ia = 1.0F - a;
-        std::uint32_t d = line[px_x];
-        const float dr = static_cast<float>((d >> 16) & 0xFF);
-        const float dg = static_cast<float>((d >> 8) & 0xFF);
-        const float db = static_cast<float>(d & 0xFF);
-        const float da = static_cast<float>(d >> 24);
-        auto ch = [](float v2) {
-          return static_cast<std::uint32_t>(std::min(v2, 255.0F));
-        };
-        std::uint32_t r = ch(a * static_cast<float>(Cr) + ia * dr);
-        std::uint32_t g = ch(a * static_cast<float>(Cg) + ia * dg);
-        std::uint32_t b = ch(a * static_cast<float>(Cb) + ia * db);
-        std::uint32_t al = ch((a + ia * da / 255.0F) * 255.0F);
-        line[px_x] = (al << 24) | (r << 16) | (g << 8) | b;
+        if (check_clip && !inside_clip(left + col, py)) continue;
+        if (v == 255 && opaque) {
+          line[col] = solid;
+          continue;
+        }
+        const float ia = cov_ia[v];
+        const std::uint32_t d = line[col];
+        auto ch = [](float x) { return static_cast<std::uint32_t>(std::min(x, 255.0F)); };
+        const std::uint32_t r = ch(cov_r[v] + ia * static_cast<float>((d >> 16) & 0xFF));
+        const std::uint32_t g = ch(cov_g[v] + ia * static_cast<float>((d >> 8) & 0xFF));
+        const std::uint32_t b = ch(cov_b[v] + ia * static_cast<float>(d & 0xFF));
+        const std::uint32_t al =
+            ch((cov_a[v] + ia * static_cast<float>(d >> 24) / 255.0F) * 255.0F);
+        line[col] = (al << 24) | (r << 16) | (g << 8) | b;
       }
     }
   }
@@ -532,10 +549,22 @@ void SoftwareCanvas::draw_image_data(std::span<const std::uint8_t> data, std::ui
   float f_scale = opacity * state_.opacity;
   if (!(f_scale > 0)) return;
   if (f_scale > 1) f_scale = 1;
-  const float k = f_scale / 255.0F;
+  // f for every alpha value; opaque and empty pixels need no arithmetic.
+  float f_of[256];
+  for (int a = 0; a < 256; ++a) f_of[a] = static_cast<float>(a) / 255.0F * f_scale;
+  const bool unit = f_scale == 1.0F;
   const std::uint8_t* src = data.data();
   for (std::size_t i = 0, n = buffer.size(); i < n; ++i, src += 4) {
-    const float f = static_cast<float>(src[3]) * k;
+    const std::uint8_t alpha = src[3];
+    if (alpha == 0) {
+      buffer[i] = 0;
+      continue;
+    }
+    if (alpha == 255 && unit) {
+      buffer[i] = argb(src[0], src[1], src[2], 255);
+      continue;
+    }
+    const float f = f_of[alpha];
     auto c = [f](std::uint8_t v) {
       return static_cast<std::uint8_t>(std::min(static_cast<float>(v) * f, 255.0F));
     };
@@ -566,9 +595,6 @@ void SoftwareCanvas::draw_image_data(std::span<const std::uint8_t> data, std::ui
 }
 
 void SoftwareCanvas::blit(const SoftwareCanvas& src, int x, int y, float fade) {
-  float opacity = state_.opacity;
-  if (!(opacity > 0)) return;
-  if (opacity > 1) opacity = 1;
   check_context();
   cairo_surface_flush(src.surface_);
   cairo_set_source_surface(cr_, src.surface_, x, y);
@@ -579,12 +605,10 @@ void SoftwareCanvas::blit(const SoftwareCanvas& src, int x, int y, float fade) {
     // Transparent at the bottom edge, full from `f` pixels above it.
     cairo_pattern_t* mask = cairo_pattern_create_linear(0, y + sh, 0, y + sh - f);
     cairo_pattern_add_color_stop_rgba(mask, 0, 0, 0, 0, 0);
-    cairo_pattern_add_color_stop_rgba(mask, 1, 0, 0, 0, opacity);
+    cairo_pattern_add_color_stop_rgba(mask, 1, 0, 0, 0, 1);
     cairo_pattern_set_extend(mask, CAIRO_EXTEND_PAD);
     cairo_mask(cr_, mask);
     cairo_pattern_destroy(mask);
-  } else if (opacity < 1) {
-    cairo_paint_with_alpha(cr_, opacity);
   } else {
     cairo_paint(cr_);
   }

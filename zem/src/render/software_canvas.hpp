@@ -85,8 +85,8 @@ class SoftwareCanvas {
                        const Rect& dst, float opacity);
 
   // Draws `src` at (x, y), source-over, nearest-neighbour, through the clip,
-  // with the canvas opacity, fading its bottom `fade` pixels to transparent
-  // (as the GLES canvas composites layers).
+  // fading its bottom `fade` pixels to transparent. The canvas opacity is not
+  // applied again: a sub-canvas already drew its content with it.
   void blit(const SoftwareCanvas& src, int x, int y, float fade = 0.0F);
 
   // Premultiplied R, G, B, A into `dst` (B, G, R, A with swap_rb).

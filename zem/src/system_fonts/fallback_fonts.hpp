@@ -37,7 +37,7 @@ class CmapCoverage {
   std::vector<Subtable> subtables_;
 };
 
-struct FallbackSlotSpec {
+struct FallbackSlotFile {
   std::string path;
   std::uint32_t index = 0;
 };
@@ -46,7 +46,7 @@ struct FallbackSlotSpec {
 // and their faces parsed at most once, on first need, and kept.
 class FallbackFonts {
  public:
-  explicit FallbackFonts(std::vector<FallbackSlotSpec> slots);
+  explicit FallbackFonts(std::vector<FallbackSlotFile> slots);
   ~FallbackFonts();
 
   // The first slot whose character map covers `c`.
@@ -60,7 +60,7 @@ class FallbackFonts {
 
  private:
   struct Slot;
-  std::vector<FallbackSlotSpec> specs_;
+  std::vector<FallbackSlotFile> files_;
   std::unique_ptr<Slot[]> slots_;
 };
 

@@ -217,15 +217,15 @@ struct FallbackFonts::Slot {
   std::optional<FontFace> face;
 };
 
-FallbackFonts::FallbackFonts(std::vector<FallbackSlotSpec> slots)
-    : specs_(std::move(slots)), slots_(new Slot[specs_.size()]) {}
+FallbackFonts::FallbackFonts(std::vector<FallbackSlotFile> slots)
+    : files_(std::move(slots)), slots_(new Slot[files_.size()]) {}
 
 FallbackFonts::~FallbackFonts() = default;
 
 FontBytes FallbackFonts::slot_bytes(std::size_t slot) {
   Slot& s = slots_[slot];
   std::call_once(s.bytes_once, [&] {
-    if (auto data = read_whole_file(specs_[slot].path)) {
+    if (auto data = read_whole_file(files_[slot].path)) {
       s.bytes = std::make_shared<const std::vector<std::uint8_t>>(std::move(*data));
     }
   });
@@ -237,18 +237,18 @@ std::optional<FontFace> FallbackFonts::slot_font(std::size_t slot) {
   std::call_once(s.face_once, [&] {
     FontBytes bytes = slot_bytes(slot);
     if (!bytes) return;
-    if (auto face = load_font_face(bytes, specs_[slot].index)) s.face = std::move(*face);
+    if (auto face = load_font_face(bytes, files_[slot].index)) s.face = std::move(*face);
   });
   return s.face;
 }
 
 std::optional<std::size_t> FallbackFonts::slot_for_char(char32_t c) {
-  for (std::size_t i = 0; i < specs_.size(); ++i) {
+  for (std::size_t i = 0; i < files_.size(); ++i) {
     Slot& s = slots_[i];
     // The character map is read once per slot and kept, so a lookup costs a
     // few binary searches instead of re-reading the table directory.
     std::call_once(s.cmap_once, [&] {
-      if (FontBytes bytes = slot_bytes(i)) s.cmap = CmapCoverage::open(bytes, specs_[i].index);
+      if (FontBytes bytes = slot_bytes(i)) s.cmap = CmapCoverage::open(bytes, files_[i].index);
     });
     if (s.cmap && s.cmap->maps(c)) return i;
   }
@@ -311,9 +311,9 @@ std::vector<std::string> primary_candidates() {
 
 FallbackFonts& system_fallbacks() {
   static FallbackFonts* fonts = [] {
-    std::vector<FallbackSlotSpec> specs;
-    for (const auto& s : FALLBACK_FONT_SLOTS) specs.push_back({std::string(s.path), s.index});
-    return new FallbackFonts(std::move(specs));  // lives for the process
+    std::vector<FallbackSlotFile> files;
+    for (const auto& s : FALLBACK_FONT_SLOTS) files.push_back({std::string(s.path), s.index});
+    return new FallbackFonts(std::move(files));  // lives for the process
   }();
   return *fonts;
 }

@@ -357,3 +357,65 @@ TEST(FontRegistry, LookupPrefersExactThenNearestThenFallbacks) {
 
 }  // namespace
 }  // namespace zem
+
+#include <zem/theme/active.hpp>
+#include <zem/theme/theme.hpp>
+
+namespace zem {
+namespace {
+
+TEST(ThemeFonts, BuiltFromTheActiveThemesFamilies) {
+  theme::Theme t = theme::fallback_theme();
+  theme::set_active(t);
+  EXPECT_FALSE(theme_fonts());  // no families, no registry
+
+  t.fonts["sora"] = theme::FontFamily{"Sora", {}, {{"/nonexistent/Sora-Bold.otf", 700, FontStyle::Normal}}};
+  theme::set_active(t);
+  testing::internal::CaptureStderr();
+  auto failing = theme_fonts();
+  testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(failing);  // a registry even when every file fails
+  EXPECT_TRUE(failing->empty());
+
+  t.fonts["sora"].sources.push_back({kNoto, 400, FontStyle::Normal});
+  theme::set_active(t);
+  testing::internal::CaptureStderr();
+  auto reg = theme_fonts();
+  testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(reg);
+  auto face = reg->lookup("sora", 700, FontStyle::Normal);
+  ASSERT_TRUE(face);
+  EXPECT_EQ(face->face->family_name(), "Noto Sans");
+  theme::set_active(theme::fallback_theme());
+}
+
+}  // namespace
+}  // namespace zem
+
+#include <thread>
+
+namespace zem {
+namespace {
+
+TEST(FallbackFonts, FirstUseFromManyThreadsFillsEachSlotOnce) {
+  require(kNoto);
+  require(kCjk);
+  FallbackFonts fonts({{kNoto, 0}, {kCjk, 2}});
+  std::vector<const void*> latin(8), cjk(8);
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < 8; ++i) {
+    threads.emplace_back([&, i] {
+      latin[i] = fonts.font_for_char(U'A')->identity();
+      cjk[i] = fonts.font_for_char(U'\u4E2D')->identity();
+    });
+  }
+  for (auto& t : threads) t.join();
+  for (std::size_t i = 1; i < 8; ++i) {
+    EXPECT_EQ(latin[i], latin[0]);
+    EXPECT_EQ(cjk[i], cjk[0]);
+  }
+  EXPECT_NE(latin[0], cjk[0]);
+}
+
+}  // namespace
+}  // namespace zem
