@@ -21,7 +21,7 @@ bench: configure
 	cmake --build $(BUILD) --target bench
 
 run: build
-	$(BUILD)/tavix-installer --help
+	ZEM_THEMES_DIR=$(CURDIR)/themes $(BUILD)/tavix-installer --help
 
 clean:
 	rm -rf $(BUILD)

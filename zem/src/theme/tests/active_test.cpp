@@ -107,6 +107,21 @@ TEST_F(ActiveThemeFirstUse, MissingDefaultInstallsTheFallbackWithOneWarningAndAB
             draw_fallback_banner(narrow, 100.0f, 2.0f);
             bad |= !(narrow.texts.size() == 1 && narrow.texts[0].x == 12.0f) << 4;
 
+            // On the software canvas: a red bar 24 px high with white text inside it.
+            zem::Canvas canvas = zem::Canvas::new_software(600, 40);
+            draw_fallback_banner(canvas, 600.0f, 1.0f);
+            const zem::SoftwareCanvas& sw = *canvas.software();
+            const auto bar = sw.pixel(1, 1);
+            bad |= !(bar[0] == 191 && bar[1] == 26 && bar[2] == 26 && bar[3] == 255) << 8;
+            bad |= (sw.pixel(1, 30)[3] != 0) << 9;
+            int white = 0;
+            for (std::uint32_t y = 0; y < 24; ++y)
+                for (std::uint32_t x = 0; x < 600; ++x) white += sw.pixel(x, y)[1] > 200;
+            int below = 0;
+            for (std::uint32_t y = 24; y < 40; ++y)
+                for (std::uint32_t x = 0; x < 600; ++x) below += sw.pixel(x, y)[3] != 0;
+            bad |= !(white > 50 && below == 0) << 10;
+
             // Dark mode keeps the fallback; installing a theme clears it.
             set_dark_mode(true);
             bad |= !(active().fallback && active().dark) << 5;
