@@ -183,15 +183,9 @@ void paint_multi_line_edit(const TextEdit& t, Canvas& canvas, const Rect& rect, 
         std::max<std::size_t>(static_cast<std::size_t>(std::floor(std::max(rect.h - 24.0f, EDIT_LINE_HEIGHT) /
                                                                   EDIT_LINE_HEIGHT)),
                               1);
-    std::size_t q = lines.empty() ? 0 : lines.size() - 1;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].first <= caret && caret <= lines[i].second) {
-            q = i;
-            break;
-        }
-    }
-    std::size_t first = 0;
-    if (q >= rows) first = std::min(q - rows + 1, lines.size() > rows ? lines.size() - rows : 0);
+    const EditLineView view = edit_line_view(lines, rows, caret);
+    const std::size_t q = view.caret_line;
+    const std::size_t first = view.first;
 
     const Rect inner{rect.x + 10.0f, rect.y + 6.0f, std::max(rect.w - 20.0f, 0.0f), std::max(rect.h - 12.0f, 0.0f)};
     clipped(canvas, inner, [&] {

@@ -92,6 +92,24 @@ std::vector<std::pair<std::size_t, std::size_t>> wrap_edit_lines(Canvas& canvas,
     return lines;
 }
 
+EditLineView edit_line_view(const std::vector<std::pair<std::size_t, std::size_t>>& lines, std::size_t rows,
+                            std::size_t caret) {
+    EditLineView view;
+    view.caret_line = lines.empty() ? 0 : lines.size() - 1;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].first <= caret && caret <= lines[i].second) {
+            view.caret_line = i;
+            break;
+        }
+    }
+    rows = std::max<std::size_t>(rows, 1);
+    if (view.caret_line >= rows) {
+        const std::size_t max_first = lines.size() > rows ? lines.size() - rows : 0;
+        view.first = std::min(view.caret_line - rows + 1, max_first);
+    }
+    return view;
+}
+
 Rect toggle_icon_rect(const Rect& rect) {
     const float width = std::min(rect.w, EDIT_ICON_WIDTH);
     return Rect{rect.x + rect.w - width, rect.y, width, rect.h};

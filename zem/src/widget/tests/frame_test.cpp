@@ -310,5 +310,55 @@ TEST_F(Frame, FocusedFieldDrawsItsCaretAtTheStoredIndex) {
     EXPECT_TRUE(testing::is_colour(canvas, caret_x + 1, 24, theme::palette_text_primary(), 40));
 }
 
+Element filled(Color c) {
+    Container box{Element(Spacer{})};
+    box.fill = Paint{c};
+    return box;
+}
+
+TEST_F(Frame, StackChildClipReplacesTheClipInForceAndRestoresIt) {
+    canvas.set_clip_rects(std::vector<Rect>{Rect{0, 0, 10, 10}});
+    Stack s;
+    StackChild child;
+    child.element = filled(Color{1, 0, 0, 1});
+    child.placement = Rect{0, 0, 100, 100};
+    child.clip = Rect{50, 50, 20, 20};
+    s.children.push_back(std::move(child));
+    layout_and_draw(s, canvas, Rect{0, 0, 200, 200}, layout, 0);
+    EXPECT_TRUE(testing::is_colour(canvas, 55, 55, Color{1, 0, 0, 1}));  // outside the outer clip, inside its own
+    EXPECT_TRUE(testing::is_transparent(canvas, 5, 5));
+    EXPECT_TRUE(testing::is_transparent(canvas, 75, 75));
+    ASSERT_EQ(canvas.clip_rects().size(), 1u);
+    EXPECT_EQ(canvas.clip_rects()[0], (Rect{0, 0, 10, 10}));
+}
+
+TEST_F(Frame, ContainerOpacityAppliesToItsSubtreeOnly) {
+    Container outer{filled(Color{0, 0, 1, 1})};
+    outer.fill.reset();
+    outer.opacity = 0.5f;
+    outer.insets(Length::px(10));
+    layout_and_draw(outer, canvas, Rect{0, 0, 100, 40}, layout, 0);
+    EXPECT_NEAR(testing::pixel(canvas, 50, 20).a, 128, 2);
+    EXPECT_TRUE(testing::is_transparent(canvas, 5, 5));  // the inset stays clear
+    EXPECT_FLOAT_EQ(canvas.opacity(), 1.0f);
+}
+
+TEST_F(Frame, CarouselLaysItsPagesSideBySide) {
+    Carousel c;
+    c.item_fraction = 0.5f;
+    c.gap = 10;
+    c.offset = -30;
+    for (int i = 0; i < 3; ++i) c.children.push_back(sized_button(40, i));
+    const LayoutId next = layout_and_draw(c, canvas, Rect{0, 0, 400, 40}, layout, 0);
+    EXPECT_EQ(next, 3u);
+    ASSERT_EQ(layout.regions.size(), 3u);
+    // Pages of 200 with a stride of 210, the first centred and shifted by the offset.
+    EXPECT_FLOAT_EQ(layout.regions[0].rect.x, 70);
+    EXPECT_FLOAT_EQ(layout.regions[1].rect.x, 280);
+    EXPECT_FLOAT_EQ(layout.regions[2].rect.x, 490);  // beyond the rect: drawn, left to the clip
+    EXPECT_FLOAT_EQ(layout.regions[2].rect.w, 200);
+    EXPECT_TRUE(layout_and_draw(Carousel{}, canvas, Rect{0, 0, 400, 40}, layout, 7) == 7u);
+}
+
 }  // namespace
 }  // namespace zem

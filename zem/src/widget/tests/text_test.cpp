@@ -236,5 +236,31 @@ TEST_F(TextLayout, FieldGeometry) {
     EXPECT_FLOAT_EQ(icon.w, 30);
 }
 
+TEST(EditLineView, ScrollsJustEnoughToShowTheCaretLine) {
+    std::vector<std::pair<std::size_t, std::size_t>> lines;
+    for (std::size_t i = 0; i < 10; ++i) lines.emplace_back(i * 10, i * 10 + 9);
+    struct Case {
+        std::size_t line_count;
+        std::size_t rows;
+        std::size_t caret;
+        std::size_t caret_line;
+        std::size_t first;
+    };
+    const std::vector<Case> cases = {
+        {8, 3, 75, 7, 5},   // lines 5 to 7 with the caret on line 7
+        {8, 3, 15, 1, 0},   // lines 0 to 2 with the caret on line 1
+        {10, 3, 55, 5, 3},  // caret on line 5 of 10
+        {10, 3, 500, 9, 7}, // a caret past the text counts on the last line
+        {2, 3, 15, 1, 0},
+    };
+    for (const Case& c : cases) {
+        const std::vector<std::pair<std::size_t, std::size_t>> some(lines.begin(),
+                                                                    lines.begin() + static_cast<std::ptrdiff_t>(c.line_count));
+        const EditLineView v = edit_line_view(some, c.rows, c.caret);
+        EXPECT_EQ(v.caret_line, c.caret_line) << c.caret;
+        EXPECT_EQ(v.first, c.first) << c.caret;
+    }
+}
+
 }  // namespace
 }  // namespace zem
