@@ -35,6 +35,18 @@ void encode(std::uint8_t* e, const MbrEntry& m) {
     put32(e + 12, m.count);
 }
 
+// A file-system boot sector (FAT, NTFS, exFAT) on the whole device carries
+// the same signature; with every slot empty it is not a partition table.
+bool looks_like_boot_record(const std::uint8_t* sec) {
+    for (int i = 0; i < 4; ++i)
+        if (sec[446 + 16 * i + 4] != 0) return false;
+    bool jump = (sec[0] == 0xEB && sec[2] == 0x90) || sec[0] == 0xE9;
+    std::uint16_t bps = le16(sec + 11);
+    bool bpb = bps >= 512 && bps <= 4096 && (bps & (bps - 1)) == 0;
+    bool exfat = std::equal(sec + 3, sec + 11, "EXFAT   ");
+    return jump && (bpb || exfat);
+}
+
 bool boot_flags_sane(const std::uint8_t* sec) {
     for (int i = 0; i < 4; ++i) {
         std::uint8_t b = sec[446 + 16 * i];
@@ -173,7 +185,8 @@ std::expected<Mbr, std::string> read_mbr(int fd, std::uint64_t sector_size) {
     if (m.disk_sectors == 0) return std::unexpected(std::string("device too small"));
     if (auto r = read_at(fd, m.sector0.data(), m.sector0.size(), 0); !r) return std::unexpected(r.error());
     if (m.sector0[510] != 0x55 || m.sector0[511] != 0xAA) return std::unexpected(std::string("no MBR signature"));
-    if (!boot_flags_sane(m.sector0.data())) return std::unexpected(std::string("not a partition table"));
+    if (!boot_flags_sane(m.sector0.data()) || looks_like_boot_record(m.sector0.data()))
+        return std::unexpected(std::string("not a partition table"));
     for (int i = 0; i < 4; ++i) m.primary[i] = decode(&m.sector0[446 + 16 * i]);
     for (const auto& p : m.primary)
         if (p.type == 0xEE) return std::unexpected(std::string("protective MBR of a GPT disk"));

@@ -113,7 +113,12 @@ std::string LoopDisk::part(std::uint32_t n) const { return device_ + "p" + std::
 
 std::expected<void, std::string> LoopDisk::refresh() const {
     auto r = run_command({"partx", "-u", device_});
-    if (r.exit_code == 0) return {};
+    if (r.exit_code == 0) {
+        // partx -u can stop short of partitions listed out of slot order;
+        // -a adds those (and complains about the ones already there).
+        run_command({"partx", "-a", device_});
+        return {};
+    }
     // No table left to read: drop whatever nodes the old one had.
     run_command({"partx", "-d", device_});
     return std::unexpected(r.err);
