@@ -6,6 +6,7 @@
 #include "install/mounts.hpp"
 
 #include <fmt/format.h>
+#include <functional>
 
 namespace install {
 
@@ -96,7 +97,11 @@ std::optional<std::uint64_t> df_field(const std::string& path, const std::string
     return parse_df_output(fs::lossy_utf8(r->out));
 }
 
-std::expected<ipc::InstallPlan, std::string> preflight(const WizardChoices& s) {
+namespace {
+
+// `measure_used` runs only once the earlier checks have passed.
+std::expected<ipc::InstallPlan, std::string> check(const WizardChoices& s,
+                                                   const std::function<std::optional<std::uint64_t>()>& measure_used) {
     using TS = TargetSelection;
     if (std::holds_alternative<TS::None>(s.target.kind)) return std::unexpected(refusal("error.no_target"));
 
@@ -154,7 +159,7 @@ std::expected<ipc::InstallPlan, std::string> preflight(const WizardChoices& s) {
         }
     }
 
-    if (auto used = df_field("/", "used"); used && row) {
+    if (auto used = measure_used(); used && row) {
         const std::uint64_t need = *used + *used / 10 + NEED_EXTRA;
         std::optional<std::uint64_t> have;
         if (std::holds_alternative<TS::WholeDisk>(s.target.kind))
@@ -181,6 +186,16 @@ std::expected<ipc::InstallPlan, std::string> preflight(const WizardChoices& s) {
     plan.encrypt = s.encrypt;
     plan.test = s.test;
     return plan;
+}
+
+} // namespace
+
+std::expected<ipc::InstallPlan, std::string> preflight(const WizardChoices& s) {
+    return check(s, [] { return df_field("/", "used"); });
+}
+
+std::expected<ipc::InstallPlan, std::string> preflight(const WizardChoices& s, std::optional<std::uint64_t> used) {
+    return check(s, [used] { return used; });
 }
 
 } // namespace install

@@ -76,6 +76,11 @@ bool account_form_valid(const AccountForm& form);
 
 std::expected<ipc::InstallPlan, std::string> preflight(const WizardChoices& state);
 
+// The same check with the running system's used bytes already measured
+// (nothing: unknown, which skips the size check).
+std::expected<ipc::InstallPlan, std::string> preflight(const WizardChoices& state,
+                                                       std::optional<std::uint64_t> used_bytes);
+
 // Runs "df -B1 --output=<column> <path>" and reads the number on its second
 // line; nothing when df fails or prints something else.
 std::optional<std::uint64_t> df_field(const std::string& path, const std::string& column);

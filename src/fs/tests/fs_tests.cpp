@@ -248,9 +248,12 @@ TEST(OtherToolsOnLoop, FatMinimumIsWhatFatresizeReports) {
     ASSERT_TRUE(disk) << disk.error();
     ASSERT_EQ(run_command({"sfdisk", "-q", disk->path()}, "label: dos\nstart=2048, size=200000, type=c\n").exit_code, 0);
     ASSERT_TRUE(disk->refresh());
-    ASSERT_EQ(run_command({"mkfs.vfat", "-F", "32", disk->part(1)}).exit_code, 0);
+    auto mkfs = run_command({"mkfs.vfat", "-F", "32", disk->part(1)});
+    ASSERT_EQ(mkfs.exit_code, 0) << mkfs.out << mkfs.err;
+    // fatresize 1.1 cannot find the disk of a partition on a loop device
+    // numbered 10 or more, and says nothing but its version.
     auto info = run_command({"fatresize", "--info", disk->part(1)});
-    ASSERT_EQ(info.exit_code, 0) << info.err;
+    if (info.exit_code != 0) GTEST_SKIP() << "fatresize cannot read " << disk->part(1) << ": " << info.out << info.err;
     auto expected = fs::parse_fatresize_minimum(info.out);
     ASSERT_TRUE(expected) << info.out;
     EXPECT_EQ(fs::min_size(disk->part(1), FsKind::Fat), expected);

@@ -172,56 +172,64 @@ TEST_F(LiveOnSda, MbrSlotsForEncryption) {
     }
 }
 
-// The size rule at its edges, against the running system's real usage.
-// Other processes write to / meanwhile, so a case is only judged when the
-// usage did not move around the check.
-TEST_F(LiveOnSda, TargetSizeAgainstTheRunningSystem) {
-    if (!install::df_field("/", "used")) GTEST_SKIP() << "df cannot measure / here";
+// The size rule at its edges, for a system using 7 GB.
+TEST_F(LiveOnSda, TargetSizeEdges) {
+    const std::uint64_t used = 7'000'000'123;
+    const std::uint64_t need = used + used / 10 + install::NEED_EXTRA; // 8.77 GB
+    const std::uint64_t exact = install::WHOLE_DISK_RESERVE + need;
+    const std::uint64_t enc = install::ENCRYPTION_RESERVE;
     struct Case {
         std::string name;
-        std::int64_t over_reserve_and_need; // disk size relative to 514 MiB + need
+        TargetSelection target;
+        std::uint64_t disk_size;
         bool encrypt;
-        std::optional<std::int64_t> have_minus_need; // refused, with this available size relative to need
+        std::optional<std::uint64_t> have; // refused, showing this much available
     };
-    const std::int64_t enc = std::int64_t(install::ENCRYPTION_RESERVE);
+    DiskRow parts{"/dev/sdc", "gpt", 1000 * GIB, {{MIB, need, 1, false, false}, {need + MIB, need - 1, 2, false, false},
+                                                  {2 * need + MIB, need + enc, 0, true, false}}};
     const std::vector<Case> cases = {
-        {"exactly enough", 0, false, std::nullopt},
-        {"one byte short", -1, false, -1},
-        {"encryption needs 800 MiB more", 0, true, -enc},
-        {"encrypted, exactly enough", enc, true, std::nullopt},
+        {"exactly enough", {TargetSelection::WholeDisk{"/dev/sdb"}}, exact, false, std::nullopt},
+        {"one byte short", {TargetSelection::WholeDisk{"/dev/sdb"}}, exact - 1, false, need - 1},
+        {"encryption needs 800 MiB more", {TargetSelection::WholeDisk{"/dev/sdb"}}, exact, true, need - enc},
+        {"encrypted, exactly enough", {TargetSelection::WholeDisk{"/dev/sdb"}}, exact + enc, true, std::nullopt},
+        {"smaller than the reserve", {TargetSelection::WholeDisk{"/dev/sdb"}}, 100 * MIB, false, 0},
+        {"encrypted below the reserves", {TargetSelection::WholeDisk{"/dev/sdb"}}, exact - need + 5, true, 0},
+        {"partition of exactly the need", {TargetSelection::Partition{1, "/dev/sdc"}}, 0, false, std::nullopt},
+        {"partition one byte short", {TargetSelection::Partition{2, "/dev/sdc"}}, 0, false, need - 1},
+        {"partition not listed: no size check", {TargetSelection::Partition{7, "/dev/sdc"}}, 0, false, std::nullopt},
+        {"gap with room for /boot", {TargetSelection::FreeSpace{2 * need + MIB, "/dev/sdc"}}, 0, true, std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        bool judged = false;
-        for (int attempt = 0; attempt < 20 && !judged; ++attempt) {
-            auto before = install::df_field("/", "used");
-            ASSERT_TRUE(before);
-            const std::uint64_t need = *before + *before / 10 + install::NEED_EXTRA;
-            DiskRow row{"/dev/sdb", "gpt", install::WHOLE_DISK_RESERVE + need + c.over_reserve_and_need, {}};
-            auto s = choose({TargetSelection::WholeDisk{"/dev/sdb"}}, {row});
-            s.encrypt = c.encrypt;
-            auto r = install::preflight(s);
-            if (install::df_field("/", "used") != before) continue;
-            judged = true;
-            if (c.have_minus_need) {
-                ASSERT_FALSE(r);
-                EXPECT_EQ(r.error(), i18n::fill_placeholders(en("error.target_too_small"), {"have", "need"},
-                                                             {gb(need + *c.have_minus_need), gb(need)}));
-            } else {
-                EXPECT_TRUE(r) << r.error();
-            }
+        auto s = choose(c.target, {{"/dev/sdb", "gpt", c.disk_size, {}}, parts});
+        s.encrypt = c.encrypt;
+        auto r = install::preflight(s, used);
+        if (c.have) {
+            ASSERT_FALSE(r);
+            EXPECT_EQ(r.error(), i18n::fill_placeholders(en("error.target_too_small"), {"have", "need"},
+                                                         {gb(*c.have), gb(need)}));
+        } else {
+            EXPECT_TRUE(r) << r.error();
         }
-        EXPECT_TRUE(judged) << "the used space of / never held still";
     }
-    // A disk smaller than the reserve has nothing; a partition counts its
-    // own size; one not listed skips the check.
-    const std::uint64_t need = *install::df_field("/", "used") * 11 / 10 + install::NEED_EXTRA;
+    // Unknown usage skips the size check.
+    EXPECT_TRUE(install::preflight(choose({TargetSelection::WholeDisk{"/dev/sdb"}}, {{"/dev/sdb", "gpt", 1, {}}}),
+                                   std::nullopt));
+    auto shown = install::preflight(choose({TargetSelection::WholeDisk{"/dev/sdb"}}, {{"/dev/sdb", "gpt", 100 * MIB, {}}}),
+                                    std::uint64_t(6'000'000'000));
+    ASSERT_FALSE(shown);
+    EXPECT_EQ(shown.error(), "The target has 0.0 GB but the system needs at least 7.7 GB.");
+}
+
+// The real df measures the running system.
+TEST_F(LiveOnSda, TargetSizeAgainstTheRunningSystem) {
+    auto used = install::df_field("/", "used");
+    if (!used) GTEST_SKIP() << "df cannot measure / here";
     auto tiny = install::preflight(choose({TargetSelection::WholeDisk{"/dev/sdb"}}, {{"/dev/sdb", "gpt", 100 * MIB, {}}}));
     ASSERT_FALSE(tiny);
     EXPECT_EQ(tiny.error().rfind("The target has 0.0 GB but", 0), 0u) << tiny.error();
-    DiskRow row{"/dev/sdb", "gpt", 10000 * GIB, {{MIB, need / 2, 1, false, false}}};
-    EXPECT_FALSE(install::preflight(choose({TargetSelection::Partition{1, "/dev/sdb"}}, {row})));
-    EXPECT_TRUE(install::preflight(choose({TargetSelection::Partition{7, "/dev/sdb"}}, {row})));
+    auto huge = install::preflight(choose({TargetSelection::WholeDisk{"/dev/sdb"}}, {{"/dev/sdb", "gpt", *used * 4 + 4 * GIB, {}}}));
+    EXPECT_TRUE(huge) << huge.error();
 }
 
 TEST(DfOutput, SecondLineOnly) {
