@@ -72,6 +72,7 @@ TEST(FindInPath, RegularFilesOnlyAndEmptyPiecesMeanHere) {
     support::TempDir dir;
     const std::string sbin = dir.path() + "/sbin", bin = dir.path() + "/bin";
     stdfs::create_directories(sbin);
+    stdfs::create_directories(bin);
     std::ofstream(sbin + "/resize2fs") << "";                // not executable: still counts
     stdfs::create_symlink(sbin + "/resize2fs", bin + "/linked");
     stdfs::create_directories(bin + "/tune2fs");             // a directory does not count
