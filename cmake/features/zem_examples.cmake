@@ -1,0 +1,14 @@
+# The toolkit's example programs (zem/examples). The gallery page is a small
+# library of its own so that tests can render the same page offscreen.
+add_library(zem_gallery STATIC ${CMAKE_SOURCE_DIR}/zem/examples/gallery_page.cpp)
+target_include_directories(zem_gallery PUBLIC ${CMAKE_SOURCE_DIR}/zem/examples)
+target_link_libraries(zem_gallery PUBLIC zem)
+
+add_executable(zem-gallery ${CMAKE_SOURCE_DIR}/zem/examples/gallery.cpp)
+target_link_libraries(zem-gallery PRIVATE zem_gallery)
+
+if(TARGET zem_test_support)
+  target_link_libraries(zem_test_support PUBLIC zem_gallery)
+  target_compile_definitions(zem_test_support PUBLIC ZEM_GALLERY_EXE="$<TARGET_FILE:zem-gallery>")
+  add_dependencies(zem_test_support zem-gallery)
+endif()

@@ -1,0 +1,253 @@
+#include <zem/app/draw_frame.hpp>
+
+#include <zem/app/app_data.hpp>
+
+#include <wayland-client.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace zem {
+namespace {
+
+const HitRegion* first_with_id(const std::vector<HitRegion>& regions, WidgetId id) {
+    for (const HitRegion& r : regions)
+        if (r.id == id) return &r;
+    return nullptr;
+}
+
+float frame_scale(int32_t scale) { return scale < 2 ? 1.0f : static_cast<float>(scale); }
+
+}  // namespace
+
+std::vector<FRect> damage_add(const std::vector<HitRegion>& regions, const IdPair& focus, const IdPair& hover,
+                              const IdPair& press, uint32_t W, uint32_t H) {
+    std::vector<FRect> raw;
+    for (const IdPair* p : {&focus, &hover, &press}) {
+        if (p->last && p->current && *p->last == *p->current) continue;
+        for (const std::optional<WidgetId>& id : {p->last, p->current}) {
+            if (!id) continue;
+            const HitRegion* r = first_with_id(regions, *id);
+            if (r && r->action != HitRegion::Slider) raw.push_back(r->painted_rect);
+        }
+    }
+    std::vector<FRect> out;
+    for (const FRect& r : raw) {
+        float x0 = std::max(std::floor(r.x), 0.0f);
+        float y0 = std::max(std::floor(r.y), 0.0f);
+        float x1 = std::min(std::ceil(r.x + r.w), static_cast<float>(W));
+        float y1 = std::min(std::ceil(r.y + r.h), static_cast<float>(H));
+        FRect s{x0, y0, std::max(x1 - x0, 0.0f), std::max(y1 - y0, 0.0f)};
+        if (s.w > 0 && s.h > 0) out.push_back(s);
+    }
+    return out;
+}
+
+std::vector<FRect> damage_merge(const std::vector<HitRegion>& last, const std::vector<HitRegion>& now,
+                                const IdPair& focus, const IdPair& hover, const IdPair& press, uint32_t W,
+                                uint32_t H) {
+    if (last.size() != now.size()) return {};
+    std::vector<WidgetId> ids;
+    for (const std::optional<WidgetId>& id :
+         {focus.last, focus.current, hover.last, hover.current, press.last, press.current})
+        if (id) ids.push_back(*id);
+    std::vector<FRect> rects;
+    for (WidgetId id : ids) {
+        if (const HitRegion* r = first_with_id(last, id)) rects.push_back(r->painted_rect);
+        if (const HitRegion* r = first_with_id(now, id)) rects.push_back(r->painted_rect);
+    }
+    for (size_t i = 0; i < last.size(); ++i) {
+        const FRect& a = last[i].rect;
+        const FRect& b = now[i].rect;
+        if (std::fabs(a.x - b.x) > 0.5f || std::fabs(a.y - b.y) > 0.5f || std::fabs(a.w - b.w) > 0.5f ||
+            std::fabs(a.h - b.h) > 0.5f)
+            return {};
+    }
+    if (rects.empty()) return {};
+    std::vector<FRect> out;
+    float area = 0;
+    for (FRect r : rects) {
+        r = {r.x - 1, r.y - 1, r.w + 2, r.h + 2};
+        r.x = std::max(r.x, 0.0f);
+        r.y = std::max(r.y, 0.0f);
+        r.w = std::min(r.w, static_cast<float>(W) - r.x);
+        r.h = std::min(r.h, static_cast<float>(H) - r.y);
+        // A painted rect beyond the right or bottom edge leaves nothing to
+        // damage; a negative size must never reach the compositor.
+        if (!(r.w > 0) || !(r.h > 0)) continue;
+        area += r.w * r.h;
+        out.push_back(r);
+    }
+    if (out.empty()) return {};
+    if (area > 0.5f * static_cast<float>(W) * static_cast<float>(H)) return {};
+    return out;
+}
+
+FRect draw_title_bar(FrameCanvas& c, const std::string& title, uint32_t W, float bar, float s) {
+    if (bar <= 0) return FRect{};
+    float Wf = static_cast<float>(W);
+    c.fill_rounded_rect({0, 0, Wf, bar}, {0.15f, 0.15f, 0.18f, 1}, 0);
+    float tw = c.measure_text(title, 15);
+    c.draw_text(title, (Wf - tw) * 0.5f, (s * 15 + bar) * 0.5f - 2, 15, {1, 1, 1, 1});
+    float b = bar - 8 * s;
+    float x = Wf - b - 8 * s;
+    float y = 4 * s;
+    c.fill_rounded_rect({x, y, b, b}, {1, 1, 1, 0.1f}, 4 * s);
+    float m = b * 0.5f, q = b * 0.25f;
+    float cx = x + m, cy = y + m;
+    c.draw_line(cx - q, cy - q, cx + q, cy + q, 2 * s, {1, 1, 1, 1});
+    c.draw_line(cx + q, cy - q, cx - q, cy + q, 2 * s, {1, 1, 1, 1});
+    c.draw_line(0, bar - 0.5f, Wf, bar - 0.5f, 1, {1, 1, 1, 0.15f});
+    return FRect{x, y, b, b};
+}
+
+namespace {
+
+FrameLayout take_layout(SurfaceState& s, bool debug) {
+    FrameLayout l;
+    l.focused = s.focus;
+    l.hovered = s.hover;
+    l.pressed = s.pressed;
+    l.debug = debug;
+    l.last_regions = s.regions;
+    return l;
+}
+
+void store_layout(SurfaceState& s, FrameLayout&& l) {
+    s.last_focus = l.focused;
+    s.last_hover = l.hovered;
+    s.last_pressed = l.pressed;
+    s.regions = std::move(l.regions);
+}
+
+void paint_content(FrameCanvas& c, SurfaceState& s, const Scene& root, uint32_t W, uint32_t H, float bar, float sc,
+                   FrameLayout& layout) {
+    s.close_button_rect = draw_title_bar(c, s.title, W, bar, sc);
+    FRect content{0, bar, static_cast<float>(W), std::max(static_cast<float>(H) - bar, 0.0f)};
+    if (root) root->layout_and_draw(c, content, layout);
+}
+
+bool present_software(SurfaceState& s, const FrameInputs& in, ShmPool::Buffer& buf, uint32_t W, uint32_t H,
+                      const std::vector<FRect>& damage) {
+    s.canvas->copy_to_buffer(buf.bytes, in.swap_rb);
+    wl_surface* surface = s.role.wl_surface_ptr();
+    if (surface == nullptr) {
+        std::fprintf(stderr, "attach: surface has no wl_surface\n");
+        std::abort();
+    }
+    wl_surface_attach(surface, buf.buffer, 0, 0);
+    // damage_buffer came with wl_surface version 4; older surfaces take
+    // damage in surface coordinates, rounded outward.
+    bool by_buffer = wl_proxy_get_version(reinterpret_cast<wl_proxy*>(surface)) >= 4;
+    int32_t sc = s.effective_scale();
+    auto send = [&](float x, float y, float w, float h) {
+        int32_t ix = static_cast<int32_t>(x), iy = static_cast<int32_t>(y);
+        int32_t iw = static_cast<int32_t>(w), ih = static_cast<int32_t>(h);
+        if (iw <= 0 || ih <= 0) return;
+        if (by_buffer) {
+            wl_surface_damage_buffer(surface, ix, iy, iw, ih);
+        } else {
+            int32_t x0 = ix / sc, y0 = iy / sc;
+            int32_t x1 = (ix + iw + sc - 1) / sc, y1 = (iy + ih + sc - 1) / sc;
+            wl_surface_damage(surface, x0, y0, x1 - x0, y1 - y0);
+        }
+    };
+    if (damage.empty()) {
+        send(0, 0, static_cast<float>(W), static_cast<float>(H));
+    } else {
+        for (const FRect& r : damage) send(r.x, r.y, r.w, r.h);
+    }
+    if (in.compositor) set_surface_input_region(surface, in.compositor, in.input_region, s.scale);
+    if (in.request_frame) in.request_frame();
+    wl_surface_commit(surface);
+    s.frame_pending = true;
+    return true;
+}
+
+}  // namespace
+
+FrameKind draw_frame(SurfaceState& s, const FrameInputs& in) {
+    if (s.size[0] == 0 || s.size[1] == 0) return FrameKind::Skipped;
+    float sc = frame_scale(s.scale);
+    uint32_t W = s.size[0] * static_cast<uint32_t>(sc);
+    uint32_t H = s.size[1] * static_cast<uint32_t>(sc);
+    float bar = s.top_inset * sc;
+
+    bool partial = false;
+    std::vector<FRect> damage;
+    if (s.canvas && s.canvas->width() == W && s.canvas->height() == H && !s.relayout && !s.regions.empty()) {
+        damage = damage_add(s.regions, {s.last_focus, s.focus}, {s.last_hover, s.hover},
+                            {s.last_pressed, s.pressed}, W, H);
+        if (damage.empty()) return FrameKind::Skipped;
+        float area = 0;
+        for (const FRect& r : damage) area += r.w * r.h;
+        partial = area < 0.5f * static_cast<float>(W) * static_cast<float>(H);
+    }
+
+    if (!s.shm_pool) return FrameKind::Skipped;
+    auto buf = s.shm_pool->take(W, H, W * 4, in.shm_format);
+    if (!buf) return FrameKind::Skipped;
+
+    if (partial) {
+        if (!s.canvas) {
+            std::fprintf(stderr, "partial path requires existing canvas\n");
+            std::abort();
+        }
+        FrameCanvas& c = *s.canvas;
+        c.set_clip_rects(damage);
+        if (in.background.a > 0) c.clear_color(in.background);
+        else c.clear_rects(damage);
+        FrameLayout layout = take_layout(s, false);
+        paint_content(c, s, in.root, W, H, bar, sc, layout);
+        c.reset_clip();
+        c.present();
+        store_layout(s, std::move(layout));
+        s.relayout = false;
+        present_software(s, in, *buf, W, H, damage);
+        return FrameKind::Partial;
+    }
+
+    if (!s.canvas) {
+        s.canvas = make_software_canvas(W, H);
+        s.canvas->set_scale(sc);
+    }
+    FrameCanvas& c = *s.canvas;
+    if (c.width() != W || c.height() != H) {
+        c.resize(W, H);
+        c.set_scale(sc);
+    }
+    c.reset_clip();
+    if (in.background.a > 0) c.clear_color(in.background);
+    else c.clear();
+    FrameLayout layout = take_layout(s, in.debug_layout);
+    paint_content(c, s, in.root, W, H, bar, sc, layout);
+    if (in.debug_layout)
+        for (const HitRegion& r : layout.regions) c.stroke_rounded_rect(r.rect, {1, 0, 0, 1}, 0, 1.5f);
+    c.present();
+    std::vector<FRect> compositor_damage;
+    if (!s.relayout)
+        compositor_damage = damage_merge(s.regions, layout.regions, {s.last_focus, layout.focused},
+                                         {s.last_hover, layout.hovered}, {s.last_pressed, layout.pressed}, W, H);
+    store_layout(s, std::move(layout));
+    s.relayout = false;
+    present_software(s, in, *buf, W, H, compositor_damage);
+    return FrameKind::Full;
+}
+
+void render_offscreen(FrameCanvas& c, const Scene& root, RGBA background, const std::string& title, float top_inset,
+                      int32_t scale, std::vector<HitRegion>* regions) {
+    float sc = frame_scale(scale);
+    c.set_scale(sc);
+    c.reset_clip();
+    if (background.a > 0) c.clear_color(background);
+    else c.clear();
+    float bar = top_inset * sc;
+    draw_title_bar(c, title, c.width(), bar, sc);
+    FrameLayout layout;
+    FRect content{0, bar, static_cast<float>(c.width()), std::max(static_cast<float>(c.height()) - bar, 0.0f)};
+    if (root) root->layout_and_draw(c, content, layout);
+    if (regions) *regions = std::move(layout.regions);
+}
+
+}  // namespace zem
