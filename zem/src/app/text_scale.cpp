@@ -7,7 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <pthread.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -41,33 +41,57 @@ struct Child {
     int out = -1;
 };
 
-// Starts `program` with stdout on a pipe, stderr to /dev/null, stdin as
-// given, an empty signal mask and default SIGPIPE.
+// `program` as found through PATH (a name with a slash is taken as is).
+std::optional<std::string> resolve(const std::string& program) {
+    if (program.find('/') != std::string::npos)
+        return access(program.c_str(), X_OK) == 0 ? std::optional(program) : std::nullopt;
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
+    size_t pos = 0;
+    while (pos <= dirs.size()) {
+        size_t colon = dirs.find(':', pos);
+        std::string dir = dirs.substr(pos, colon == std::string::npos ? std::string::npos : colon - pos);
+        std::string full = (dir.empty() ? "." : dir) + "/" + program;
+        if (access(full.c_str(), X_OK) == 0) return full;
+        if (colon == std::string::npos) break;
+        pos = colon + 1;
+    }
+    return std::nullopt;
+}
+
+// Starts `program` with stdout on a pipe, stderr to /dev/null, stdin empty
+// or inherited, an empty signal mask and default SIGPIPE. The child is
+// killed when this process ends, so a monitor never outlives the
+// application it reports to.
 std::optional<Child> spawn(const std::string& program, const char* verb, bool empty_stdin) {
+    auto path = resolve(program);
+    if (!path) return std::nullopt;
     int p[2];
     if (pipe2(p, O_CLOEXEC) != 0) return std::nullopt;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, p[1], 1);
-    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-    if (empty_stdin) posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t empty, defaults;
-    sigemptyset(&empty);
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigmask(&attr, &empty);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    int devnull_w = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    int devnull_r = empty_stdin ? open("/dev/null", O_RDONLY | O_CLOEXEC) : -1;
     std::string a1 = verb, a2 = "org.gnome.desktop.interface", a3 = "text-scaling-factor";
     char* argv[] = {const_cast<char*>(program.c_str()), a1.data(), a2.data(), a3.data(), nullptr};
-    pid_t pid;
-    int rc = posix_spawnp(&pid, program.c_str(), &fa, &attr, argv, environ);
-    posix_spawn_file_actions_destroy(&fa);
-    posix_spawnattr_destroy(&attr);
+    pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid == 0) {
+        // Only async-signal-safe calls from here to exec.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(127);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        signal(SIGPIPE, SIG_DFL);
+        dup2(p[1], 1);
+        if (devnull_w >= 0) dup2(devnull_w, 2);
+        if (devnull_r >= 0) dup2(devnull_r, 0);
+        execve(path->c_str(), argv, environ);
+        _exit(127);
+    }
     close(p[1]);
-    if (rc != 0) {
+    if (devnull_w >= 0) close(devnull_w);
+    if (devnull_r >= 0) close(devnull_r);
+    if (pid < 0) {
         close(p[0]);
         return std::nullopt;
     }

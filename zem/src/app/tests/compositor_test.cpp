@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <csignal>
+#include <filesystem>
 #include <sys/wait.h>
 #include <thread>
 
@@ -43,6 +45,29 @@ std::optional<Rect> window_rect(const Sway& sway) {
     auto tree = nlohmann::json::parse(out, nullptr, false);
     if (tree.is_discarded()) return std::nullopt;
     return find_window(tree);
+}
+
+// Processes still running whose environment names this display.
+std::vector<std::string> processes_on_display(const std::string& display) {
+    std::vector<std::string> out;
+    std::string needle = "WAYLAND_DISPLAY=" + display;
+    for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+        std::string pid = e.path().filename();
+        if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::string env = read_file(e.path().string() + "/environ");
+        for (size_t p = 0; p < env.size();) {
+            size_t end = env.find('\0', p);
+            if (env.compare(p, end - p, needle) == 0) {
+                std::string cmd = read_file(e.path().string() + "/cmdline");
+                std::replace(cmd.begin(), cmd.end(), '\0', ' ');
+                out.push_back(pid + ": " + cmd);
+                break;
+            }
+            if (end == std::string::npos) break;
+            p = end + 1;
+        }
+    }
+    return out;
 }
 
 class GalleryUnderSway : public ::testing::Test {
@@ -122,6 +147,14 @@ TEST_F(GalleryUnderSway, SizedWindowShowsTheOffscreenPageAndEndsCleanlyOnSigterm
     EXPECT_EQ(WEXITSTATUS(st), 0);
     EXPECT_EQ(read_file(app->err_path), kBackendLine + "zem: SIGTERM received, exiting cleanly\n");
     EXPECT_EQ(read_file(app->out_path), "");
+    // Nothing the application started (the settings monitor) outlives it.
+    std::vector<std::string> left;
+    for (int i = 0; i < 50; ++i) {
+        left = processes_on_display(sway->display());
+        if (left.empty()) break;
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_TRUE(left.empty()) << left.front();
 }
 
 TEST_F(GalleryUnderSway, FullScreenFollowsOutputResizeAndScale) {
