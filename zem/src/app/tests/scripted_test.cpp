@@ -1,0 +1,326 @@
+// Exact request sequences and start-up failures against the scripted
+// compositor.
+#include "gallery_page.hpp"
+#include "support/scripted_compositor.hpp"
+
+#include <zem/app/app.hpp>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <thread>
+
+using namespace zem::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct TestApp {
+    using Msg = int;
+
+    std::optional<zem::WindowConfig> config;
+    std::optional<std::pair<uint32_t, uint32_t>> size;
+    bool animating = false;
+    int post_from_worker = 0;  // messages a worker posts at start
+    std::vector<int>* updates = nullptr;
+    std::vector<size_t>* updates_per_iteration = nullptr;
+    std::vector<std::pair<uint32_t, uint32_t>>* resizes = nullptr;
+    std::thread* worker = nullptr;
+
+    std::string app_id() { return "org.example.Test"; }
+    std::optional<zem::WindowConfig> window_config() { return config; }
+    std::optional<std::pair<uint32_t, uint32_t>> window_size() { return size; }
+    void set_channel_sender(zem::MessageSender<int> s) {
+        if (post_from_worker > 0 && worker)
+            *worker = std::thread([s, n = post_from_worker] {
+                for (int i = 0; i < n; ++i) s.send(i);
+            });
+    }
+    std::vector<int> poll() {
+        if (updates_per_iteration && updates) updates_per_iteration->push_back(updates->size());
+        return {};
+    }
+    void update(int m) {
+        if (updates) updates->push_back(m);
+        if (post_from_worker > 0 && updates && int(updates->size()) == post_from_worker) raise(SIGTERM);
+    }
+    zem::Scene view() { return zem::gallery::page(true, 0.5f); }
+    bool is_animating() { return animating; }
+    void resized(uint32_t w, uint32_t h) {
+        if (resizes) resizes->emplace_back(w, h);
+    }
+};
+
+std::expected<void, zem::RunError> run_on(const ScriptedCompositor& c, TestApp app) {
+    setenv("WAYLAND_DISPLAY", c.socket().c_str(), 1);
+    return zem::run_handle(std::make_unique<zem::AppAdapter<TestApp>>(std::move(app)));
+}
+
+std::unique_ptr<ScriptedCompositor> compositor(ScriptedOptions o) {
+    auto c = ScriptedCompositor::start(o);
+    if (!c) ADD_FAILURE() << c.error();
+    return c ? std::move(*c) : nullptr;
+}
+
+// The requests of interest, without the ones every run makes alike.
+std::vector<std::string> shell_requests(const ScriptedCompositor& c) {
+    std::vector<std::string> out;
+    for (auto& l : c.log())
+        if (l.rfind("wl_output.", 0) != 0 && l.rfind("xdg_wm_base.pong", 0) != 0) out.push_back(l);
+    return out;
+}
+
+TEST(Scripted, FullScreenStartUpAndFirstFrameSendExactlyTheseRequests) {
+    ScriptedOptions o;
+    o.close_after_frames = 1;
+    auto c = compositor(o);
+    ASSERT_TRUE(c);
+    std::vector<std::pair<uint32_t, uint32_t>> resizes;
+    TestApp app;
+    app.resizes = &resizes;
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(run_on(*c, app));
+    testing::internal::GetCapturedStderr();
+    const std::vector<std::string> want = {
+        "wl_compositor.create_surface(new)",
+        "xdg_wm_base.get_xdg_surface(new,wl_surface)",
+        "xdg_surface.get_toplevel(new)",
+        "xdg_toplevel.set_title(zem)",
+        "xdg_toplevel.set_app_id(org.example.Test)",
+        "xdg_toplevel.set_fullscreen(nil)",
+        "wl_surface.commit()",
+        "xdg_surface.ack_configure(1)",
+        // The first configure repeats the full-screen request once.
+        "xdg_toplevel.set_fullscreen(nil)",
+        "xdg_surface.set_window_geometry(0,0,320,240)",
+        "wl_surface.set_buffer_scale(1)",
+        "wl_surface.attach(wl_buffer,0,0) format=875708993 size=320x240",
+        "wl_surface.damage_buffer(0,0,320,240)",
+        "wl_surface.set_input_region(nil)",
+        "wl_surface.frame(new)",
+        "wl_surface.commit()",
+    };
+    auto got = shell_requests(*c);
+    ASSERT_GE(got.size(), want.size());
+    EXPECT_EQ(std::vector<std::string>(got.begin(), got.begin() + want.size()), want);
+    EXPECT_EQ(resizes, (std::vector<std::pair<uint32_t, uint32_t>>{{320, 240}}));
+}
+
+TEST(Scripted, SizedWindowWithConfigurationUsesItsSizeTitleAndAppId) {
+    ScriptedOptions o;
+    o.close_after_frames = 1;
+    o.configure_width = 0;  // the client chooses
+    o.configure_height = 0;
+    auto c = compositor(o);
+    ASSERT_TRUE(c);
+    TestApp app;
+    app.config = zem::WindowConfig{"Title", "other.id"};
+    app.size = std::make_pair(400u, 300u);
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(run_on(*c, app));
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("zem: window_config app_id \"other.id\" differs from App::app_id \"org.example.Test\"; "
+                       "App::app_id wins\n"),
+              std::string::npos)
+        << err;
+    auto got = shell_requests(*c);
+    auto has = [&](const std::string& s) { return std::find(got.begin(), got.end(), s) != got.end(); };
+    EXPECT_TRUE(has("xdg_toplevel.set_title(Title)"));
+    EXPECT_TRUE(has("xdg_toplevel.set_app_id(org.example.Test)"));
+    EXPECT_TRUE(has("xdg_toplevel.set_min_size(400,300)"));
+    EXPECT_TRUE(has("xdg_toplevel.set_max_size(400,300)"));
+    EXPECT_FALSE(has("xdg_toplevel.set_fullscreen(nil)"));
+    EXPECT_TRUE(has("xdg_surface.set_window_geometry(0,0,400,300)"));
+    EXPECT_TRUE(has("wl_surface.attach(wl_buffer,0,0) format=875708993 size=400x300"));
+}
+
+TEST(Scripted, MissingRequiredGlobalsFailStartUpOptionalOnesDoNot) {
+    struct Case {
+        const char* name;
+        ScriptedOptions opts;
+        std::optional<std::string> error;
+    };
+    ScriptedOptions no_shm;
+    no_shm.shm = false;
+    ScriptedOptions no_xdg;
+    no_xdg.wm_base_version = 0;
+    ScriptedOptions no_compositor;
+    no_compositor.compositor_version = 0;
+    ScriptedOptions bare;  // no seat, no output, none of the optional protocols
+    bare.output = false;
+    bare.close_after_frames = 1;
+    const std::vector<Case> cases = {
+        {"no wl_shm", no_shm,
+         "Wayland protocol `wl_shm` unavailable: the requested global was not found in the registry"},
+        {"no xdg_wm_base", no_xdg,
+         "Wayland protocol `xdg_wm_base` unavailable: the requested global was not found in the registry"},
+        {"no wl_compositor", no_compositor,
+         "Wayland protocol `wl_compositor` unavailable: the requested global was not found in the registry"},
+        {"only the required globals", bare, std::nullopt},
+    };
+    for (const auto& k : cases) {
+        auto c = compositor(k.opts);
+        ASSERT_TRUE(c);
+        testing::internal::CaptureStderr();
+        auto r = run_on(*c, TestApp{});
+        testing::internal::GetCapturedStderr();
+        if (k.error) {
+            ASSERT_FALSE(r) << k.name;
+            EXPECT_EQ(r.error().text(), *k.error) << k.name;
+        } else {
+            EXPECT_TRUE(r) << k.name << ": " << r.error().text();
+        }
+    }
+}
+
+TEST(Scripted, OldCompositorVersionsGetTheRequestsTheyKnow) {
+    struct Case {
+        uint32_t version;
+        bool scale_request, buffer_damage;
+    };
+    for (Case k : {Case{2, false, false}, Case{3, true, false}, Case{4, true, true}, Case{5, true, true}}) {
+        ScriptedOptions o;
+        o.compositor_version = k.version;
+        o.close_after_frames = 1;
+        auto c = compositor(o);
+        ASSERT_TRUE(c);
+        testing::internal::CaptureStderr();
+        ASSERT_TRUE(run_on(*c, TestApp{}));
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(!c->matching("wl_surface.set_buffer_scale").empty(), k.scale_request) << k.version;
+        EXPECT_EQ(!c->matching("wl_surface.damage_buffer").empty(), k.buffer_damage) << k.version;
+        EXPECT_EQ(!c->matching("wl_surface.damage(0,0,320,240)").empty(), !k.buffer_damage) << k.version;
+    }
+}
+
+TEST(Scripted, WithoutAb24BuffersAreArgb8888) {
+    ScriptedOptions o;
+    o.shm_ab24 = false;
+    o.close_after_frames = 1;
+    auto c = compositor(o);
+    ASSERT_TRUE(c);
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(run_on(*c, TestApp{}));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(c->matching("wl_surface.attach"),
+              std::vector<std::string>{"wl_surface.attach(wl_buffer,0,0) format=0 size=320x240"});
+}
+
+TEST(Scripted, AnimationKeepsDrawingWhenTheCompositorHoldsEveryBuffer) {
+    ScriptedOptions o;
+    o.release_buffers = false;
+    o.close_after_frames = 6;
+    auto c = compositor(o);
+    ASSERT_TRUE(c);
+    TestApp app;
+    app.animating = true;
+    testing::internal::CaptureStderr();
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(run_on(*c, app));
+    auto took = std::chrono::steady_clock::now() - start;
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(c->matching("wl_surface.attach").size(), 6u);
+    // Software frames are at least 33 ms apart.
+    EXPECT_GE(took, 5 * 33ms);
+}
+
+TEST(Scripted, AnIdlePageDrawsOneFrameAndThenNothing) {
+    ScriptedOptions o;
+    auto c = compositor(o);
+    ASSERT_TRUE(c);
+    std::thread closer([&] {
+        std::this_thread::sleep_for(1500ms);
+        c->close_toplevel();
+    });
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(run_on(*c, TestApp{}));
+    testing::internal::GetCapturedStderr();
+    closer.join();
+    EXPECT_EQ(c->matching("wl_surface.attach").size(), 1u);
+}
+
+TEST(Scripted, ProtocolErrorEndsTheRunLikeALostConnection) {
+    ScriptedOptions o;
+    auto c = compositor(o);
+    ASSERT_TRUE(c);
+    std::thread poster([&] {
+        std::this_thread::sleep_for(300ms);
+        c->post_error_on_toplevel(3, "scripted failure");
+    });
+    testing::internal::CaptureStderr();
+    auto r = run_on(*c, TestApp{});
+    std::string err = testing::internal::GetCapturedStderr();
+    poster.join();
+    ASSERT_TRUE(r);
+    EXPECT_NE(err.find("zem: wayland protocol error — interface=xdg_toplevel object_id="), std::string::npos) << err;
+    EXPECT_NE(err.find(" code=3: scripted failure\n"), std::string::npos) << err;
+}
+
+TEST(Scripted, ConfigureOutOfRangeIsIgnored) {
+    ScriptedOptions o;
+    auto c = compositor(o);
+    ASSERT_TRUE(c);
+    std::thread driver([&] {
+        std::this_thread::sleep_for(300ms);
+        c->configure_toplevel(20000, 20000);
+        std::this_thread::sleep_for(300ms);
+        c->close_toplevel();
+    });
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(run_on(*c, TestApp{}));
+    std::string err = testing::internal::GetCapturedStderr();
+    driver.join();
+    EXPECT_NE(err.find("[zem] on_configure: size 20000×20000 (physical 20000×20000) out of range — ignoring\n"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(c->matching("wl_surface.attach").size(), 1u) << "the surface keeps its first frame";
+}
+
+TEST(Scripted, WorkerMessagesAreAllAppliedInOrderOverSeveralWakeUps) {
+    ScriptedOptions o;
+    auto c = compositor(o);
+    ASSERT_TRUE(c);
+    std::vector<int> updates;
+    std::vector<size_t> per_iteration;
+    std::thread worker;
+    TestApp app;
+    app.post_from_worker = 2000;
+    app.updates = &updates;
+    app.updates_per_iteration = &per_iteration;
+    app.worker = &worker;
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(run_on(*c, app));
+    std::string err = testing::internal::GetCapturedStderr();
+    if (worker.joinable()) worker.join();
+    ASSERT_EQ(updates.size(), 2000u);
+    for (int i = 0; i < 2000; ++i) ASSERT_EQ(updates[i], i);
+    // No wake-up takes more than 1024 of them.
+    size_t before = 0, growing = 0;
+    for (size_t n : per_iteration) {
+        EXPECT_LE(n - before, 1024u);
+        if (n > before) ++growing;
+        before = n;
+    }
+    EXPECT_GE(growing, 2u);
+    EXPECT_NE(err.find("zem: SIGTERM received, exiting cleanly\n"), std::string::npos);
+}
+
+TEST(Scripted, ActivationTokenIsTakenOutOfTheEnvironmentUnlessEmpty) {
+    for (const char* value : {"token-123", ""}) {
+        ScriptedOptions o;
+        o.close_after_frames = 1;
+        auto c = compositor(o);
+        ASSERT_TRUE(c);
+        setenv("XDG_ACTIVATION_TOKEN", value, 1);
+        testing::internal::CaptureStderr();
+        ASSERT_TRUE(run_on(*c, TestApp{}));
+        testing::internal::GetCapturedStderr();
+        const char* left = std::getenv("XDG_ACTIVATION_TOKEN");
+        if (value[0]) EXPECT_EQ(left, nullptr);
+        else EXPECT_NE(left, nullptr);
+        unsetenv("XDG_ACTIVATION_TOKEN");
+    }
+}
+
+}  // namespace
