@@ -90,7 +90,11 @@ protected:
     void start(std::vector<std::string> args) {
         std::vector<std::string> argv = {ZEM_GALLERY_EXE};
         argv.insert(argv.end(), args.begin(), args.end());
-        app = spawn(argv, {{"WAYLAND_DISPLAY", sway->display()}, {"XDG_RUNTIME_DIR", sway->runtime_dir()}}, dir,
+        app = spawn(argv,
+                    {{"WAYLAND_DISPLAY", sway->display()},
+                     {"XDG_RUNTIME_DIR", sway->runtime_dir()},
+                     {"GSETTINGS_BACKEND", "memory"}},
+                    dir,
                     "gallery");
         ASSERT_TRUE(app.has_value());
     }

@@ -54,6 +54,9 @@ struct TestApp {
 
 std::expected<void, zem::RunError> run_on(const ScriptedCompositor& c, TestApp app) {
     setenv("WAYLAND_DISPLAY", c.socket().c_str(), 1);
+    // The desktop's own text scale must not redraw these pages: settings
+    // come from gsettings' in-memory defaults.
+    setenv("GSETTINGS_BACKEND", "memory", 1);
     return zem::run_handle(std::make_unique<zem::AppAdapter<TestApp>>(std::move(app)));
 }
 
