@@ -167,47 +167,52 @@ bool present_software(SurfaceState& s, const FrameInputs& in, ShmPool::Buffer& b
 
 }  // namespace
 
-FrameKind draw_frame(SurfaceState& s, const FrameInputs& in) {
-    if (s.size[0] == 0 || s.size[1] == 0) return FrameKind::Skipped;
+FramePlan plan_frame(const SurfaceState& s) {
+    FramePlan plan;
+    if (s.size[0] == 0 || s.size[1] == 0) return plan;
     float sc = frame_scale(s.scale);
-    uint32_t W = s.size[0] * static_cast<uint32_t>(sc);
-    uint32_t H = s.size[1] * static_cast<uint32_t>(sc);
-    float bar = s.top_inset * sc;
-
-    bool partial = false;
-    std::vector<FRect> damage;
-    if (s.canvas && s.canvas->width() == W && s.canvas->height() == H && !s.relayout && !s.regions.empty()) {
-        damage = damage_add(s.regions, {s.last_focus, s.focus}, {s.last_hover, s.hover},
-                            {s.last_pressed, s.pressed}, W, H);
-        if (damage.empty()) return FrameKind::Skipped;
+    plan.W = s.size[0] * static_cast<uint32_t>(sc);
+    plan.H = s.size[1] * static_cast<uint32_t>(sc);
+    plan.kind = FrameKind::Full;
+    if (s.canvas && s.canvas->width() == plan.W && s.canvas->height() == plan.H && !s.relayout &&
+        !s.regions.empty()) {
+        std::vector<FRect> damage = damage_add(s.regions, {s.last_focus, s.focus}, {s.last_hover, s.hover},
+                                               {s.last_pressed, s.pressed}, plan.W, plan.H);
+        if (damage.empty()) {
+            plan.kind = FrameKind::Skipped;
+            return plan;
+        }
         float area = 0;
         for (const FRect& r : damage) area += r.w * r.h;
-        partial = area < 0.5f * static_cast<float>(W) * static_cast<float>(H);
+        if (area < 0.5f * static_cast<float>(plan.W) * static_cast<float>(plan.H)) {
+            plan.kind = FrameKind::Partial;
+            plan.damage = std::move(damage);
+        }
     }
+    return plan;
+}
 
-    if (!s.shm_pool) return FrameKind::Skipped;
-    auto buf = s.shm_pool->take(W, H, W * 4, in.shm_format);
-    if (!buf) return FrameKind::Skipped;
-
-    if (partial) {
+void paint_frame(SurfaceState& s, const FrameInputs& in, FramePlan& plan) {
+    float sc = frame_scale(s.scale);
+    uint32_t W = plan.W, H = plan.H;
+    float bar = s.top_inset * sc;
+    if (plan.kind == FrameKind::Partial) {
         if (!s.canvas) {
             std::fprintf(stderr, "partial path requires existing canvas\n");
             std::abort();
         }
         FrameCanvas& c = *s.canvas;
-        c.set_clip_rects(damage);
+        c.set_clip_rects(plan.damage);
         if (in.background.a > 0) c.clear_color(in.background);
-        else c.clear_rects(damage);
+        else c.clear_rects(plan.damage);
         FrameLayout layout = take_layout(s, false);
         paint_content(c, s, in.root, W, H, bar, sc, layout);
         c.reset_clip();
         c.present();
         store_layout(s, std::move(layout));
         s.relayout = false;
-        present_software(s, in, *buf, W, H, damage);
-        return FrameKind::Partial;
+        return;
     }
-
     if (!s.canvas) {
         s.canvas = make_software_canvas(W, H);
         s.canvas->set_scale(sc);
@@ -225,14 +230,23 @@ FrameKind draw_frame(SurfaceState& s, const FrameInputs& in) {
     if (in.debug_layout)
         for (const HitRegion& r : layout.regions) c.stroke_rounded_rect(r.rect, {1, 0, 0, 1}, 0, 1.5f);
     c.present();
-    std::vector<FRect> compositor_damage;
+    plan.damage.clear();
     if (!s.relayout)
-        compositor_damage = damage_merge(s.regions, layout.regions, {s.last_focus, layout.focused},
-                                         {s.last_hover, layout.hovered}, {s.last_pressed, layout.pressed}, W, H);
+        plan.damage = damage_merge(s.regions, layout.regions, {s.last_focus, layout.focused},
+                                   {s.last_hover, layout.hovered}, {s.last_pressed, layout.pressed}, W, H);
     store_layout(s, std::move(layout));
     s.relayout = false;
-    present_software(s, in, *buf, W, H, compositor_damage);
-    return FrameKind::Full;
+}
+
+FrameKind draw_frame(SurfaceState& s, const FrameInputs& in) {
+    FramePlan plan = plan_frame(s);
+    if (plan.kind == FrameKind::Skipped) return plan.kind;
+    if (!s.shm_pool) return FrameKind::Skipped;
+    auto buf = s.shm_pool->take(plan.W, plan.H, plan.W * 4, in.shm_format);
+    if (!buf) return FrameKind::Skipped;
+    paint_frame(s, in, plan);
+    present_software(s, in, *buf, plan.W, plan.H, plan.damage);
+    return plan.kind;
 }
 
 void render_offscreen(FrameCanvas& c, const Scene& root, RGBA background, const std::string& title, float top_inset,

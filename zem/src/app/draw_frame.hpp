@@ -44,6 +44,20 @@ struct FrameInputs {
 
 enum class FrameKind { Skipped, Full, Partial };
 
+// What the next frame of a surface will be: skipped (zero size, or a
+// partial frame with nothing to repaint), full, or partial with its damage.
+struct FramePlan {
+    FrameKind kind = FrameKind::Skipped;
+    uint32_t W = 0, H = 0;
+    std::vector<FRect> damage;  // partial: the clip; full: compositor damage (empty = whole)
+};
+FramePlan plan_frame(const SurfaceState& s);
+
+// The canvas half of a frame: paints `s` as `plan` says and keeps the
+// frame's regions; a full frame fills `plan.damage` with its compositor
+// damage. Nothing reaches the compositor.
+void paint_frame(SurfaceState& s, const FrameInputs& in, FramePlan& plan);
+
 // Draws (or skips) one frame of `s`. On success the surface's
 // `frame_pending` is set and `relayout` cleared.
 FrameKind draw_frame(SurfaceState& s, const FrameInputs& in);
