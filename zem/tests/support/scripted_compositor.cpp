@@ -147,9 +147,16 @@ int dispatch(const void*, void* target, uint32_t opcode, const wl_message* msg, 
         auto* buf = reinterpret_cast<wl_resource*>(args[0].o);
         if (buf)
             if (wl_shm_buffer* shm = wl_shm_buffer_get(buf))
+            {
                 line += " format=" + std::to_string(wl_shm_buffer_get_format(shm)) +
                         " size=" + std::to_string(wl_shm_buffer_get_width(shm)) + "x" +
                         std::to_string(wl_shm_buffer_get_height(shm));
+                // The top-left pixel's alpha byte (last in both formats' memory order).
+                wl_shm_buffer_begin_access(shm);
+                const auto* px = static_cast<const uint8_t*>(wl_shm_buffer_get_data(shm));
+                if (px) line += " alpha=" + std::to_string(px[3]);
+                wl_shm_buffer_end_access(shm);
+            }
     }
     st->add_log(line);
 

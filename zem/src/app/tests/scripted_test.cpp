@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <thread>
@@ -27,6 +28,7 @@ struct TestApp {
     std::vector<size_t>* updates_per_iteration = nullptr;
     std::vector<std::pair<uint32_t, uint32_t>>* resizes = nullptr;
     std::thread* worker = nullptr;
+    std::function<std::vector<zem::OverlayDecl>()> overlay_fn;
 
     std::string app_id() { return "org.example.Test"; }
     std::optional<zem::WindowConfig> window_config() { return config; }
@@ -47,6 +49,7 @@ struct TestApp {
     }
     zem::Scene view() { return zem::gallery::page(true, 0.5f); }
     bool is_animating() { return animating; }
+    std::vector<zem::OverlayDecl> overlays() { return overlay_fn ? overlay_fn() : std::vector<zem::OverlayDecl>{}; }
     void resized(uint32_t w, uint32_t h) {
         if (resizes) resizes->emplace_back(w, h);
     }
@@ -98,7 +101,7 @@ TEST(Scripted, FullScreenStartUpAndFirstFrameSendExactlyTheseRequests) {
         "xdg_toplevel.set_fullscreen(nil)",
         "xdg_surface.set_window_geometry(0,0,320,240)",
         "wl_surface.set_buffer_scale(1)",
-        "wl_surface.attach(wl_buffer,0,0) format=875708993 size=320x240",
+        "wl_surface.attach(wl_buffer,0,0) format=875708993 size=320x240 alpha=255",
         "wl_surface.damage_buffer(0,0,320,240)",
         "wl_surface.set_input_region(nil)",
         "wl_surface.frame(new)",
@@ -135,7 +138,7 @@ TEST(Scripted, SizedWindowWithConfigurationUsesItsSizeTitleAndAppId) {
     EXPECT_TRUE(has("xdg_toplevel.set_max_size(400,300)"));
     EXPECT_FALSE(has("xdg_toplevel.set_fullscreen(nil)"));
     EXPECT_TRUE(has("xdg_surface.set_window_geometry(0,0,400,300)"));
-    EXPECT_TRUE(has("wl_surface.attach(wl_buffer,0,0) format=875708993 size=400x300"));
+    EXPECT_TRUE(has("wl_surface.attach(wl_buffer,0,0) format=875708993 size=400x300 alpha=255"));
 }
 
 TEST(Scripted, MissingRequiredGlobalsFailStartUpOptionalOnesDoNot) {
@@ -207,7 +210,7 @@ TEST(Scripted, WithoutAb24BuffersAreArgb8888) {
     ASSERT_TRUE(run_on(*c, TestApp{}));
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(c->matching("wl_surface.attach"),
-              std::vector<std::string>{"wl_surface.attach(wl_buffer,0,0) format=0 size=320x240"});
+              std::vector<std::string>{"wl_surface.attach(wl_buffer,0,0) format=0 size=320x240 alpha=255"});
 }
 
 TEST(Scripted, AnimationKeepsDrawingWhenTheCompositorHoldsEveryBuffer) {
@@ -324,6 +327,131 @@ TEST(Scripted, ActivationTokenIsTakenOutOfTheEnvironmentUnlessEmpty) {
         else EXPECT_NE(left, nullptr);
         unsetenv("XDG_ACTIVATION_TOKEN");
     }
+}
+
+// Runs the app against `c` and closes the main window after `ms`.
+std::string run_for(ScriptedCompositor& c, TestApp app, std::chrono::milliseconds ms) {
+    std::thread closer([&] {
+        std::this_thread::sleep_for(ms);
+        c.close_toplevel();
+    });
+    testing::internal::CaptureStderr();
+    auto r = run_on(c, std::move(app));
+    std::string err = testing::internal::GetCapturedStderr();
+    closer.join();
+    EXPECT_TRUE(r);
+    return err;
+}
+
+size_t count(const std::string& text, const std::string& needle) {
+    size_t n = 0;
+    for (size_t p = text.find(needle); p != std::string::npos; p = text.find(needle, p + 1)) ++n;
+    return n;
+}
+
+zem::OverlayDecl popup(zem::OverlayId id, std::string anchor) {
+    zem::OverlayDecl d;
+    d.id = id;
+    d.element = zem::empty_scene();
+    d.width = {zem::OverlayLength::Px, 0};  // the anchor's width
+    d.height = {zem::OverlayLength::Px, 50};
+    d.anchor = std::move(anchor);
+    return d;
+}
+
+TEST(ScriptedOverlays, PopupHangsFromItsAnchorAndClearsToTransparent) {
+    auto c = compositor(ScriptedOptions{});
+    ASSERT_TRUE(c);
+    TestApp app;
+    app.overlay_fn = [] { return std::vector<zem::OverlayDecl>{popup(7, "button.Primary")}; };
+    std::string err = run_for(*c, app, 500ms);
+    // Before the first frame of the main surface nothing carries the key.
+    EXPECT_GE(count(err, "zem: popup overlay OverlayId(7) could not find anchor widget id button.Primary\n"), 1u)
+        << err;
+    auto log = shell_requests(*c);
+    auto at = [&](const std::string& s) { return std::find(log.begin(), log.end(), s); };
+    auto pos = at("xdg_positioner.set_size(240,50)");
+    ASSERT_NE(pos, log.end()) << "the anchor's width is the popup's";
+    const std::vector<std::string> settings = {
+        "xdg_positioner.set_size(240,50)",
+        "xdg_positioner.set_anchor_rect(40,112,240,48)",
+        "xdg_positioner.set_anchor(2)",
+        "xdg_positioner.set_gravity(2)",
+        "xdg_positioner.set_constraint_adjustment(9)",
+    };
+    ASSERT_GE(size_t(log.end() - pos), settings.size());
+    EXPECT_EQ(std::vector<std::string>(pos, pos + settings.size()), settings);
+    EXPECT_NE(at("xdg_surface.get_popup(new,xdg_surface,xdg_positioner)"), log.end());
+    // One popup only: once created it is updated, not created again.
+    EXPECT_EQ(c->matching("xdg_surface.get_popup").size(), 1u);
+    EXPECT_EQ(c->matching("wl_surface.attach(wl_buffer,0,0) format=875708993 size=100x50 alpha=0").size(), 1u)
+        << "the popup clears to transparent";
+}
+
+TEST(ScriptedOverlays, WindowOverlayOfZeroSizeGetsTheDefaultSizeAndThePageBackground) {
+    ScriptedOptions o;
+    o.configure_width = o.configure_height = 0;
+    auto c = compositor(o);
+    ASSERT_TRUE(c);
+    TestApp app;
+    app.overlay_fn = [] {
+        zem::OverlayDecl d;
+        d.id = 3;
+        d.element = zem::empty_scene();
+        d.kind = 2;
+        return std::vector<zem::OverlayDecl>{d};
+    };
+    run_for(*c, app, 500ms);
+    EXPECT_EQ(c->matching("xdg_toplevel.set_min_size(480,320)").size(), 1u);
+    EXPECT_EQ(c->matching("xdg_toplevel.set_max_size(480,320)").size(), 1u);
+    EXPECT_EQ(c->matching("xdg_toplevel.set_title(org.example.Test)").size(), 1u);
+    // The overlay's configure carries no size: its declared size (0) gives 1 × 1.
+    EXPECT_EQ(c->matching("wl_surface.attach(wl_buffer,0,0) format=875708993 size=1x1 alpha=255").size(), 1u);
+}
+
+TEST(ScriptedOverlays, LayerOverlayWithoutLayerShellIsSkippedWithALineEachIteration) {
+    auto c = compositor(ScriptedOptions{});
+    ASSERT_TRUE(c);
+    TestApp app;
+    app.overlay_fn = [] {
+        zem::OverlayDecl d;
+        d.id = 5;
+        d.element = zem::empty_scene();
+        d.kind = 3;
+        return std::vector<zem::OverlayDecl>{d};
+    };
+    std::string err = run_for(*c, app, 300ms);
+    EXPECT_GE(count(err, "zem: ignoring layer-shell overlay OverlayId(5) — wlr-layer-shell not available\n"), 1u)
+        << err;
+}
+
+TEST(ScriptedOverlays, AnOverlayThatDisappearsAndReappearsGetsNewObjects) {
+    auto c = compositor(ScriptedOptions{});
+    ASSERT_TRUE(c);
+    auto shown = std::make_shared<std::atomic<int>>(1);
+    TestApp app;
+    app.overlay_fn = [shown] {
+        if (shown->load() == 0) return std::vector<zem::OverlayDecl>{};
+        return std::vector<zem::OverlayDecl>{popup(9, "button.Secondary")};
+    };
+    // The loop only runs when something wakes it: each step below sends a
+    // configure, which also makes the application iterate.
+    std::thread driver([&] {
+        std::this_thread::sleep_for(300ms);
+        shown->store(0);
+        c->configure_toplevel(320, 240);
+        std::this_thread::sleep_for(300ms);
+        shown->store(1);
+        c->configure_toplevel(320, 240);
+        std::this_thread::sleep_for(300ms);
+        c->close_toplevel();
+    });
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(run_on(*c, app));
+    testing::internal::GetCapturedStderr();
+    driver.join();
+    EXPECT_EQ(c->matching("xdg_surface.get_popup").size(), 2u);
+    EXPECT_EQ(c->matching("xdg_popup.destroy").size(), 1u);
 }
 
 }  // namespace
