@@ -4,6 +4,7 @@
 #include "support/scripted_compositor.hpp"
 
 #include <zem/app/app.hpp>
+#include <zem/app/app_data.hpp>
 
 #include <gtest/gtest.h>
 
@@ -29,6 +30,7 @@ struct TestApp {
     std::vector<std::pair<uint32_t, uint32_t>>* resizes = nullptr;
     std::thread* worker = nullptr;
     std::function<std::vector<zem::OverlayDecl>()> overlay_fn;
+    std::function<std::optional<std::chrono::milliseconds>()> poll_interval_fn;
 
     std::string app_id() { return "org.example.Test"; }
     std::optional<zem::WindowConfig> window_config() { return config; }
@@ -49,6 +51,9 @@ struct TestApp {
     }
     zem::Scene view() { return zem::gallery::page(true, 0.5f); }
     bool is_animating() { return animating; }
+    std::optional<std::chrono::milliseconds> poll_interval() {
+        return poll_interval_fn ? poll_interval_fn() : std::nullopt;
+    }
     std::vector<zem::OverlayDecl> overlays() { return overlay_fn ? overlay_fn() : std::vector<zem::OverlayDecl>{}; }
     void resized(uint32_t w, uint32_t h) {
         if (resizes) resizes->emplace_back(w, h);
@@ -452,6 +457,58 @@ TEST(ScriptedOverlays, AnOverlayThatDisappearsAndReappearsGetsNewObjects) {
     driver.join();
     EXPECT_EQ(c->matching("xdg_surface.get_popup").size(), 2u);
     EXPECT_EQ(c->matching("xdg_popup.destroy").size(), 1u);
+}
+
+TEST(ScriptedPoll, ThePeriodAskedAtStartDecidesWhetherAPollTimerExists) {
+    struct Case {
+        const char* name;
+        std::optional<std::chrono::milliseconds> first, later;
+        int asked;  // times poll_interval is asked in 1.3 s: once at start, then at every tick
+    };
+    const std::vector<Case> cases = {
+        {"none at start, a duration later: never a timer", std::nullopt, 50ms, 1},
+        {"50 ms at start, none later: the timer ticks once a second", 50ms, std::nullopt, 3},
+    };
+    for (const auto& k : cases) {
+        auto c = compositor(ScriptedOptions{});
+        ASSERT_TRUE(c);
+        auto asked = std::make_shared<int>(0);
+        TestApp app;
+        app.poll_interval_fn = [asked, k]() { return (*asked)++ == 0 ? k.first : k.later; };
+        run_for(*c, app, 1300ms);
+        EXPECT_EQ(*asked, k.asked) << k.name;
+    }
+}
+
+TEST(PollIntervalWarning, OnlyWithPerformanceWarningsAndUnder100Ms) {
+    // The variable is read once per process: each case runs in a child.
+    struct Case {
+        const char* env;  // nullptr: unset
+        int period_ms;
+        const char* want;
+    };
+    const std::vector<Case> cases = {
+        {"1", 50,
+         "^\\[zem\\]\\[perf\\] poll_interval\\(\\) of 50ms defeats the event-driven idle model [^\n]* wake the loop "
+         "from your worker with set_channel_sender instead of polling\\.\n$"},
+        {"1", 100, "^$"},
+        {"0", 50, "^$"},
+        {"", 50, "^$"},
+        {nullptr, 50, "^$"},
+    };
+    for (const auto& k : cases) {
+        EXPECT_EXIT(
+            {
+                if (k.env) setenv("ZEM_PERF_WARN", k.env, 1);
+                else unsetenv("ZEM_PERF_WARN");
+                zem::PerfGuard g;
+                g.warn_poll_interval(std::chrono::milliseconds(k.period_ms));
+                g.warn_poll_interval(std::chrono::milliseconds(k.period_ms));  // given once only
+                std::exit(0);
+            },
+            testing::ExitedWithCode(0), k.want)
+            << (k.env ? k.env : "unset") << " " << k.period_ms;
+    }
 }
 
 }  // namespace
