@@ -12,3 +12,9 @@ if(TARGET zem_test_support)
   target_compile_definitions(zem_test_support PUBLIC ZEM_GALLERY_EXE="$<TARGET_FILE:zem-gallery>")
   add_dependencies(zem_test_support zem-gallery)
 endif()
+
+# Frame figures of the shell (make bench).
+if(TARGET zem_test_support)
+  add_executable(zem_shell_bench ${CMAKE_SOURCE_DIR}/zem/src/app/bench/shell_bench.cpp)
+  target_link_libraries(zem_shell_bench PRIVATE zem_gallery zem_test_support)
+endif()
