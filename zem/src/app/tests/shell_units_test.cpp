@@ -145,3 +145,56 @@ TEST_F(SignalPipeTest, HandlersAreRestoredBeforeThePipeCloses) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(BufferScale, ChangesWithinTheCapAndRefusesBeyondIt) {
+    struct Case {
+        const char* name;
+        uint32_t w, h;
+        int32_t from, to;
+        std::optional<std::pair<uint32_t, uint32_t>> want;
+        const char* line;  // standard error
+    };
+    const std::vector<Case> cases = {
+        {"1 to 2", 100, 100, 1, 2, std::make_pair(200u, 200u), ""},
+        {"same scale: nothing", 100, 100, 2, 2, std::nullopt, ""},
+        {"past 256 MiB: refused", 10000, 10000, 1, 2, std::nullopt,
+         "[zem] on_buffer_scale: scale 2 (physical 20000×20000) out of range — ignoring\n"},
+        {"overflowing sizes saturate and are refused", 0xFFFFFFFFu, 3, 1, 4, std::nullopt,
+         "[zem] on_buffer_scale: scale 4 (physical 4294967295×12) out of range — ignoring\n"},
+        {"not configured yet: the scale is kept for later", 0, 0, 1, 3, std::make_pair(0u, 0u), ""},
+    };
+    for (const auto& c : cases) {
+        zem::SurfaceState s = zem::create_surface_state(zem::SurfaceRole{}, "", 0);
+        s.size = {c.w, c.h};
+        s.scale = c.from;
+        s.relayout = false;
+        testing::internal::CaptureStderr();
+        auto got = zem::apply_buffer_scale(s, nullptr, c.to);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.line) << c.name;
+        EXPECT_EQ(got, c.want) << c.name;
+        EXPECT_EQ(s.scale, got ? c.to : c.from) << c.name;
+        EXPECT_EQ(s.relayout, got.has_value()) << c.name;
+    }
+}
+
+TEST(Configure, OutOfRangeSizesChangeNothing) {
+    const std::vector<std::tuple<uint32_t, uint32_t, int32_t, const char*>> cases = {
+        {0, 600, 1, "[zem] on_configure: size 0×600 (physical 0×600) out of range — ignoring\n"},
+        {9000, 8000, 1, "[zem] on_configure: size 9000×8000 (physical 9000×8000) out of range — ignoring\n"},
+        {0x80000000u, 10, 2,
+         "[zem] on_configure: size 2147483648×10 (physical 4294967295×20) out of range — ignoring\n"},
+    };
+    for (auto [w, h, scale, line] : cases) {
+        zem::SurfaceState s = zem::create_surface_state(zem::SurfaceRole{}, "", 0);
+        s.scale = scale;
+        testing::internal::CaptureStderr();
+        zem::configure_surface(s, nullptr, w, h);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), line);
+        EXPECT_FALSE(s.configured);
+        EXPECT_EQ(s.size, (std::array<uint32_t, 2>{0, 0}));
+    }
+}
+
+}  // namespace
