@@ -1,7 +1,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test run bench clean
+.PHONY: all deps configure build test bench run clean
 
 all: build
 
@@ -17,11 +17,11 @@ build: configure
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-bench: build
-	@for b in $(BUILD)/*_bench; do [ -x "$$b" ] && "$$b" || exit 1; done
+bench: configure
+	cmake --build $(BUILD) --target bench
 
 run: build
-	$(BUILD)/tavix-installer --help
+	ZEM_THEMES_DIR=$(CURDIR)/themes $(BUILD)/tavix-installer --help
 
 clean:
 	rm -rf $(BUILD)

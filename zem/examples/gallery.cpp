@@ -31,7 +31,7 @@ struct Gallery {
     void update(Msg m) {
         if (m.which == "Primary") on = !on;
     }
-    zem::Scene view() { return zem::gallery::page(on, 0.6f); }
+    zem::Element view() { return zem::gallery::page(on, 0.6f); }
 };
 
 bool parse_size(const char* s, std::pair<uint32_t, uint32_t>& out) {

@@ -1,9 +1,9 @@
 #pragma once
-// The gallery page: one of each kind of thing the shell draws today (a
-// heading, text, buttons with hover and press, a switch, a progress bar, a
-// divider), laid out in a column that follows the surface size.
+// The gallery page: a heading, text, buttons, a switch, a divider and a
+// progress bar in a column that follows the surface size, in the colours of
+// the active theme.
 
-#include <zem/app/scene.hpp>
+#include <zem/widget/element.hpp>
 
 #include <string>
 
@@ -14,6 +14,6 @@ struct Pressed {
     std::string which;
 };
 
-Scene page(bool switch_on, float progress);
+Element page(bool switch_on, float progress);
 
 }  // namespace zem::gallery

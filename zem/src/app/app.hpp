@@ -6,7 +6,7 @@
 //   std::string app_id();                             required
 //   std::vector<Msg> poll();                          required
 //   void update(Msg);                                 required
-//   zem::Scene view();                                required
+//   zem::Element view();                                required
 // and optionally (the defaults apply when absent):
 //   std::optional<zem::WindowConfig> window_config(); none
 //   std::optional<std::pair<uint32_t, uint32_t>> window_size();  none
@@ -37,28 +37,12 @@
 
 namespace zem {
 
-// An overlay size: pixels, or a percentage of the main surface's buffer
-// width or height.
-struct OverlayLength {
-    enum Unit { Px, PercentWidth, PercentHeight };
-    Unit unit = Px;
-    float value = 0;
-    float resolve(float main_w, float main_h) const {
-        switch (unit) {
-            case PercentWidth: return main_w * value / 100.0f;
-            case PercentHeight: return main_h * value / 100.0f;
-            case Px: break;
-        }
-        return value;
-    }
-};
-
 // An overlay that the application (or the tooltip) wants shown.
 struct OverlayDecl {
     OverlayId id = 0;
-    Scene element;
-    std::optional<std::vector<FRect>> input_region;
-    OverlayLength width, height;
+    Element element;
+    std::optional<std::vector<Rect>> input_region;
+    Length width = Length::px(0), height = Length::px(0);
     std::optional<std::string> anchor;  // present: a popup hanging from that widget key
     uint8_t kind = 2;                   // 2 window; 0, 1, 3, 4 layer background/bottom/top/overlay
     bool edge_top = false, edge_bottom = false, edge_left = false, edge_right = false;
@@ -91,7 +75,7 @@ public:
     virtual std::optional<std::chrono::nanoseconds> poll_interval() = 0;
     virtual std::vector<Message> poll() = 0;
     virtual void update(Message m) = 0;
-    virtual Scene view() = 0;
+    virtual Element view() = 0;
     virtual std::vector<OverlayDecl> overlays() = 0;
     virtual void resized(uint32_t w, uint32_t h) = 0;
     virtual bool is_animating() = 0;
@@ -134,7 +118,7 @@ public:
         return out;
     }
     void update(Message m) override { app_.update(std::move(m).template take<Msg>()); }
-    Scene view() override { return app_.view(); }
+    Element view() override { return app_.view(); }
     std::vector<OverlayDecl> overlays() override {
         if constexpr (requires { app_.overlays(); }) return app_.overlays();
         else return {};

@@ -125,7 +125,7 @@ struct AppData {
     bool exit = false;
     bool view_dirty = true;
     bool overlays_dirty = true;
-    std::optional<Scene> view_cache;
+    std::optional<Element> view_cache;
     std::optional<std::vector<OverlayDecl>> overlay_cache;
     std::vector<std::pair<float, float>> drag_points;
     std::string clipboard_text;
@@ -159,7 +159,7 @@ void configure_surface(SurfaceState& s, wl_shm* shm, uint32_t w, uint32_t h);
 std::optional<std::pair<uint32_t, uint32_t>> apply_buffer_scale(SurfaceState& s, wl_shm* shm, int32_t n);
 
 void set_surface_input_region(wl_surface* surface, wl_compositor* compositor,
-                              const std::optional<std::vector<FRect>>& rects, int32_t scale);
+                              const std::optional<std::vector<Rect>>& rects, int32_t scale);
 
 void reconcile_overlays(AppData& d);
 void draw_dirty_surfaces(AppData& d);

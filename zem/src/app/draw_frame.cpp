@@ -1,6 +1,8 @@
 #include <zem/app/draw_frame.hpp>
 
 #include <zem/app/app_data.hpp>
+#include <zem/system_fonts/system_fonts.hpp>
+#include <zem/theme/active.hpp>
 
 #include <wayland-client.h>
 
@@ -21,30 +23,30 @@ float frame_scale(int32_t scale) { return scale < 2 ? 1.0f : static_cast<float>(
 
 }  // namespace
 
-std::vector<FRect> damage_add(const std::vector<HitRegion>& regions, const IdPair& focus, const IdPair& hover,
+std::vector<Rect> damage_add(const std::vector<HitRegion>& regions, const IdPair& focus, const IdPair& hover,
                               const IdPair& press, uint32_t W, uint32_t H) {
-    std::vector<FRect> raw;
+    std::vector<Rect> raw;
     for (const IdPair* p : {&focus, &hover, &press}) {
         if (p->last && p->current && *p->last == *p->current) continue;
         for (const std::optional<WidgetId>& id : {p->last, p->current}) {
             if (!id) continue;
             const HitRegion* r = first_with_id(regions, *id);
-            if (r && r->action != HitRegion::Slider) raw.push_back(r->painted_rect);
+            if (r && r->action.as<HitAction::Slider>() == nullptr) raw.push_back(r->painted_rect);
         }
     }
-    std::vector<FRect> out;
-    for (const FRect& r : raw) {
+    std::vector<Rect> out;
+    for (const Rect& r : raw) {
         float x0 = std::max(std::floor(r.x), 0.0f);
         float y0 = std::max(std::floor(r.y), 0.0f);
         float x1 = std::min(std::ceil(r.x + r.w), static_cast<float>(W));
         float y1 = std::min(std::ceil(r.y + r.h), static_cast<float>(H));
-        FRect s{x0, y0, std::max(x1 - x0, 0.0f), std::max(y1 - y0, 0.0f)};
+        Rect s{x0, y0, std::max(x1 - x0, 0.0f), std::max(y1 - y0, 0.0f)};
         if (s.w > 0 && s.h > 0) out.push_back(s);
     }
     return out;
 }
 
-std::vector<FRect> damage_merge(const std::vector<HitRegion>& last, const std::vector<HitRegion>& now,
+std::vector<Rect> damage_merge(const std::vector<HitRegion>& last, const std::vector<HitRegion>& now,
                                 const IdPair& focus, const IdPair& hover, const IdPair& press, uint32_t W,
                                 uint32_t H) {
     if (last.size() != now.size()) return {};
@@ -52,22 +54,22 @@ std::vector<FRect> damage_merge(const std::vector<HitRegion>& last, const std::v
     for (const std::optional<WidgetId>& id :
          {focus.last, focus.current, hover.last, hover.current, press.last, press.current})
         if (id) ids.push_back(*id);
-    std::vector<FRect> rects;
+    std::vector<Rect> rects;
     for (WidgetId id : ids) {
         if (const HitRegion* r = first_with_id(last, id)) rects.push_back(r->painted_rect);
         if (const HitRegion* r = first_with_id(now, id)) rects.push_back(r->painted_rect);
     }
     for (size_t i = 0; i < last.size(); ++i) {
-        const FRect& a = last[i].rect;
-        const FRect& b = now[i].rect;
+        const Rect& a = last[i].rect;
+        const Rect& b = now[i].rect;
         if (std::fabs(a.x - b.x) > 0.5f || std::fabs(a.y - b.y) > 0.5f || std::fabs(a.w - b.w) > 0.5f ||
             std::fabs(a.h - b.h) > 0.5f)
             return {};
     }
     if (rects.empty()) return {};
-    std::vector<FRect> out;
+    std::vector<Rect> out;
     float area = 0;
-    for (FRect r : rects) {
+    for (Rect r : rects) {
         r = {r.x - 1, r.y - 1, r.w + 2, r.h + 2};
         r.x = std::max(r.x, 0.0f);
         r.y = std::max(r.y, 0.0f);
@@ -84,22 +86,22 @@ std::vector<FRect> damage_merge(const std::vector<HitRegion>& last, const std::v
     return out;
 }
 
-FRect draw_title_bar(FrameCanvas& c, const std::string& title, uint32_t W, float bar, float s) {
-    if (bar <= 0) return FRect{};
+Rect draw_title_bar(Canvas& c, const std::string& title, uint32_t W, float bar, float s) {
+    if (bar <= 0) return Rect{};
     float Wf = static_cast<float>(W);
-    c.fill_rounded_rect({0, 0, Wf, bar}, {0.15f, 0.15f, 0.18f, 1}, 0);
+    c.fill_rounded_rect(Rect{0, 0, Wf, bar}, Color{0.15f, 0.15f, 0.18f, 1}, Radii{});
     float tw = c.measure_text(title, 15);
-    c.draw_text(title, (Wf - tw) * 0.5f, (s * 15 + bar) * 0.5f - 2, 15, {1, 1, 1, 1});
+    c.draw_text(title, (Wf - tw) * 0.5f, (s * 15 + bar) * 0.5f - 2, 15, Color{1, 1, 1, 1});
     float b = bar - 8 * s;
     float x = Wf - b - 8 * s;
     float y = 4 * s;
-    c.fill_rounded_rect({x, y, b, b}, {1, 1, 1, 0.1f}, 4 * s);
+    c.fill_rounded_rect(Rect{x, y, b, b}, Color{1, 1, 1, 0.1f}, Radii::all(4 * s));
     float m = b * 0.5f, q = b * 0.25f;
     float cx = x + m, cy = y + m;
-    c.draw_line(cx - q, cy - q, cx + q, cy + q, 2 * s, {1, 1, 1, 1});
-    c.draw_line(cx + q, cy - q, cx - q, cy + q, 2 * s, {1, 1, 1, 1});
-    c.draw_line(0, bar - 0.5f, Wf, bar - 0.5f, 1, {1, 1, 1, 0.15f});
-    return FRect{x, y, b, b};
+    c.draw_line(Color{1, 1, 1, 1}, cx - q, cy - q, cx + q, cy + q, 2 * s);
+    c.draw_line(Color{1, 1, 1, 1}, cx + q, cy - q, cx - q, cy + q, 2 * s);
+    c.draw_line(Color{1, 1, 1, 0.15f}, 0, bar - 0.5f, Wf, bar - 0.5f, 1);
+    return Rect{x, y, b, b};
 }
 
 namespace {
@@ -109,8 +111,14 @@ FrameLayout take_layout(SurfaceState& s, bool debug) {
     l.focused = s.focus;
     l.hovered = s.hover;
     l.pressed = s.pressed;
-    l.debug = debug;
-    l.last_regions = s.regions;
+    l.debug_layout = debug;
+    l.previous_regions = s.regions;
+    l.carets = std::move(s.kept.carets);
+    l.anchors = std::move(s.kept.anchors);
+    l.scroll_offsets = std::move(s.kept.scroll_offsets);
+    l.layer_canvases = std::move(s.kept.layer_canvases);
+    l.list_items = std::move(s.kept.list_items);
+    s.kept = FrameLayout{};
     return l;
 }
 
@@ -119,17 +127,32 @@ void store_layout(SurfaceState& s, FrameLayout&& l) {
     s.last_hover = l.hovered;
     s.last_pressed = l.pressed;
     s.regions = std::move(l.regions);
+    s.scroll_regions = std::move(l.scroll_areas);
+    s.statics = std::move(l.access_nodes);
+    s.kept.carets = std::move(l.carets);
+    s.kept.anchors = std::move(l.anchors);
+    s.kept.scroll_offsets = std::move(l.scroll_offsets);
+    s.kept.layer_canvases = std::move(l.layer_canvases);
+    s.kept.list_items = std::move(l.list_items);
 }
 
-void paint_content(FrameCanvas& c, SurfaceState& s, const Scene& root, uint32_t W, uint32_t H, float bar, float sc,
+void paint_content(Canvas& c, SurfaceState& s, const Element* root, uint32_t W, uint32_t H, float bar, float sc,
                    FrameLayout& layout) {
     s.close_button_rect = draw_title_bar(c, s.title, W, bar, sc);
-    FRect content{0, bar, static_cast<float>(W), std::max(static_cast<float>(H) - bar, 0.0f)};
-    if (root) root->layout_and_draw(c, content, layout);
+    Rect content{0, bar, static_cast<float>(W), std::max(static_cast<float>(H) - bar, 0.0f)};
+    if (root) layout_and_draw(*root, c, content, layout, 0);
+}
+
+// A new software canvas with the theme's fonts.
+Canvas new_canvas(uint32_t W, uint32_t H, float sc) {
+    Canvas c = Canvas::new_software(W, H);
+    c.set_scale(sc);
+    if (auto fonts = theme_fonts()) c.set_theme_fonts(std::make_shared<const FontRegistry>(std::move(*fonts)));
+    return c;
 }
 
 bool present_software(SurfaceState& s, const FrameInputs& in, ShmPool::Buffer& buf, uint32_t W, uint32_t H,
-                      const std::vector<FRect>& damage) {
+                      const std::vector<Rect>& damage) {
     s.canvas->copy_to_buffer(buf.bytes, in.swap_rb);
     wl_surface* surface = s.role.wl_surface_ptr();
     if (surface == nullptr) {
@@ -156,7 +179,7 @@ bool present_software(SurfaceState& s, const FrameInputs& in, ShmPool::Buffer& b
     if (damage.empty()) {
         send(0, 0, static_cast<float>(W), static_cast<float>(H));
     } else {
-        for (const FRect& r : damage) send(r.x, r.y, r.w, r.h);
+        for (const Rect& r : damage) send(r.x, r.y, r.w, r.h);
     }
     if (in.compositor) set_surface_input_region(surface, in.compositor, in.input_region, s.scale);
     if (in.request_frame) in.request_frame();
@@ -176,14 +199,14 @@ FramePlan plan_frame(const SurfaceState& s) {
     plan.kind = FrameKind::Full;
     if (s.canvas && s.canvas->width() == plan.W && s.canvas->height() == plan.H && !s.relayout &&
         !s.regions.empty()) {
-        std::vector<FRect> damage = damage_add(s.regions, {s.last_focus, s.focus}, {s.last_hover, s.hover},
+        std::vector<Rect> damage = damage_add(s.regions, {s.last_focus, s.focus}, {s.last_hover, s.hover},
                                                {s.last_pressed, s.pressed}, plan.W, plan.H);
         if (damage.empty()) {
             plan.kind = FrameKind::Skipped;
             return plan;
         }
         float area = 0;
-        for (const FRect& r : damage) area += r.w * r.h;
+        for (const Rect& r : damage) area += r.w * r.h;
         if (area < 0.5f * static_cast<float>(plan.W) * static_cast<float>(plan.H)) {
             plan.kind = FrameKind::Partial;
             plan.damage = std::move(damage);
@@ -201,23 +224,22 @@ void paint_frame(SurfaceState& s, const FrameInputs& in, FramePlan& plan) {
             std::fprintf(stderr, "partial path requires existing canvas\n");
             std::abort();
         }
-        FrameCanvas& c = *s.canvas;
+        Canvas& c = *s.canvas;
         c.set_clip_rects(plan.damage);
         if (in.background.a > 0) c.clear_color(in.background);
         else c.clear_rects(plan.damage);
         FrameLayout layout = take_layout(s, false);
         paint_content(c, s, in.root, W, H, bar, sc, layout);
+        // (The context menu is drawn here once text editing has one.)
+        theme::draw_fallback_banner(c, static_cast<float>(W), sc);
         c.reset_clip();
         c.present();
         store_layout(s, std::move(layout));
         s.relayout = false;
         return;
     }
-    if (!s.canvas) {
-        s.canvas = make_software_canvas(W, H);
-        s.canvas->set_scale(sc);
-    }
-    FrameCanvas& c = *s.canvas;
+    if (!s.canvas) s.canvas = new_canvas(W, H, sc);
+    Canvas& c = *s.canvas;
     if (c.width() != W || c.height() != H) {
         c.resize(W, H);
         c.set_scale(sc);
@@ -228,7 +250,8 @@ void paint_frame(SurfaceState& s, const FrameInputs& in, FramePlan& plan) {
     FrameLayout layout = take_layout(s, in.debug_layout);
     paint_content(c, s, in.root, W, H, bar, sc, layout);
     if (in.debug_layout)
-        for (const HitRegion& r : layout.regions) c.stroke_rounded_rect(r.rect, {1, 0, 0, 1}, 0, 1.5f);
+        for (const HitRegion& r : layout.regions) c.stroke_rounded_rect(r.rect, Color{1, 0, 0, 1}, Radii{}, 1.5f);
+    theme::draw_fallback_banner(c, static_cast<float>(W), sc);
     c.present();
     plan.damage.clear();
     if (!s.relayout)
@@ -249,18 +272,21 @@ FrameKind draw_frame(SurfaceState& s, const FrameInputs& in) {
     return plan.kind;
 }
 
-void render_offscreen(FrameCanvas& c, const Scene& root, RGBA background, const std::string& title, float top_inset,
+void render_offscreen(Canvas& c, const Element& root, Color background, const std::string& title, float top_inset,
                       int32_t scale, std::vector<HitRegion>* regions) {
     float sc = frame_scale(scale);
     c.set_scale(sc);
+    if (auto fonts = theme_fonts()) c.set_theme_fonts(std::make_shared<const FontRegistry>(std::move(*fonts)));
     c.reset_clip();
     if (background.a > 0) c.clear_color(background);
     else c.clear();
     float bar = top_inset * sc;
     draw_title_bar(c, title, c.width(), bar, sc);
     FrameLayout layout;
-    FRect content{0, bar, static_cast<float>(c.width()), std::max(static_cast<float>(c.height()) - bar, 0.0f)};
-    if (root) root->layout_and_draw(c, content, layout);
+    Rect content{0, bar, static_cast<float>(c.width()), std::max(static_cast<float>(c.height()) - bar, 0.0f)};
+    layout_and_draw(root, c, content, layout, 0);
+    theme::draw_fallback_banner(c, static_cast<float>(c.width()), sc);
+    c.present();
     if (regions) *regions = std::move(layout.regions);
 }
 

@@ -19,22 +19,22 @@ struct IdPair {
 
 // Damage of changed focus, hover and press state (buffer pixels), snapped
 // outward to whole pixels, clamped to W × H, empty rects removed.
-std::vector<FRect> damage_add(const std::vector<HitRegion>& regions, const IdPair& focus, const IdPair& hover,
+std::vector<Rect> damage_add(const std::vector<HitRegion>& regions, const IdPair& focus, const IdPair& hover,
                               const IdPair& press, uint32_t W, uint32_t H);
 
 // Compositor damage of a full frame whose layout stayed put; empty = whole
 // surface. Never returns a rect of zero or negative size.
-std::vector<FRect> damage_merge(const std::vector<HitRegion>& last, const std::vector<HitRegion>& now,
+std::vector<Rect> damage_merge(const std::vector<HitRegion>& last, const std::vector<HitRegion>& now,
                                 const IdPair& focus, const IdPair& hover, const IdPair& press, uint32_t W,
                                 uint32_t H);
 
 // The client-side title bar; returns the close button's rect.
-FRect draw_title_bar(FrameCanvas& canvas, const std::string& title, uint32_t W, float bar, float s);
+Rect draw_title_bar(Canvas& canvas, const std::string& title, uint32_t W, float bar, float s);
 
 struct FrameInputs {
-    Scene root;
-    RGBA background;
-    std::optional<std::vector<FRect>> input_region;
+    const Element* root = nullptr;  // drawn as it stands; not copied
+    Color background;
+    std::optional<std::vector<Rect>> input_region;
     bool debug_layout = false;
     uint32_t shm_format = 0;
     bool swap_rb = true;
@@ -49,7 +49,7 @@ enum class FrameKind { Skipped, Full, Partial };
 struct FramePlan {
     FrameKind kind = FrameKind::Skipped;
     uint32_t W = 0, H = 0;
-    std::vector<FRect> damage;  // partial: the clip; full: compositor damage (empty = whole)
+    std::vector<Rect> damage;  // partial: the clip; full: compositor damage (empty = whole)
 };
 FramePlan plan_frame(const SurfaceState& s);
 
@@ -64,7 +64,7 @@ FrameKind draw_frame(SurfaceState& s, const FrameInputs& in);
 
 // Lays out and paints a scene offscreen exactly as a full frame would, into
 // `canvas` (already W × H); for tests and figures that compare pixels.
-void render_offscreen(FrameCanvas& canvas, const Scene& root, RGBA background, const std::string& title,
+void render_offscreen(Canvas& canvas, const Element& root, Color background, const std::string& title,
                       float top_inset, int32_t scale, std::vector<HitRegion>* regions = nullptr);
 
 }  // namespace zem

@@ -97,7 +97,7 @@ std::optional<std::pair<uint32_t, uint32_t>> apply_buffer_scale(SurfaceState& s,
 }
 
 void set_surface_input_region(wl_surface* surface, wl_compositor* compositor,
-                              const std::optional<std::vector<FRect>>& rects, int32_t scale) {
+                              const std::optional<std::vector<Rect>>& rects, int32_t scale) {
     if (!rects) {
         wl_surface_set_input_region(surface, nullptr);
         return;
@@ -105,7 +105,7 @@ void set_surface_input_region(wl_surface* surface, wl_compositor* compositor,
     wl_region* region = wl_compositor_create_region(compositor);
     if (region == nullptr) return;
     float s = static_cast<float>(scale < 1 ? 1 : scale);
-    for (const FRect& r : *rects)
+    for (const Rect& r : *rects)
         wl_region_add(region, static_cast<int32_t>(std::round(r.x / s)), static_cast<int32_t>(std::round(r.y / s)),
                       static_cast<int32_t>(std::round(r.w / s)), static_cast<int32_t>(std::round(r.h / s)));
     wl_surface_set_input_region(surface, region);
@@ -140,7 +140,7 @@ bool create_pending_layer_surface(AppData& d, SurfaceState& s, wl_output* output
 namespace {
 
 struct Positioned {
-    FRect anchor;  // logical
+    Rect anchor;  // logical
     uint32_t w, h;
 };
 
@@ -164,8 +164,8 @@ xdg_positioner* make_positioner(AppData& d, const Positioned& p) {
     return pos;
 }
 
-FRect logical_anchor(const HitRegion& r, float s) {
-    return FRect{std::round(r.rect.x / s), std::round(r.rect.y / s), std::max(std::round(r.rect.w / s), 1.0f),
+Rect logical_anchor(const HitRegion& r, float s) {
+    return Rect{std::round(r.rect.x / s), std::round(r.rect.y / s), std::max(std::round(r.rect.w / s), 1.0f),
                  std::max(std::round(r.rect.h / s), 1.0f)};
 }
 
@@ -186,7 +186,7 @@ void create_popup(AppData& d, const OverlayDecl& decl, uint32_t lw, uint32_t lh,
                      decl.anchor->c_str());
         return;
     }
-    FRect ar = logical_anchor(*anchor, s);
+    Rect ar = logical_anchor(*anchor, s);
     uint32_t w = lw == 0 ? static_cast<uint32_t>(ar.w) : lw;
     Positioned p{ar, w, std::max<uint32_t>(lh, 1)};
     xdg_positioner* pos = make_positioner(d, p);
@@ -285,7 +285,7 @@ void update_overlay(AppData& d, SurfaceState& st, const OverlayDecl& decl, uint3
         if (d.wm_base == nullptr || !decl.anchor) return;
         const HitRegion* anchor = find_anchor(d.main_surface, *decl.anchor);
         if (anchor == nullptr) return;
-        FRect ar = logical_anchor(*anchor, s);
+        Rect ar = logical_anchor(*anchor, s);
         if (st.anchor_valid && st.anchor_rect == ar) return;
         // Repositioning came with xdg_wm_base version 3.
         if (d.wm_base_version < 3) return;
@@ -316,8 +316,8 @@ void reconcile_overlays(AppData& d) {
     float mw = static_cast<float>(d.main_surface.size[0]) * s;
     float mh = static_cast<float>(d.main_surface.size[1]) * s;
     for (const OverlayDecl& decl : declared) {
-        float bw = std::max(decl.width.resolve(mw, mh), 0.0f);
-        float bh = std::max(decl.height.resolve(mw, mh), 0.0f);
+        float bw = std::max(decl.width.resolve_scaled(mw, mh, 16), 0.0f);
+        float bh = std::max(decl.height.resolve_scaled(mw, mh, 16), 0.0f);
         uint32_t lw = static_cast<uint32_t>(std::lround(std::round(bw) / s));
         uint32_t lh = static_cast<uint32_t>(std::lround(std::round(bh) / s));
         auto it = d.overlay_surfaces.find(decl.id);
@@ -339,9 +339,9 @@ bool drawable(const SurfaceState& s) { return s.configured && s.redraw && !s.fra
 
 void draw_dirty_surfaces(AppData& d) {
     auto [format, swap] = d.shm_format_choice();
-    RGBA page = page_background();
+    Color page = page_background();
     if (drawable(d.main_surface)) {
-        FrameInputs in{*d.view_cache, page, std::nullopt, d.debug_layout, format, swap, d.compositor,
+        FrameInputs in{&*d.view_cache, page, std::nullopt, d.debug_layout, format, swap, d.compositor,
                        [&d] { d.request_frame(SurfaceKey::main()); }};
         if (draw_frame(d.main_surface, in) != FrameKind::Skipped) ++d.frames_presented;
         d.main_surface.redraw = false;
@@ -353,13 +353,13 @@ void draw_dirty_surfaces(AppData& d) {
         bool window = st.role.kind() == SurfaceRole::Window;
         // Popups and layer surfaces float over other content: they clear to
         // transparent. Window overlays get the page background.
-        RGBA bg = window ? page : RGBA{0, 0, 0, 0};
+        Color bg = window ? page : Color{0, 0, 0, 0};
         OverlayId id = decl.id;
         // Window overlays ask for frame callbacks too: a frame leaves the
         // surface waiting for one, and without it the overlay would never
         // be drawn again.
         std::function<void()> request = [&d, id] { d.request_frame(SurfaceKey::overlay(id)); };
-        FrameInputs in{decl.element, bg, decl.input_region, d.debug_layout, format, swap, d.compositor, request};
+        FrameInputs in{&decl.element, bg, decl.input_region, d.debug_layout, format, swap, d.compositor, request};
         if (draw_frame(st, in) != FrameKind::Skipped) ++d.frames_presented;
         st.redraw = false;
     }

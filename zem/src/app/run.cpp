@@ -349,7 +349,7 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
     auto scales = event_loop::Channel<float>::create();
     if (!scales) return std::unexpected(RunError{RunError::EventLoop, "text-scale insert_source: " + scales.error(), {}});
     auto scale_id = scales->insert(**reactor, 1024, [&d](float&& f) {
-        if (std::fabs(f - current_text_scale()) < 1.1920929e-7f) return;
+        if (std::fabs(f - text_scale()) < 1.1920929e-7f) return;
         set_text_scale(f);
         d.view_dirty = d.overlays_dirty = true;
         d.main_surface.redraw = d.main_surface.relayout = true;

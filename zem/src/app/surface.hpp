@@ -125,19 +125,25 @@ struct SurfaceState {
     std::vector<wl_output*> entered_outputs;  // for the buffer scale
 
     // Interaction state the next frame shows, and what the last one showed.
-    std::optional<WidgetId> focus, hover, pressed;
-    std::optional<WidgetId> last_focus, last_hover, last_pressed;
+    std::optional<LayoutId> focus, hover, pressed;
+    std::optional<LayoutId> last_focus, last_hover, last_pressed;
     std::vector<HitRegion> regions;  // the last frame's interactive regions
-    FRect close_button_rect;
+    std::vector<ScrollArea> scroll_regions;
+    std::vector<AccessNode> statics;
+    // The id-keyed maps that live across frames (carets, selection anchors,
+    // scroll offsets, layer canvases, list-item spans), kept in the shape the
+    // layout-and-draw pass takes them.
+    FrameLayout kept;
+    Rect close_button_rect;
 
-    std::unique_ptr<FrameCanvas> canvas;
+    std::optional<Canvas> canvas;
     std::unique_ptr<ShmPool> shm_pool;
 
     // Overlays: what was last applied.
     std::array<uint32_t, 2> declared_size{0, 0};
     int32_t exclusive_zone = 0;
     int32_t declared_scale = 1;
-    FRect anchor_rect;
+    Rect anchor_rect;
     bool anchor_valid = false;
     uint32_t reposition_token = 0;
 

@@ -47,15 +47,15 @@ Image crop(const Image& img, uint32_t x, uint32_t y, uint32_t w, uint32_t h) {
     return out;
 }
 
-Image render_scene(const Scene& scene, uint32_t W, uint32_t H, int32_t scale, RGBA background,
+Image render_scene(const Element& scene, uint32_t W, uint32_t H, int32_t scale, Color background,
                    const std::string& title, float top_inset) {
-    auto canvas = make_software_canvas(W, H);
-    render_offscreen(*canvas, scene, background, title, top_inset, scale);
+    Canvas canvas = Canvas::new_software(W, H);
+    render_offscreen(canvas, scene, background, title, top_inset, scale);
     Image img;
     img.width = W;
     img.height = H;
     img.rgba.resize(size_t(W) * H * 4);
-    canvas->copy_to_buffer(img.rgba, false);
+    canvas.copy_to_buffer(img.rgba, false);
     return img;
 }
 

@@ -20,7 +20,7 @@ std::optional<Image> load_png(const std::string& path);
 Image crop(const Image& img, uint32_t x, uint32_t y, uint32_t w, uint32_t h);
 
 // Renders `scene` offscreen as a full frame of a W × H buffer would show it.
-Image render_scene(const Scene& scene, uint32_t W, uint32_t H, int32_t scale, RGBA background,
+Image render_scene(const Element& scene, uint32_t W, uint32_t H, int32_t scale, Color background,
                    const std::string& title = {}, float top_inset = 0);
 
 // Number of pixels whose channels differ by more than `tolerance`.

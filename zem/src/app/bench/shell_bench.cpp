@@ -61,7 +61,8 @@ FrameFigures frame_figures() {
     zem::SurfaceState s = zem::create_surface_state(zem::SurfaceRole{}, "", 0);
     s.size = {W, H};
     zem::FrameInputs in;
-    in.root = zem::gallery::page(true, 0.6f);
+    zem::Element page = zem::gallery::page(true, 0.6f);
+    in.root = &page;
     in.background = zem::page_background();
     std::vector<uint8_t> buffer(size_t(W) * H * 4);
     FrameFigures f;
@@ -97,7 +98,7 @@ struct TimedGallery {
     std::string app_id() { return "net.tavix.ZemGalleryBench"; }
     std::vector<Msg> poll() { return {}; }
     void update(Msg) {}
-    zem::Scene view() { return zem::gallery::page(true, 0.6f); }
+    zem::Element view() { return zem::gallery::page(true, 0.6f); }
     bool is_animating() {
         if ((*frame_callbacks)++ == 0) {
             *first_frame = Clock::now();
@@ -116,6 +117,8 @@ struct TimedGallery {
 }  // namespace
 
 int main() {
+    // The project's default theme, from the source tree when not installed.
+    setenv("ZEM_THEMES_DIR", ZEM_SOURCE_THEMES, 0);
     double base = cairo_baseline();
     std::printf("[zem][bench] bare-Cairo baseline (opaque fill %ux%u): %.3f ms\n", W, H, base);
     FrameFigures f = frame_figures();

@@ -73,6 +73,8 @@ std::vector<std::string> processes_on_display(const std::string& display) {
 class GalleryUnderSway : public ::testing::Test {
 protected:
     void SetUp() override {
+        // The offscreen pages of this process use the theme the gallery uses.
+        setenv("ZEM_THEMES_DIR", TAVIX_SOURCE_DIR "/themes", 1);
         auto s = Sway::start(800, 600);
         if (!s) GTEST_SKIP() << "no headless sway: " << s.error();
         sway = std::move(*s);
@@ -93,7 +95,8 @@ protected:
         app = spawn(argv,
                     {{"WAYLAND_DISPLAY", sway->display()},
                      {"XDG_RUNTIME_DIR", sway->runtime_dir()},
-                     {"GSETTINGS_BACKEND", "memory"}},
+                     {"GSETTINGS_BACKEND", "memory"},
+                     {"ZEM_THEMES_DIR", TAVIX_SOURCE_DIR "/themes"}},
                     dir,
                     "gallery");
         ASSERT_TRUE(app.has_value());
@@ -229,7 +232,9 @@ TEST(GalleryUnderWeston, RunsUntilSigtermAndSeesTheCompositorGo) {
     if (!w) GTEST_SKIP() << "no headless weston: " << w.error();
     std::string dir = make_temp_dir("zem-weston-app");
     std::map<std::string, std::string> env = {{"WAYLAND_DISPLAY", (*w)->display()},
-                                              {"XDG_RUNTIME_DIR", (*w)->runtime_dir()}};
+                                              {"XDG_RUNTIME_DIR", (*w)->runtime_dir()},
+                                              {"GSETTINGS_BACKEND", "memory"},
+                                              {"ZEM_THEMES_DIR", TAVIX_SOURCE_DIR "/themes"}};
     // SIGTERM ends the run cleanly.
     auto a = spawn({ZEM_GALLERY_EXE}, env, dir, "first");
     ASSERT_TRUE(a);

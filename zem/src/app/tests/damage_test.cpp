@@ -2,18 +2,19 @@
 
 #include <gtest/gtest.h>
 
-using zem::FRect;
+using zem::Rect;
 using zem::HitRegion;
 using zem::IdPair;
 
 namespace {
 
-HitRegion region(zem::WidgetId id, FRect painted, HitRegion::Action action = HitRegion::Press) {
+HitRegion region(zem::LayoutId id, Rect painted, bool slider = false) {
     HitRegion r;
     r.id = id;
     r.rect = painted;
     r.painted_rect = painted;
-    r.action = action;
+    if (slider) r.action.value = zem::HitAction::Slider{};
+    else r.action.value = zem::HitAction::Press{};
     return r;
 }
 
@@ -21,7 +22,7 @@ struct AddCase {
     const char* name;
     std::vector<HitRegion> regions;
     IdPair focus, hover, press;
-    std::vector<FRect> want;
+    std::vector<Rect> want;
 };
 
 TEST(DamageAdd, ChangedInteractionStateDamagesPaintedRects) {
@@ -34,7 +35,7 @@ TEST(DamageAdd, ChangedInteractionStateDamagesPaintedRects) {
          {{10, 10, 21, 21}, {40, 40, 11, 10}}},
         {"unchanged ids add nothing", {region(1, {0, 0, 10, 10})}, {1, 1}, {1, 1}, {1, 1}, {}},
         {"a slider never adds damage, and the search stops at it",
-         {region(3, {0, 0, 10, 10}, HitRegion::Slider), region(3, {50, 50, 10, 10})},
+         {region(3, {0, 0, 10, 10}, true), region(3, {50, 50, 10, 10})},
          {},
          {3, std::nullopt},
          {},
@@ -63,14 +64,14 @@ struct MergeCase {
     std::vector<HitRegion> last, now;
     IdPair focus, hover, press;
     uint32_t W, H;
-    std::vector<FRect> want;
+    std::vector<Rect> want;
 };
 
 TEST(DamageMerge, ReportsOnlyTheChangedRectsWhenTheLayoutStayedPut) {
     HitRegion a = region(1, {10, 10, 20, 20});
     HitRegion b = region(2, {50, 50, 10, 10});
     HitRegion moved_b = region(2, {51, 50, 10, 10});
-    const FRect g{9, 9, 22, 22};
+    const Rect g{9, 9, 22, 22};
     const std::vector<MergeCase> cases = {
         {"A hovered in both frames: once per id occurrence and per list", {a, b}, {a, b}, {}, {1, 1}, {}, 100, 100,
          {g, g, g, g}},
@@ -89,17 +90,17 @@ TEST(DamageMerge, ReportsOnlyTheChangedRectsWhenTheLayoutStayedPut) {
     for (const auto& c : cases) {
         auto got = zem::damage_merge(c.last, c.now, c.focus, c.hover, c.press, c.W, c.H);
         EXPECT_EQ(got, c.want) << c.name;
-        for (const FRect& r : got) EXPECT_TRUE(r.w > 0 && r.h > 0) << c.name;
+        for (const Rect& r : got) EXPECT_TRUE(r.w > 0 && r.h > 0) << c.name;
     }
 }
 
 // The title bar's close button at scale 2 with a 36 px band (72 px drawn).
 TEST(TitleBar, CloseButtonGeometryFollowsTheScale) {
-    auto canvas = zem::make_software_canvas(400, 300);
-    canvas->set_scale(2);
-    zem::FRect r = zem::draw_title_bar(*canvas, "t", 400, 72, 2);
-    EXPECT_EQ(r, (FRect{400 - 72, 8, 56, 56}));
-    EXPECT_EQ(zem::draw_title_bar(*canvas, "t", 400, 0, 2), FRect{});
+    zem::Canvas canvas = zem::Canvas::new_software(400, 300);
+    canvas.set_scale(2);
+    zem::Rect r = zem::draw_title_bar(canvas, "t", 400, 72, 2);
+    EXPECT_EQ(r, (Rect{400 - 72, 8, 56, 56}));
+    EXPECT_EQ(zem::draw_title_bar(canvas, "t", 400, 0, 2), Rect{});
 }
 
 }  // namespace

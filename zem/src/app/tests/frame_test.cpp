@@ -7,27 +7,34 @@ using namespace zem;
 
 namespace {
 
-// Paints each region's rect, darker when hovered; records the regions.
-class Boxes final : public SceneNode {
-public:
-    explicit Boxes(std::vector<HitRegion> r) : regions_(std::move(r)) {}
-    void layout_and_draw(FrameCanvas& c, FRect, FrameLayout& layout) const override {
-        for (const HitRegion& r : regions_) {
-            RGBA colour = layout.hovered == r.id ? RGBA{0, 0, 0.5f, 1} : RGBA{0, 0, 1, 1};
-            c.fill_rounded_rect(r.painted_rect, colour, 0);
-            layout.regions.push_back(r);
-        }
-    }
-    std::vector<HitRegion> regions_;
+// Boxes at fixed places: each a pressable area filled blue, or a slider.
+struct Placed {
+    LayoutId id;  // its place in the tree, for the reader
+    Rect rect;
+    bool slider = false;
 };
 
-HitRegion box(WidgetId id, FRect r, HitRegion::Action a = HitRegion::Press) {
-    HitRegion h;
-    h.id = id;
-    h.rect = r;
-    h.painted_rect = r;
-    h.action = a;
-    return h;
+Element boxes(const std::vector<Placed>& list) {
+    Stack st;
+    for (const Placed& b : list) {
+        StackChild c;
+        if (b.slider) {
+            c.element = Slider{};
+        } else {
+            CustomPaint paint;
+            paint.painter = CustomPaint::Draw{std::make_shared<const CustomPaint::DrawFn>(
+                [](Canvas& canvas, const Rect& r) { canvas.fill_rounded_rect(r, Color{0, 0, 1, 1}, Radii{}); })};
+            paint.width = b.rect.w;
+            paint.height = b.rect.h;
+            GestureArea area;
+            area.on_tap = Message(1);
+            area.child = Element(std::move(paint));
+            c.element = std::move(area);
+        }
+        c.placement = b.rect;
+        st.children.push_back(std::move(c));
+    }
+    return st;
 }
 
 SurfaceState surface(uint32_t w, uint32_t h, int32_t scale) {
@@ -37,9 +44,9 @@ SurfaceState surface(uint32_t w, uint32_t h, int32_t scale) {
     return s;
 }
 
-FrameInputs inputs(Scene scene) {
+FrameInputs inputs(const Element& scene) {
     FrameInputs in;
-    in.root = std::move(scene);
+    in.root = &scene;
     in.background = {1, 1, 1, 1};
     return in;
 }
@@ -61,9 +68,10 @@ TEST(Frame, ZeroSizeDrawsNothingAndKeepsItsFlags) {
 
 TEST(Frame, CanvasSizeFollowsTheBufferScale) {
     const std::vector<std::tuple<int32_t, uint32_t, uint32_t>> cases = {{0, 400, 300}, {1, 400, 300}, {3, 1200, 900}};
+    Element empty;
     for (auto [scale, W, H] : cases) {
         SurfaceState s = surface(400, 300, scale);
-        auto in = inputs(std::make_shared<Boxes>(std::vector<HitRegion>{}));
+        auto in = inputs(empty);
         EXPECT_EQ(frame(s, in).kind, FrameKind::Full);
         ASSERT_TRUE(s.canvas);
         EXPECT_EQ(s.canvas->width(), W) << scale;
@@ -72,33 +80,43 @@ TEST(Frame, CanvasSizeFollowsTheBufferScale) {
     }
 }
 
+// The id of the i-th box, as the last frame numbered it.
+std::optional<LayoutId> id_of(const SurfaceState& s, std::optional<size_t> i) {
+    if (!i) return std::nullopt;
+    return s.regions.at(*i).id;
+}
+
 TEST(Frame, HoverChangesDrawPartialFramesUnlessDamageIsHalfTheSurface) {
     struct Case {
         const char* name;
-        std::vector<HitRegion> regions;
-        std::optional<WidgetId> hover_before, hover_after;
+        std::vector<Placed> boxes;
+        std::optional<size_t> hover_before, hover_after;  // box index
         bool relayout;
         FrameKind want;
-        std::vector<FRect> want_damage;
+        std::vector<Rect> want_damage;
     };
     const std::vector<Case> cases = {
-        {"hover A to B: partial, clipped to both",
-         {box(1, {10.5f, 10, 20, 20}), box(2, {50, 50, 10, 10})}, 1, 2, false, FrameKind::Partial,
-         {{10, 10, 21, 20}, {50, 50, 10, 10}}},
-        {"damage exactly half the surface: full", {box(1, {0, 0, 100, 50}), box(2, {0, 90, 1, 1})}, std::nullopt, 1,
-         false, FrameKind::Full, {}},
-        {"a slider losing the hover: nothing drawn", {box(1, {0, 0, 10, 10}, HitRegion::Slider)}, 1, std::nullopt,
-         false, FrameKind::Skipped, {}},
-        {"nothing changed: nothing drawn", {box(1, {0, 0, 10, 10})}, 1, 1, false, FrameKind::Skipped, {}},
-        {"relayout asked (a rebuilt view): full", {box(1, {10, 10, 20, 20}), box(2, {50, 50, 10, 10})}, 1, 2, true,
+        {"hover A to B: partial, clipped to both", {{0, {10.5f, 10, 20, 20}}, {0, {50, 50, 10, 10}}}, 0, 1, false,
+         FrameKind::Partial, {{10, 10, 21, 20}, {50, 50, 10, 10}}},
+        {"damage exactly half the surface: full", {{0, {0, 0, 100, 50}}, {0, {0, 90, 1, 1}}}, std::nullopt, 0, false,
+         FrameKind::Full, {}},
+        {"a slider losing the hover: nothing drawn", {{0, {0, 0, 60, 30}, true}}, 0, std::nullopt, false,
+         FrameKind::Skipped, {}},
+        {"nothing changed: nothing drawn", {{0, {0, 0, 10, 10}}}, 0, 0, false, FrameKind::Skipped, {}},
+        {"relayout asked (a rebuilt view): full", {{0, {10, 10, 20, 20}}, {0, {50, 50, 10, 10}}}, 0, 1, true,
          FrameKind::Full, {}},
     };
     for (const auto& c : cases) {
         SurfaceState s = surface(100, 100, 1);
-        auto in = inputs(std::make_shared<Boxes>(c.regions));
-        s.hover = c.hover_before;
+        Element tree = boxes(c.boxes);
+        auto in = inputs(tree);
         ASSERT_EQ(frame(s, in).kind, FrameKind::Full) << c.name;
-        s.hover = c.hover_after;
+        ASSERT_EQ(s.regions.size(), c.boxes.size()) << c.name;
+        for (size_t i = 0; i < c.boxes.size(); ++i)
+            if (!c.boxes[i].slider) ASSERT_EQ(s.regions[i].painted_rect, c.boxes[i].rect) << c.name;
+        s.hover = id_of(s, c.hover_before);
+        frame(s, in);  // the state the change starts from
+        s.hover = id_of(s, c.hover_after);
         s.relayout = c.relayout;
         FramePlan p = frame(s, in);
         EXPECT_EQ(p.kind, c.want) << c.name;
@@ -109,50 +127,49 @@ TEST(Frame, HoverChangesDrawPartialFramesUnlessDamageIsHalfTheSurface) {
 }
 
 TEST(Frame, PartialFrameRepaintsOnlyTheDamageAndMatchesAFullOne) {
-    std::vector<HitRegion> regions = {box(1, {10, 10, 20, 20}), box(2, {50, 50, 10, 10})};
-    auto in = inputs(std::make_shared<Boxes>(regions));
+    Element tree = boxes({{0, {10, 10, 20, 20}}, {0, {50, 50, 10, 10}}});
+    auto in = inputs(tree);
     SurfaceState s = surface(100, 100, 1);
-    s.hover = 1;
     frame(s, in);
-    s.hover = 2;
+    s.hover = id_of(s, 0);
+    frame(s, in);
+    s.hover = id_of(s, 1);
     ASSERT_EQ(frame(s, in).kind, FrameKind::Partial);
     std::vector<uint8_t> partial(100 * 100 * 4), full(100 * 100 * 4);
     s.canvas->copy_to_buffer(partial, false);
 
     SurfaceState fresh = surface(100, 100, 1);
-    fresh.hover = 2;
+    frame(fresh, in);
+    fresh.hover = id_of(fresh, 1);
+    fresh.relayout = true;
     frame(fresh, in);
     fresh.canvas->copy_to_buffer(full, false);
     EXPECT_EQ(partial, full);
 }
 
 TEST(Frame, FullFrameWithUnchangedLayoutReportsOnlyChangedRectsToTheCompositor) {
-    std::vector<HitRegion> regions = {box(1, {10, 10, 20, 20}), box(2, {60, 60, 10, 10})};
-    auto in = inputs(std::make_shared<Boxes>(regions));
+    Element tree = boxes({{0, {10, 10, 20, 20}}, {0, {60, 60, 10, 10}}});
+    auto in = inputs(tree);
     SurfaceState s = surface(100, 100, 1);
     frame(s, in);
-    // A redraw that is full (the hover moved while a redraw of everything
-    // was not asked, but the canvas went away) still damages little.
-    s.hover = 1;
+    // A full frame (the canvas went away) while only the hover changed.
+    s.hover = id_of(s, 0);
     s.canvas.reset();
     FramePlan p = frame(s, in);
     EXPECT_EQ(p.kind, FrameKind::Full);
     // The newly hovered widget, once from each frame's list.
-    EXPECT_EQ(p.damage, (std::vector<FRect>{{9, 9, 22, 22}, {9, 9, 22, 22}}));
+    EXPECT_EQ(p.damage, (std::vector<Rect>{{9, 9, 22, 22}, {9, 9, 22, 22}}));
 }
 
 TEST(Frame, TitleBandMovesTheContentDown) {
     SurfaceState s = surface(200, 100, 2);
     s.top_inset = 36;
-    struct Probe final : SceneNode {
-        mutable FRect seen;
-        void layout_and_draw(FrameCanvas&, FRect content, FrameLayout&) const override { seen = content; }
-    };
-    auto probe = std::make_shared<Probe>();
-    auto in = inputs(probe);
+    Element tree = boxes({{0, {0, 0, 10, 10}}});
+    auto in = inputs(tree);
     frame(s, in);
-    EXPECT_EQ(probe->seen, (FRect{0, 72, 400, 128}));
-    EXPECT_EQ(s.close_button_rect, (FRect{400 - 72, 8, 56, 56}));
+    ASSERT_EQ(s.regions.size(), 1u);
+    EXPECT_EQ(s.regions[0].rect.y, 72.0f);
+    EXPECT_EQ(s.close_button_rect, (Rect{400 - 72, 8, 56, 56}));
 }
 
 }  // namespace

@@ -5,10 +5,14 @@
 
 #include <zem/app/app.hpp>
 #include <zem/app/app_data.hpp>
+#include <zem/app/draw_frame.hpp>
+#include <zem/app/hooks.hpp>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <thread>
@@ -49,7 +53,7 @@ struct TestApp {
         if (updates) updates->push_back(m);
         if (post_from_worker > 0 && updates && int(updates->size()) == post_from_worker) raise(SIGTERM);
     }
-    zem::Scene view() { return zem::gallery::page(true, 0.5f); }
+    zem::Element view() { return zem::gallery::page(true, 0.5f); }
     bool is_animating() { return animating; }
     std::optional<std::chrono::milliseconds> poll_interval() {
         return poll_interval_fn ? poll_interval_fn() : std::nullopt;
@@ -65,6 +69,7 @@ std::expected<void, zem::RunError> run_on(const ScriptedCompositor& c, TestApp a
     // The desktop's own text scale must not redraw these pages: settings
     // come from gsettings' in-memory defaults.
     setenv("GSETTINGS_BACKEND", "memory", 1);
+    setenv("ZEM_THEMES_DIR", TAVIX_SOURCE_DIR "/themes", 1);
     return zem::run_handle(std::make_unique<zem::AppAdapter<TestApp>>(std::move(app)));
 }
 
@@ -357,9 +362,9 @@ size_t count(const std::string& text, const std::string& needle) {
 zem::OverlayDecl popup(zem::OverlayId id, std::string anchor) {
     zem::OverlayDecl d;
     d.id = id;
-    d.element = zem::empty_scene();
-    d.width = {zem::OverlayLength::Px, 0};  // the anchor's width
-    d.height = {zem::OverlayLength::Px, 50};
+    d.element = zem::Element{};
+    d.width = zem::Length::px(0);  // the anchor's width
+    d.height = zem::Length::px(50);
     d.anchor = std::move(anchor);
     return d;
 }
@@ -368,22 +373,31 @@ TEST(ScriptedOverlays, PopupHangsFromItsAnchorAndClearsToTransparent) {
     auto c = compositor(ScriptedOptions{});
     ASSERT_TRUE(c);
     TestApp app;
-    app.overlay_fn = [] { return std::vector<zem::OverlayDecl>{popup(7, "button.Primary")}; };
+    app.overlay_fn = [] { return std::vector<zem::OverlayDecl>{popup(7, "button.primary")}; };
     std::string err = run_for(*c, app, 500ms);
     // Before the first frame of the main surface nothing carries the key.
-    EXPECT_GE(count(err, "zem: popup overlay OverlayId(7) could not find anchor widget id button.Primary\n"), 1u)
+    EXPECT_GE(count(err, "zem: popup overlay OverlayId(7) could not find anchor widget id button.primary\n"), 1u)
         << err;
     auto log = shell_requests(*c);
     auto at = [&](const std::string& s) { return std::find(log.begin(), log.end(), s); };
-    auto pos = at("xdg_positioner.set_size(240,50)");
-    ASSERT_NE(pos, log.end()) << "the anchor's width is the popup's";
+    // Where the page puts its anchor at 320 × 240.
+    zem::Canvas canvas = zem::Canvas::new_software(320, 240);
+    std::vector<zem::HitRegion> regions;
+    zem::render_offscreen(canvas, zem::gallery::page(true, 0.5f), zem::page_background(), "", 0, 1, &regions);
+    auto anchor = std::find_if(regions.begin(), regions.end(),
+                               [](const zem::HitRegion& r) { return r.key && *r.key == "button.primary"; });
+    ASSERT_NE(anchor, regions.end());
+    auto n = [](float v) { return std::to_string(static_cast<int>(std::round(v))); };
+    const zem::Rect& a = anchor->rect;
     const std::vector<std::string> settings = {
-        "xdg_positioner.set_size(240,50)",
-        "xdg_positioner.set_anchor_rect(40,112,240,48)",
+        "xdg_positioner.set_size(" + n(a.w) + ",50)",  // the anchor's width is the popup's
+        "xdg_positioner.set_anchor_rect(" + n(a.x) + "," + n(a.y) + "," + n(a.w) + "," + n(a.h) + ")",
         "xdg_positioner.set_anchor(2)",
         "xdg_positioner.set_gravity(2)",
         "xdg_positioner.set_constraint_adjustment(9)",
     };
+    auto pos = at(settings[0]);
+    ASSERT_NE(pos, log.end()) << settings[0];
     ASSERT_GE(size_t(log.end() - pos), settings.size());
     EXPECT_EQ(std::vector<std::string>(pos, pos + settings.size()), settings);
     EXPECT_NE(at("xdg_surface.get_popup(new,xdg_surface,xdg_positioner)"), log.end());
@@ -402,7 +416,7 @@ TEST(ScriptedOverlays, WindowOverlayOfZeroSizeGetsTheDefaultSizeAndThePageBackgr
     app.overlay_fn = [] {
         zem::OverlayDecl d;
         d.id = 3;
-        d.element = zem::empty_scene();
+        d.element = zem::Element{};
         d.kind = 2;
         return std::vector<zem::OverlayDecl>{d};
     };
@@ -421,7 +435,7 @@ TEST(ScriptedOverlays, LayerOverlayWithoutLayerShellIsSkippedWithALineEachIterat
     app.overlay_fn = [] {
         zem::OverlayDecl d;
         d.id = 5;
-        d.element = zem::empty_scene();
+        d.element = zem::Element{};
         d.kind = 3;
         return std::vector<zem::OverlayDecl>{d};
     };
@@ -437,7 +451,7 @@ TEST(ScriptedOverlays, AnOverlayThatDisappearsAndReappearsGetsNewObjects) {
     TestApp app;
     app.overlay_fn = [shown] {
         if (shown->load() == 0) return std::vector<zem::OverlayDecl>{};
-        return std::vector<zem::OverlayDecl>{popup(9, "button.Secondary")};
+        return std::vector<zem::OverlayDecl>{popup(9, "button.secondary")};
     };
     // The loop only runs when something wakes it: each step below sends a
     // configure, which also makes the application iterate.

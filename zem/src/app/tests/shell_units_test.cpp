@@ -3,6 +3,7 @@
 #include <zem/app/hooks.hpp>
 #include <zem/app/signals.hpp>
 #include <zem/app/text_scale.hpp>
+#include <zem/layout/length.hpp>
 
 #include <gtest/gtest.h>
 
@@ -53,11 +54,11 @@ TEST(ParseScalingFactor, ReadsBothOutputForms) {
 
 TEST(TextScale, ClampsToTheAllowedRange) {
     zem::set_text_scale(10);
-    EXPECT_EQ(zem::current_text_scale(), 3.0f);
+    EXPECT_EQ(zem::text_scale(), 3.0f);
     zem::set_text_scale(INFINITY);
-    EXPECT_EQ(zem::current_text_scale(), 3.0f);
+    EXPECT_EQ(zem::text_scale(), 3.0f);
     zem::set_text_scale(0.1f);
-    EXPECT_EQ(zem::current_text_scale(), 0.5f);
+    EXPECT_EQ(zem::text_scale(), 0.5f);
     zem::set_text_scale(1.0f);
 }
 

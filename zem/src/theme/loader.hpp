@@ -1,0 +1,32 @@
+#pragma once
+// The steps of a theme load that work on the JSON document: the side tables
+// and the substitution of references.
+
+#include <map>
+#include <string>
+#include <expected>
+
+#include <zem/json/json.hpp>
+#include <zem/theme/error.hpp>
+
+namespace zem::theme {
+
+// Colour name → colour text exactly as written.
+using ColourTable = std::map<std::string, std::string, std::less<>>;
+// Gradient or inset-stack name → its JSON value.
+using TokenTable = std::map<std::string, json::Value, std::less<>>;
+
+// Each returns the table, or the text of an InvalidColor.
+std::expected<ColourTable, std::string> read_colors_table(const json::Value& top);
+std::expected<TokenTable, std::string> read_gradients_table(const json::Value& top);
+std::expected<TokenTable, std::string> read_inset_stacks_table(const json::Value& top);
+
+// Replaces every "@name" or "@name/AA" string inside value.
+std::expected<void, ThemeError> resolve_references(json::Value& value, const ColourTable& colours,
+                                                   const TokenTable& tokens);
+
+// Sorts every object's members by key in byte order; of duplicate keys the
+// last one stays.
+void normalize_objects(json::Value& value);
+
+}  // namespace zem::theme
