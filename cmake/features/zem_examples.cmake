@@ -18,4 +18,12 @@ if(TARGET zem_test_support)
   add_executable(zem_shell_bench ${CMAKE_SOURCE_DIR}/zem/src/app/bench/shell_bench.cpp)
   target_link_libraries(zem_shell_bench PRIVATE zem_gallery zem_test_support)
   target_compile_definitions(zem_shell_bench PRIVATE ZEM_SOURCE_THEMES="${CMAKE_SOURCE_DIR}/themes")
+  if(NOT TARGET bench)
+    add_custom_target(bench)
+  endif()
+  add_custom_target(run_zem_shell_bench
+    COMMAND $<TARGET_FILE:zem_shell_bench>
+    DEPENDS zem_shell_bench
+    USES_TERMINAL)
+  add_dependencies(bench run_zem_shell_bench)
 endif()

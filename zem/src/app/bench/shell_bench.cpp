@@ -72,9 +72,11 @@ FrameFigures frame_figures() {
         zem::paint_frame(s, in, p);
         s.canvas->copy_to_buffer(buffer, false);
     });
+    // Hover moves between the first two buttons.
+    zem::LayoutId a = s.regions.at(0).id, b = s.regions.at(1).id;
     int flip = 0;
     f.partial = median_ms(30, [&] {
-        s.hover = (flip++ % 2) ? 0 : 1;
+        s.hover = (flip++ % 2) ? a : b;
         zem::FramePlan p = zem::plan_frame(s);
         if (p.kind != zem::FrameKind::Partial) {
             std::fprintf(stderr, "bench: hover frame was not partial\n");
