@@ -3,6 +3,7 @@
 #include <zem/app/wayland_internal.hpp>
 
 #include <wayland-client.h>
+#include <cursor-shape-v1-client-protocol.h>
 #include <ext-foreign-toplevel-list-v1-client-protocol.h>
 #include <wlr-layer-shell-unstable-v1-client-protocol.h>
 #include <xdg-decoration-unstable-v1-client-protocol.h>
@@ -55,7 +56,13 @@ void seat_capabilities(void* data, wl_seat* seat, uint32_t caps) {
         d.keyboard = wl_seat_get_keyboard(seat);
         if (d.keyboard) wl_keyboard_add_listener(d.keyboard, &kKeyboardListener, &d);
     }
-    if ((caps & WL_SEAT_CAPABILITY_POINTER) && d.pointer == nullptr) d.pointer = wl_seat_get_pointer(seat);
+    if ((caps & WL_SEAT_CAPABILITY_POINTER) && d.pointer == nullptr) {
+        d.pointer = wl_seat_get_pointer(seat);
+        if (d.pointer && d.cursor_shape_manager) {
+            if (d.cursor_shape_device) wp_cursor_shape_device_v1_destroy(d.cursor_shape_device);
+            d.cursor_shape_device = wp_cursor_shape_manager_v1_get_pointer(d.cursor_shape_manager, d.pointer);
+        }
+    }
     if ((caps & WL_SEAT_CAPABILITY_TOUCH) && d.touch == nullptr) d.touch = wl_seat_get_touch(seat);
 }
 void seat_name(void*, wl_seat*, const char*) {}

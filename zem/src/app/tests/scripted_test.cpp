@@ -151,6 +151,20 @@ TEST(Scripted, SizedWindowWithConfigurationUsesItsSizeTitleAndAppId) {
     EXPECT_TRUE(has("wl_surface.attach(wl_buffer,0,0) format=875708993 size=400x300 alpha=255"));
 }
 
+TEST(Scripted, ConfigureWithoutSizeAndWithoutWindowSizeGives800By600) {
+    ScriptedOptions o;
+    o.configure_width = o.configure_height = 0;
+    o.close_after_frames = 1;
+    auto c = compositor(o);
+    ASSERT_TRUE(c);
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(run_on(*c, TestApp{}));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(c->matching("xdg_surface.set_window_geometry").size(), 1u);
+    EXPECT_EQ(c->matching("xdg_surface.set_window_geometry(0,0,800,600)").size(), 1u);
+    EXPECT_EQ(c->matching("wl_surface.attach(wl_buffer,0,0) format=875708993 size=800x600").size(), 1u);
+}
+
 TEST(Scripted, MissingRequiredGlobalsFailStartUpOptionalOnesDoNot) {
     struct Case {
         const char* name;
