@@ -1,6 +1,20 @@
-#include <cstdio>
+#include "cli/cli.hpp"
+#include "daemon/server.hpp"
+#include "startup/startup.hpp"
 
-int main() {
-    std::fputs("tavix-installer: not built yet\n", stderr);
-    return 1;
+#include <csignal>
+
+int main(int argc, char** argv) {
+    const cli::Cli cli = cli::parse(argc, argv);
+
+    // A peer that goes away shows up as a write error, never as a signal;
+    // children get the default action back when they are spawned.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    startup::Roles roles;
+    roles.daemon = daemon_server::run;
+    // Each further role is plugged in here once it is built, for example:
+    //   roles.firstboot = firstboot::run;
+    //   roles.wizard = <theme, language, kiosk on, InstallerApp, zem::run, kiosk off>;
+    return startup::run(cli, roles);
 }

@@ -244,9 +244,6 @@ private:
     bool eof_ = false;
 };
 
-// Removes leading and trailing Unicode white space from UTF-8 text.
-std::string_view trim_space(std::string_view s);
-
 // The daemon's side: one request from the first line of the connection
 // (up to the first "\n" or the end of the stream), trimmed.
 struct RequestRead {

@@ -125,6 +125,18 @@ TEST(ElementMeasure, ResponsiveMetricsFollowTheViewport) {
     icon.content = pixels(2, 2);
     EXPECT_FLOAT_EQ(Element(icon).measure(big, 400).first, 72);
     EXPECT_FLOAT_EQ(Element(Switch{}).measure(big, 400).second, 72);
+    // An image's size is its width in a portrait window, its height in a
+    // landscape one.
+    Image wide;
+    wide.image = pixels(2, 1);
+    wide.size = Length::px(100);
+    const auto landscape = Element(wide).measure(big, 400);
+    EXPECT_FLOAT_EQ(landscape.first, 200);
+    EXPECT_FLOAT_EQ(landscape.second, 100);
+    Canvas portrait = phone_canvas();
+    const auto upright = Element(wide).measure(portrait, 400);
+    EXPECT_FLOAT_EQ(upright.first, 100);
+    EXPECT_FLOAT_EQ(upright.second, 50);
     Canvas small = phone_canvas(200, 300);  // 0.7 x
     EXPECT_FLOAT_EQ(Element(ListItem{}).measure(small, 400).second, 0.7f * 56);
 }

@@ -2,6 +2,7 @@
 // scroll areas (inner before outer), accessibility nodes, and the state it
 // keeps across frames.
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -358,6 +359,31 @@ TEST_F(Frame, CarouselLaysItsPagesSideBySide) {
     EXPECT_FLOAT_EQ(layout.regions[2].rect.x, 490);  // beyond the rect: drawn, left to the clip
     EXPECT_FLOAT_EQ(layout.regions[2].rect.w, 200);
     EXPECT_TRUE(layout_and_draw(Carousel{}, canvas, Rect{0, 0, 400, 40}, layout, 7) == 7u);
+}
+
+TEST_F(Frame, AKeptScrollLayerFollowsTheWindowItIsDrawnIn) {
+    layout_and_draw(scroll_of_buttons(3, 48), canvas, Rect{0, 0, 300, 100}, layout, 0);
+    ASSERT_EQ(layout.layer_canvases.count(0), 1u);
+    EXPECT_EQ(layout.layer_canvases.at(0).viewport(), (SizeF{412, 915}));
+    // The window grows; the viewport keeps its size, so its canvas is reused,
+    // yet responsive sizes inside must follow the new window.
+    Canvas bigger = phone_canvas(1000, 1600);
+    bigger.set_opacity(0.5f);
+    layout_and_draw(scroll_of_buttons(3, 48), bigger, Rect{0, 0, 300, 100}, layout, 0);
+    EXPECT_EQ(layout.layer_canvases.at(0).viewport(), (SizeF{1000, 1600}));
+    EXPECT_FLOAT_EQ(layout.layer_canvases.at(0).opacity(), 0.5f);
+}
+
+TEST_F(Frame, HorizontalScrollOverContentWithoutAWidthStaysFinite) {
+    Column content;  // asks for all of whatever width it is offered
+    content.children.push_back(sized_button(40, 1));
+    layout.scroll_offsets[0] = {50, 0};
+    layout_and_draw(Scroll{Box<Element>(Element(std::move(content))), ScrollAxis::Horizontal}, canvas,
+                    Rect{0, 0, 300, 100}, layout, 0);
+    EXPECT_EQ(layout.scroll_offsets[0], (std::pair<float, float>{0, 0}));
+    ASSERT_EQ(layout.regions.size(), 1u);
+    EXPECT_TRUE(std::isfinite(layout.regions[0].rect.x));
+    EXPECT_TRUE(std::isfinite(layout.regions[0].rect.w));
 }
 
 }  // namespace
