@@ -250,7 +250,9 @@ TEST(Scripted, AnimationKeepsDrawingWhenTheCompositorHoldsEveryBuffer) {
     ASSERT_TRUE(run_on(*c, app));
     auto took = std::chrono::steady_clock::now() - start;
     testing::internal::GetCapturedStderr();
-    EXPECT_EQ(c->matching("wl_surface.attach").size(), 6u);
+    // Every frame got a fresh buffer although none came back (the close may
+    // arrive together with a due frame callback, which still draws).
+    EXPECT_GE(c->matching("wl_surface.attach").size(), 6u);
     // Software frames are at least 33 ms apart.
     EXPECT_GE(took, 5 * 33ms);
 }
