@@ -4,6 +4,7 @@
 #include "support/process.hpp"
 #include "support/screen.hpp"
 
+#include <zem/app/app.hpp>
 #include <zem/app/hooks.hpp>
 
 #include <gtest/gtest.h>
@@ -256,6 +257,61 @@ TEST(GalleryUnderWeston, RunsUntilSigtermAndSeesTheCompositorGo) {
     EXPECT_NE(read_file(b->err_path).find("zem: wayland connection lost ("), std::string::npos)
         << read_file(b->err_path);
     remove_tree(dir);
+}
+
+// An application with a layer-shell overlay over the top-left corner of the
+// output: a red square in an otherwise empty 200 × 100 surface.
+struct LayerApp {
+    using Msg = zem::gallery::Pressed;
+    std::string app_id() { return "net.tavix.ZemLayerTest"; }
+    std::vector<Msg> poll() { return {}; }
+    void update(Msg) {}
+    zem::Element view() { return zem::gallery::page(true, 0.6f); }
+    std::vector<zem::OverlayDecl> overlays() {
+        zem::Container red;
+        red.fill = zem::Paint{zem::Color{1, 0, 0, 1}};
+        zem::StackChild corner;
+        corner.element = std::move(red);
+        corner.placement = zem::Rect{0, 0, 50, 50};
+        zem::Stack stack;
+        stack.children.push_back(std::move(corner));
+        zem::OverlayDecl d;
+        d.id = 1;
+        d.element = std::move(stack);
+        d.width = zem::Length::px(200);
+        d.height = zem::Length::px(100);
+        d.kind = 4;  // the overlay layer
+        d.edge_top = d.edge_left = true;
+        return {std::move(d)};
+    }
+};
+
+TEST_F(GalleryUnderSway, LayerOverlayIsTransparentWhereItDrawsNothing) {
+    setenv("WAYLAND_DISPLAY", sway->display().c_str(), 1);
+    setenv("GSETTINGS_BACKEND", "memory", 1);
+    std::optional<Image> shot;
+    std::thread shooter([&] {
+        std::this_thread::sleep_for(1500ms);
+        std::string png = dir + "/layer.png";
+        if (sway->screenshot(png)) shot = load_png(png);
+        raise(SIGTERM);
+    });
+    testing::internal::CaptureStderr();
+    auto r = zem::run_handle(std::make_unique<zem::AppAdapter<LayerApp>>(LayerApp{}));
+    testing::internal::GetCapturedStderr();
+    shooter.join();
+    ASSERT_TRUE(r) << r.error().text();
+    ASSERT_TRUE(shot.has_value());
+    Image page = render_scene(zem::gallery::page(true, 0.6f), 800, 600, 1, zem::page_background());
+    // The red square is the overlay's.
+    Image corner = crop(*shot, 0, 0, 50, 50);
+    for (size_t i = 0; i < corner.rgba.size(); i += 4) {
+        ASSERT_EQ(corner.rgba[i], 255) << "pixel " << i / 4;
+        ASSERT_EQ(corner.rgba[i + 1], 0) << "pixel " << i / 4;
+    }
+    // Beside it the window shows through the overlay untouched.
+    EXPECT_EQ(differing_pixels(crop(*shot, 50, 0, 150, 100), crop(page, 50, 0, 150, 100)), 0u);
+    EXPECT_EQ(differing_pixels(crop(*shot, 0, 50, 200, 50), crop(page, 0, 50, 200, 50)), 0u);
 }
 
 }  // namespace
