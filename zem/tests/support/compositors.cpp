@@ -1,0 +1,130 @@
+#include "support/compositors.hpp"
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace zem::test {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool have(const std::string& program) {
+    for (const char* dir : {"/usr/bin", "/usr/local/bin", "/bin"})
+        if (access((std::string(dir) + "/" + program).c_str(), X_OK) == 0) return true;
+    return false;
+}
+
+// Waits until a socket whose name starts with `prefix` appears in `dir`.
+std::string wait_socket(const std::string& dir, const std::string& prefix, pid_t pid, std::chrono::seconds limit) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        std::error_code ec;
+        for (auto& e : fs::directory_iterator(dir, ec)) {
+            std::string name = e.path().filename();
+            if (name.rfind(prefix, 0) == 0 && name.find(".lock") == std::string::npos && fs::is_socket(e.path()))
+                return e.path();
+        }
+        if (waitpid(pid, nullptr, WNOHANG) == pid) return {};
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return {};
+}
+
+}  // namespace
+
+HeadlessCompositor::~HeadlessCompositor() {
+    kill_now();
+    remove_tree(runtime_dir_);
+    remove_tree(work_dir_);
+}
+
+void HeadlessCompositor::kill_now() {
+    if (!running_) return;
+    kill(proc_.pid, SIGKILL);
+    waitpid(proc_.pid, nullptr, 0);
+    running_ = false;
+}
+
+std::expected<std::unique_ptr<Sway>, std::string> Sway::start(uint32_t width, uint32_t height) {
+    if (!have("sway") || !have("setpriv")) return std::unexpected("sway or setpriv is not installed");
+    auto s = std::unique_ptr<Sway>(new Sway());
+    s->work_dir_ = make_temp_dir("zem-sway-work");
+    s->runtime_dir_ = make_temp_dir("zem-sway-run");
+    if (chown(s->runtime_dir_.c_str(), 65534, 65534) != 0 || chmod(s->runtime_dir_.c_str(), 0700) != 0)
+        return std::unexpected("cannot hand the runtime directory to nobody (not root?)");
+    std::string config = s->work_dir_ + "/config";
+    {
+        std::ofstream c(config);
+        c << "output HEADLESS-1 mode " << width << "x" << height << "\n"
+          << "default_border none\n"
+          << "default_floating_border none\n"
+          << "focus_follows_mouse no\n";
+    }
+    chmod(s->work_dir_.c_str(), 0755);
+    chmod(config.c_str(), 0644);
+    std::map<std::string, std::string> env = {{"XDG_RUNTIME_DIR", s->runtime_dir_},
+                                              {"WLR_BACKENDS", "headless"},
+                                              {"WLR_RENDERER", "pixman"},
+                                              {"WLR_LIBINPUT_NO_DEVICES", "1"},
+                                              {"WAYLAND_DISPLAY", ""},
+                                              {"DISPLAY", ""},
+                                              {"SWAYSOCK", ""}};
+    auto p = spawn({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "sway", "-c", config}, env,
+                   s->work_dir_, "sway");
+    if (!p) return std::unexpected("cannot start sway");
+    s->proc_ = *p;
+    s->running_ = true;
+    s->display_ = wait_socket(s->runtime_dir_, "wayland-", p->pid, std::chrono::seconds(10));
+    s->ipc_ = wait_socket(s->runtime_dir_, "sway-ipc.", p->pid, std::chrono::seconds(10));
+    if (s->display_.empty() || s->ipc_.empty())
+        return std::unexpected("sway did not come up: " + read_file(p->err_path).substr(0, 2000));
+    // The output exists once swaymsg answers for it.
+    for (int i = 0; i < 100; ++i) {
+        auto [st, out] = s->msg({"-t", "get_outputs"});
+        if (st == 0 && out.find("HEADLESS-1") != std::string::npos) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return s;
+}
+
+std::pair<int, std::string> Sway::msg(const std::vector<std::string>& args) const {
+    std::vector<std::string> argv = {"swaymsg", "-s", ipc_};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_capture(argv);
+}
+
+bool Sway::screenshot(const std::string& png_path) const {
+    auto [st, out] = run_capture({"grim", png_path}, {{"WAYLAND_DISPLAY", display_}});
+    return st == 0;
+}
+
+std::expected<std::unique_ptr<Weston>, std::string> Weston::start(uint32_t width, uint32_t height) {
+    if (!have("weston")) return std::unexpected("weston is not installed");
+    if (geteuid() != 0) return std::unexpected("weston headless runs as root here");
+    auto w = std::unique_ptr<Weston>(new Weston());
+    w->work_dir_ = make_temp_dir("zem-weston-work");
+    w->runtime_dir_ = make_temp_dir("zem-weston-run");
+    chmod(w->runtime_dir_.c_str(), 0700);
+    std::map<std::string, std::string> env = {{"XDG_RUNTIME_DIR", w->runtime_dir_},
+                                              {"WAYLAND_DISPLAY", ""},
+                                              {"DISPLAY", ""}};
+    auto p = spawn({"weston", "--backend=headless-backend.so", "--use-pixman", "--socket=zem-weston",
+                    "--width=" + std::to_string(width), "--height=" + std::to_string(height), "--idle-time=0"},
+                   env, w->work_dir_, "weston");
+    if (!p) return std::unexpected("cannot start weston");
+    w->proc_ = *p;
+    w->running_ = true;
+    w->display_ = wait_socket(w->runtime_dir_, "zem-weston", p->pid, std::chrono::seconds(10));
+    if (w->display_.empty())
+        return std::unexpected("weston did not come up: " + read_file(p->err_path).substr(0, 2000));
+    return w;
+}
+
+}  // namespace zem::test

@@ -1,0 +1,119 @@
+#include "support/process.hpp"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace zem::test {
+
+namespace {
+std::vector<std::string> merged_env(const std::map<std::string, std::string>& env) {
+    std::map<std::string, std::string> all;
+    for (char** e = environ; *e; ++e) {
+        std::string kv = *e;
+        auto eq = kv.find('=');
+        if (eq != std::string::npos) all[kv.substr(0, eq)] = kv.substr(eq + 1);
+    }
+    for (auto& [k, v] : env) {
+        if (v.empty()) all.erase(k);
+        else all[k] = v;
+    }
+    std::vector<std::string> out;
+    for (auto& [k, v] : all) out.push_back(k + "=" + v);
+    return out;
+}
+}  // namespace
+
+std::optional<Spawned> spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+                             const std::string& dir, const std::string& tag) {
+    Spawned s;
+    s.out_path = dir + "/" + tag + ".out";
+    s.err_path = dir + "/" + tag + ".err";
+    std::vector<std::string> envs = merged_env(env);
+    std::vector<char*> cargv, cenv;
+    for (auto& a : argv) cargv.push_back(const_cast<char*>(a.c_str()));
+    cargv.push_back(nullptr);
+    for (auto& e : envs) cenv.push_back(const_cast<char*>(e.c_str()));
+    cenv.push_back(nullptr);
+    int out = open(s.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int err = open(s.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (out < 0 || err < 0) return std::nullopt;
+    pid_t pid = fork();
+    if (pid < 0) return std::nullopt;
+    if (pid == 0) {
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        signal(SIGPIPE, SIG_DFL);
+        dup2(out, 1);
+        dup2(err, 2);
+        int devnull = open("/dev/null", O_RDONLY);
+        dup2(devnull, 0);
+        execvpe(cargv[0], cargv.data(), cenv.data());
+        _exit(127);
+    }
+    close(out);
+    close(err);
+    s.pid = pid;
+    return s;
+}
+
+std::optional<int> wait_for(pid_t pid, std::chrono::milliseconds timeout) {
+    auto end = std::chrono::steady_clock::now() + timeout;
+    while (true) {
+        int status = 0;
+        pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid) return status;
+        if (r < 0 && errno != EINTR) return std::nullopt;
+        if (std::chrono::steady_clock::now() >= end) return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+std::pair<int, std::string> run_capture(const std::vector<std::string>& argv,
+                                        const std::map<std::string, std::string>& env) {
+    std::string dir = make_temp_dir("zem-run");
+    auto s = spawn(argv, env, dir, "cmd");
+    if (!s) {
+        remove_tree(dir);
+        return {-1, {}};
+    }
+    auto st = wait_for(s->pid, std::chrono::seconds(60));
+    if (!st) {
+        kill(s->pid, SIGKILL);
+        waitpid(s->pid, nullptr, 0);
+    }
+    std::string out = read_file(s->out_path);
+    remove_tree(dir);
+    return {st ? *st : -1, out};
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+std::string make_temp_dir(const std::string& prefix) {
+    std::string tmpl = "/tmp/" + prefix + "-XXXXXX";
+    char* p = mkdtemp(tmpl.data());
+    return p ? std::string(p) : std::string();
+}
+
+void remove_tree(const std::string& path) {
+    std::error_code ec;
+    if (!path.empty()) std::filesystem::remove_all(path, ec);
+}
+
+}  // namespace zem::test

@@ -1,0 +1,319 @@
+#include "support/scripted_compositor.hpp"
+
+#include "support/process.hpp"
+
+#include <wayland-server.h>
+#include <xdg-shell-server-protocol.h>
+
+#include <condition_variable>
+#include <map>
+#include <queue>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <cstdio>
+#include <unistd.h>
+
+namespace zem::test {
+
+struct ScriptedCompositor::State {
+    ScriptedOptions opts;
+    wl_display* display = nullptr;
+    int wake_fd = -1;
+    mutable std::mutex mutex;
+    std::vector<std::string> log;
+    std::queue<std::function<void()>> calls;
+    std::condition_variable done_cv;
+    uint64_t calls_done = 0, calls_posted = 0;
+
+    struct Object {
+        std::string iface;
+        wl_resource* surface = nullptr;     // xdg_surface, xdg_toplevel, xdg_popup: their wl_surface
+        wl_resource* xdg_surface = nullptr; // wl_surface: its xdg_surface
+        wl_resource* role = nullptr;        // wl_surface: its xdg_toplevel or xdg_popup
+        wl_resource* buffer = nullptr;      // wl_surface: pending buffer
+        std::vector<wl_resource*> frames;   // wl_surface: pending frame callbacks
+        bool configured = false;
+    };
+    std::map<wl_resource*, Object> objects;
+    uint32_t serial = 1;
+    int frames_seen = 0;
+    wl_resource* first_toplevel = nullptr;
+
+    void add_log(std::string line) {
+        std::lock_guard lock(mutex);
+        log.push_back(std::move(line));
+    }
+};
+
+namespace {
+
+using State = ScriptedCompositor::State;
+
+int dispatch(const void* impl, void* target, uint32_t opcode, const wl_message* msg, wl_argument* args);
+
+void on_destroy(wl_resource* r) {
+    auto* st = static_cast<State*>(wl_resource_get_user_data(r));
+    st->objects.erase(r);
+    for (auto& [res, obj] : st->objects) {
+        if (obj.surface == r) obj.surface = nullptr;
+        if (obj.xdg_surface == r) obj.xdg_surface = nullptr;
+        if (obj.role == r) obj.role = nullptr;
+        if (obj.buffer == r) obj.buffer = nullptr;
+        std::erase(obj.frames, r);
+    }
+    if (st->first_toplevel == r) st->first_toplevel = nullptr;
+}
+
+wl_resource* make(State* st, wl_client* client, const wl_interface* iface, uint32_t version, uint32_t id) {
+    wl_resource* r = wl_resource_create(client, iface, static_cast<int>(version), id);
+    wl_resource_set_dispatcher(r, dispatch, st, st, on_destroy);
+    st->objects[r].iface = iface->name;
+    return r;
+}
+
+std::string describe(const wl_message* msg, const wl_argument* args) {
+    std::string out = msg->name;
+    out += "(";
+    int i = 0;
+    bool first = true;
+    for (const char* p = msg->signature; *p; ++p) {
+        char c = *p;
+        if (c == '?' || (c >= '0' && c <= '9')) continue;
+        if (!first) out += ",";
+        first = false;
+        switch (c) {
+            case 'i': out += std::to_string(args[i].i); break;
+            case 'u': out += std::to_string(args[i].u); break;
+            case 'f': out += std::to_string(wl_fixed_to_double(args[i].f)); break;
+            case 's': out += args[i].s ? args[i].s : "nil"; break;
+            case 'o':
+                out += args[i].o ? wl_resource_get_class(reinterpret_cast<wl_resource*>(args[i].o)) : "nil";
+                break;
+            case 'n': out += "new"; break;
+            case 'h': out += "fd"; break;
+            case 'a': out += "array"; break;
+        }
+        ++i;
+    }
+    return out + ")";
+}
+
+void send_toplevel_configure(State* st, wl_resource* toplevel, int32_t w, int32_t h) {
+    auto& obj = st->objects[toplevel];
+    wl_array states;
+    wl_array_init(&states);
+    xdg_toplevel_send_configure(toplevel, w, h, &states);
+    wl_array_release(&states);
+    wl_resource* xs = st->objects[obj.surface].xdg_surface;
+    if (xs) xdg_surface_send_configure(xs, st->serial++);
+}
+
+void surface_commit(State* st, wl_resource* surface) {
+    auto& obj = st->objects[surface];
+    if (obj.role && !st->objects[obj.role].configured) {
+        st->objects[obj.role].configured = true;
+        auto& role = st->objects[obj.role];
+        if (role.iface == "xdg_toplevel") {
+            send_toplevel_configure(st, obj.role, st->opts.configure_width, st->opts.configure_height);
+        } else if (role.iface == "xdg_popup") {
+            xdg_popup_send_configure(obj.role, 0, 0, 100, 50);
+            xdg_surface_send_configure(obj.xdg_surface, st->serial++);
+        }
+    }
+    if (obj.buffer) {
+        wl_resource* b = obj.buffer;
+        obj.buffer = nullptr;
+        if (st->opts.release_buffers) wl_buffer_send_release(b);
+        ++st->frames_seen;
+        if (st->opts.close_after_frames > 0 && st->frames_seen == st->opts.close_after_frames && st->first_toplevel)
+            xdg_toplevel_send_close(st->first_toplevel);
+    }
+    if (st->opts.frame_done) {
+        for (wl_resource* cb : obj.frames) {
+            wl_callback_send_done(cb, 0);
+            wl_resource_destroy(cb);
+        }
+        obj.frames.clear();
+    }
+}
+
+int dispatch(const void*, void* target, uint32_t opcode, const wl_message* msg, wl_argument* args) {
+    auto* r = static_cast<wl_resource*>(target);
+    auto* st = static_cast<State*>(wl_resource_get_user_data(r));
+    std::string iface = wl_resource_get_class(r);
+    std::string line = iface + "." + describe(msg, args);
+    if (iface == "wl_surface" && std::string(msg->name) == "attach") {
+        auto* buf = reinterpret_cast<wl_resource*>(args[0].o);
+        if (buf)
+            if (wl_shm_buffer* shm = wl_shm_buffer_get(buf))
+            {
+                line += " format=" + std::to_string(wl_shm_buffer_get_format(shm)) +
+                        " size=" + std::to_string(wl_shm_buffer_get_width(shm)) + "x" +
+                        std::to_string(wl_shm_buffer_get_height(shm));
+                // The top-left pixel's alpha byte (last in both formats' memory order).
+                wl_shm_buffer_begin_access(shm);
+                const auto* px = static_cast<const uint8_t*>(wl_shm_buffer_get_data(shm));
+                if (px) line += " alpha=" + std::to_string(px[3]);
+                wl_shm_buffer_end_access(shm);
+            }
+    }
+    st->add_log(line);
+
+    // Objects the request creates.
+    int i = 0;
+    std::vector<wl_resource*> created;
+    for (const char* p = msg->signature; *p; ++p) {
+        char c = *p;
+        if (c == '?' || (c >= '0' && c <= '9')) continue;
+        if (c == 'n') created.push_back(make(st, wl_resource_get_client(r), msg->types[i],
+                                             wl_resource_get_version(r), args[i].n));
+        ++i;
+    }
+    std::string name = msg->name;
+    (void)opcode;
+
+    if (iface == "wl_surface") {
+        auto& obj = st->objects[r];
+        if (name == "attach") obj.buffer = reinterpret_cast<wl_resource*>(args[0].o);
+        else if (name == "frame") obj.frames.push_back(created.at(0));
+        else if (name == "commit") surface_commit(st, r);
+    } else if (iface == "xdg_wm_base" && name == "get_xdg_surface") {
+        auto* surface = reinterpret_cast<wl_resource*>(args[1].o);
+        st->objects[created.at(0)].surface = surface;
+        st->objects[surface].xdg_surface = created.at(0);
+    } else if (iface == "xdg_surface" && (name == "get_toplevel" || name == "get_popup")) {
+        wl_resource* surface = st->objects[r].surface;
+        st->objects[created.at(0)].surface = surface;
+        st->objects[surface].role = created.at(0);
+        if (name == "get_toplevel" && st->first_toplevel == nullptr) st->first_toplevel = created.at(0);
+    }
+    // Destructors: every "destroy" request of these interfaces is one.
+    if (name == "destroy" || (iface == "wl_buffer" && name == "destroy")) wl_resource_destroy(r);
+    return 0;
+}
+
+void bind_global(wl_client* client, void* data, uint32_t version, uint32_t id) {
+    auto* pair = static_cast<std::pair<State*, const wl_interface*>*>(data);
+    make(pair->first, client, pair->second, version, id);
+}
+
+int on_wake(int fd, uint32_t, void* data) {
+    auto* st = static_cast<State*>(data);
+    uint64_t v;
+    (void)!read(fd, &v, sizeof v);
+    while (true) {
+        std::function<void()> fn;
+        {
+            std::lock_guard lock(st->mutex);
+            if (st->calls.empty()) break;
+            fn = std::move(st->calls.front());
+            st->calls.pop();
+        }
+        fn();
+        wl_display_flush_clients(st->display);
+        {
+            std::lock_guard lock(st->mutex);
+            ++st->calls_done;
+        }
+        st->done_cv.notify_all();
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::expected<std::unique_ptr<ScriptedCompositor>, std::string> ScriptedCompositor::start(ScriptedOptions opts) {
+    std::unique_ptr<ScriptedCompositor> c(new ScriptedCompositor());
+    c->state_ = std::make_unique<State>();
+    State* st = c->state_.get();
+    st->opts = opts;
+    st->display = wl_display_create();
+    if (!st->display) return std::unexpected("wl_display_create failed");
+    c->dir_ = make_temp_dir("zem-scripted");
+    c->socket_ = c->dir_ + "/wayland-scripted";
+    // wl_display_add_socket wants a name inside XDG_RUNTIME_DIR; an fd works anywhere.
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", c->socket_.c_str());
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 8) != 0)
+        return std::unexpected("cannot listen on " + c->socket_);
+    if (wl_display_add_socket_fd(st->display, fd) != 0) return std::unexpected("wl_display_add_socket_fd failed");
+
+    static std::vector<std::unique_ptr<std::pair<State*, const wl_interface*>>> keep;
+    auto global = [&](const wl_interface* iface, uint32_t version) {
+        keep.push_back(std::make_unique<std::pair<State*, const wl_interface*>>(st, iface));
+        wl_global_create(st->display, iface, static_cast<int>(version), keep.back().get(), bind_global);
+    };
+    if (opts.compositor_version) global(&wl_compositor_interface, opts.compositor_version);
+    if (opts.shm) {
+        wl_display_init_shm(st->display);
+        if (opts.shm_ab24) wl_display_add_shm_format(st->display, WL_SHM_FORMAT_ABGR8888);
+    }
+    if (opts.wm_base_version) global(&xdg_wm_base_interface, opts.wm_base_version);
+    if (opts.seat) global(&wl_seat_interface, 5);
+    if (opts.output) global(&wl_output_interface, 3);
+
+    st->wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    wl_event_loop_add_fd(wl_display_get_event_loop(st->display), st->wake_fd, WL_EVENT_READABLE, on_wake, st);
+    wl_display* d = st->display;
+    c->thread_ = std::thread([d] { wl_display_run(d); });
+    return c;
+}
+
+ScriptedCompositor::~ScriptedCompositor() {
+    if (state_ && state_->display) {
+        call([this] { wl_display_terminate(state_->display); });
+        if (thread_.joinable()) thread_.join();
+        wl_display_destroy_clients(state_->display);
+        wl_display_destroy(state_->display);
+        close(state_->wake_fd);
+    }
+    remove_tree(dir_);
+}
+
+std::vector<std::string> ScriptedCompositor::log() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->log;
+}
+
+std::vector<std::string> ScriptedCompositor::matching(const std::string& prefix) const {
+    std::vector<std::string> out;
+    for (auto& l : log())
+        if (l.rfind(prefix, 0) == 0) out.push_back(l);
+    return out;
+}
+
+void ScriptedCompositor::call(std::function<void()> fn) {
+    uint64_t ticket;
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->calls.push(std::move(fn));
+        ticket = ++state_->calls_posted;
+    }
+    uint64_t one = 1;
+    (void)!write(state_->wake_fd, &one, sizeof one);
+    std::unique_lock lock(state_->mutex);
+    state_->done_cv.wait_for(lock, std::chrono::seconds(5), [&] { return state_->calls_done >= ticket; });
+}
+
+void ScriptedCompositor::post_error_on_toplevel(uint32_t code, const std::string& message) {
+    call([this, code, message] {
+        if (state_->first_toplevel) wl_resource_post_error(state_->first_toplevel, code, "%s", message.c_str());
+    });
+}
+
+void ScriptedCompositor::close_toplevel() {
+    call([this] {
+        if (state_->first_toplevel) xdg_toplevel_send_close(state_->first_toplevel);
+    });
+}
+
+void ScriptedCompositor::configure_toplevel(int32_t w, int32_t h) {
+    call([this, w, h] {
+        if (state_->first_toplevel) send_toplevel_configure(state_.get(), state_->first_toplevel, w, h);
+    });
+}
+
+}  // namespace zem::test
