@@ -112,8 +112,11 @@ TEST(Frame, HoverChangesDrawPartialFramesUnlessDamageIsHalfTheSurface) {
         auto in = inputs(tree);
         ASSERT_EQ(frame(s, in).kind, FrameKind::Full) << c.name;
         ASSERT_EQ(s.regions.size(), c.boxes.size()) << c.name;
-        for (size_t i = 0; i < c.boxes.size(); ++i)
-            if (!c.boxes[i].slider) ASSERT_EQ(s.regions[i].painted_rect, c.boxes[i].rect) << c.name;
+        for (size_t i = 0; i < c.boxes.size(); ++i) {
+            if (!c.boxes[i].slider) {
+                ASSERT_EQ(s.regions[i].painted_rect, c.boxes[i].rect) << c.name;
+            }
+        }
         s.hover = id_of(s, c.hover_before);
         frame(s, in);  // the state the change starts from
         s.hover = id_of(s, c.hover_after);
