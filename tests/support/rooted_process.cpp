@@ -312,10 +312,11 @@ void install_standin(const std::string& root, const std::string& name) {
     std::ofstream(path) << "#!/bin/sh\n"
                            "# Stand-in for a program that cannot run on the test machine.\n"
                            "n=${0##*/}\n"
-                           "{ printf '%s' \"$n\"; for a in \"$@\"; do printf ' %s' \"$a\"; done; echo; } >> /standin-calls.log\n"
-                           "[ -f \"/standin/$n.out\" ] && cat \"/standin/$n.out\"\n"
-                           "[ -f \"/standin/$n.err\" ] && cat \"/standin/$n.err\" >&2\n"
-                           "[ -f \"/standin/$n.status\" ] && exit \"$(cat \"/standin/$n.status\")\"\n"
+                           "base=${0%/*}/../../..\n"
+                           "{ printf '%s' \"$n\"; for a in \"$@\"; do printf ' %s' \"$a\"; done; echo; } >> \"$base/standin-calls.log\"\n"
+                           "[ -f \"$base/standin/$n.out\" ] && cat \"$base/standin/$n.out\"\n"
+                           "[ -f \"$base/standin/$n.err\" ] && cat \"$base/standin/$n.err\" >&2\n"
+                           "[ -f \"$base/standin/$n.status\" ] && exit \"$(cat \"$base/standin/$n.status\")\"\n"
                            "exit 0\n";
     stdfs::permissions(path, stdfs::perms(0755), ec);
 }

@@ -20,11 +20,12 @@
 // The executable, its shared libraries and the host's dynamic loader are
 // copied into the root's /.tavix-exe, so a root of any content can run it.
 //
-// Stand-ins (install_standin) are shell scripts: each appends its name and
-// arguments, separated by single blanks, as one line to /standin-calls.log
-// inside the root; then prints /standin/NAME.out when it exists, prints
-// /standin/NAME.err to standard error and exits with the number in
-// /standin/NAME.status when those exist, else exits 0.
+// Stand-ins (install_standin) are shell scripts in ROOT/usr/local/sbin: each
+// appends its name and arguments, separated by single blanks, as one line to
+// ROOT/standin-calls.log; then prints ROOT/standin/NAME.out when it exists,
+// prints ROOT/standin/NAME.err to standard error and exits with the number in
+// ROOT/standin/NAME.status when those exist, else exits 0. ROOT is found from
+// the script's own path, so they serve a chroot and the host's PATH alike.
 
 #include <chrono>
 #include <expected>
