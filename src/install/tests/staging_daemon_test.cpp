@@ -125,6 +125,9 @@ TEST_F(Staging, AccountAloneTouchesNothingElse) {
     ASSERT_TRUE(root);
     auto d = start_daemon(root->path(), {});
     ASSERT_TRUE(d) << d.error();
+    // A marker left readable to all by someone else is made private.
+    std::ofstream(d->state() + "/account-staged") << "old\nold\nold\n";
+    stdfs::permissions(d->state() + "/account-staged", stdfs::perms(0644));
     EXPECT_EQ(d->send(stage_line("ann", "box", "pass word:1 ", false)).received, DONE);
     EXPECT_EQ(read(d->state() + "/account-staged"), "ann\nbox\npass word:1 \n");
     EXPECT_EQ(mode_of(d->state() + "/account-staged"), 0600u);
