@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
     startup::Roles roles;
     roles.firstboot = firstboot::run;
     roles.daemon = daemon_server::run;
-    // Each further role is plugged in here once it is built, for example:
+    // Each remaining role is plugged in here once it is built, for example:
     //   roles.wizard = <theme, language, kiosk on, InstallerApp, zem::run, kiosk off>;
     return startup::run(cli, roles);
 }

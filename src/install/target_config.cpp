@@ -3,7 +3,7 @@
 #include "disks/disks.hpp"
 #include "fs/process.hpp"
 #include "install/command.hpp"
-#include "install/df.hpp"
+#include "install/preflight.hpp"
 #include "install/encryption.hpp"
 #include "install/text_files.hpp"
 #include "platform/system_paths.hpp"

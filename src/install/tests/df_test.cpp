@@ -1,5 +1,5 @@
 // Reading one figure of df's report, against a df stand-in on PATH.
-#include "install/df.hpp"
+#include "install/preflight.hpp"
 #include "support/loop_disk.hpp"
 #include "support/rooted_process.hpp"
 
