@@ -72,14 +72,21 @@ protected:
 };
 
 TEST_F(Firstboot, NothingStagedDoesNothing) {
-    support::TempDir dir;
-    const std::string root = dir.path() + "/root";
-    stdfs::create_directories(root + STATE);
-    auto r = firstboot(root);
-    ASSERT_TRUE(r) << r.error();
-    EXPECT_EQ(r->status, 0);
-    EXPECT_EQ(r->err, "");
-    EXPECT_TRUE(markers(root).empty());
+    // With "daemon" too, only the first-boot step runs.
+    for (const auto& args : {std::vector<std::string>{"firstboot"}, std::vector<std::string>{"firstboot", "daemon"}}) {
+        SCOPED_TRACE(args.size());
+        support::TempDir dir;
+        const std::string root = dir.path() + "/root";
+        stdfs::create_directories(root + STATE);
+        RootedOptions o;
+        o.args = args;
+        auto r = support::run_rooted(TAVIX_INSTALLER_EXE, root, o);
+        ASSERT_TRUE(r) << r.error();
+        EXPECT_EQ(r->status, 0);
+        EXPECT_EQ(r->err, "");
+        EXPECT_TRUE(markers(root).empty());
+        EXPECT_FALSE(stdfs::exists(root + "/run/tavix-installer"));
+    }
 }
 
 TEST_F(Firstboot, StagedAccount) {
