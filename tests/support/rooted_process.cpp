@@ -261,11 +261,11 @@ std::expected<RootedRun, std::string> run_rooted(const std::string& exe, const s
     return r;
 }
 
-std::expected<std::unique_ptr<OverlayRoot>, std::string> OverlayRoot::create(const std::string& lower,
-                                                                            const std::string& source) {
+std::expected<std::unique_ptr<OverlayRoot>, std::string>
+OverlayRoot::create(const std::string& lower, const std::string& source, const std::string& scratch_parent) {
     std::unique_ptr<OverlayRoot> o(new OverlayRoot());
-    char tmpl[] = "/tmp/tavix-overlay-XXXXXX";
-    if (!mkdtemp(tmpl)) return std::unexpected(std::string("mkdtemp: ") + strerror(errno));
+    std::string tmpl = scratch_parent + "/tavix-overlay-XXXXXX";
+    if (!mkdtemp(tmpl.data())) return std::unexpected(std::string("mkdtemp: ") + strerror(errno));
     o->dir_ = tmpl;
     o->merged_ = o->dir_ + "/merged";
     for (const char* d : {"/merged", "/upper", "/work"})

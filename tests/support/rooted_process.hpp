@@ -77,8 +77,9 @@ private:
 // example "/dev/mapper/tavix_crypt". Unmounted on destruction.
 class OverlayRoot {
 public:
-    static std::expected<std::unique_ptr<OverlayRoot>, std::string> create(const std::string& lower,
-                                                                           const std::string& source);
+    // The upper layer lives in a new directory below `scratch_parent`.
+    static std::expected<std::unique_ptr<OverlayRoot>, std::string>
+    create(const std::string& lower, const std::string& source, const std::string& scratch_parent = "/tmp");
     ~OverlayRoot();
     OverlayRoot(const OverlayRoot&) = delete;
     OverlayRoot& operator=(const OverlayRoot&) = delete;

@@ -142,8 +142,8 @@ TEST(TargetFiles, OsProberMachineIdAndMarkers) {
 // A writable Debian root with /proc mounted, as the engine mounts it before
 // configuring the target (usermod copies a home across overlay layers through
 // /proc). Leaving the overlay detaches both.
-std::unique_ptr<support::OverlayRoot> target_root() {
-    auto o = support::OverlayRoot::create(*support::debian_root(), "overlay");
+std::unique_ptr<support::OverlayRoot> target_root(const std::string& scratch = "/tmp") {
+    auto o = support::OverlayRoot::create(*support::debian_root(), "overlay", scratch);
     if (!o) {
         ADD_FAILURE() << o.error();
         return nullptr;
@@ -223,6 +223,14 @@ TEST_F(InTarget, SshHostKeysAreNew) {
 }
 
 TEST_F(InTarget, SwapFileFollowsMemoryAndFreeSpace) {
+    if (auto why = support::LoopDisk::unavailable()) GTEST_SKIP() << *why;
+    // Gigabyte swap files go to a sparse disk of their own, so the host's
+    // free space (which other tests measure) stays as it is.
+    auto disk = support::LoopDisk::create(5ull << 30);
+    ASSERT_TRUE(disk) << disk.error();
+    ASSERT_EQ(support::run_command({"mkfs.ext4", "-q", "-F", disk->path()}).exit_code, 0);
+    auto space = support::Mounted::create(disk->path());
+    ASSERT_TRUE(space) << space.error();
     support::TempDir proc;
     struct Case {
         const char* name;
@@ -236,7 +244,7 @@ TEST_F(InTarget, SwapFileFollowsMemoryAndFreeSpace) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        auto fresh = target_root();
+        auto fresh = target_root((*space)->path());
         ASSERT_TRUE(fresh);
         const std::string T = fresh->path();
         write(proc.path() + "/meminfo", c.meminfo);
