@@ -326,6 +326,9 @@ TEST_F(Firstboot, DirectlyFlashedRootGrowsToTheEndOfTheDisk) {
     EXPECT_EQ(part_sectors, sectors - 34 - 2048 + 1) << js.out;
     auto verify = support::run_command({"sgdisk", "-v", D});
     EXPECT_NE(verify.out.find("No problems found"), std::string::npos) << verify.out;
+    // partx told the kernel about the new end.
+    EXPECT_EQ(read("/sys/class/block/" + stdfs::path(P).filename().string() + "/size"),
+              std::to_string(part_sectors) + "\n");
     if (!online) GTEST_SKIP() << "no CAP_SYS_RESOURCE: a mounted ext4 cannot be grown on this machine";
     // The mounted file system was grown to fill the partition.
     auto dump = support::run_command({"dumpe2fs", "-h", P});
