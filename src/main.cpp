@@ -1,4 +1,5 @@
 #include "cli/cli.hpp"
+#include "daemon/server.hpp"
 #include "startup/startup.hpp"
 
 #include <csignal>
@@ -11,8 +12,8 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     startup::Roles roles;
-    // Each role is plugged in here once it is built, for example:
-    //   roles.daemon = daemon::run;
+    roles.daemon = daemon_server::run;
+    // Each further role is plugged in here once it is built, for example:
     //   roles.firstboot = firstboot::run;
     //   roles.wizard = <theme, language, kiosk on, InstallerApp, zem::run, kiosk off>;
     return startup::run(cli, roles);

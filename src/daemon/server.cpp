@@ -1,0 +1,278 @@
+#include "daemon/server.hpp"
+
+#include "install/disk_ops.hpp"
+#include "install/engine_pending.hpp"
+#include "platform/sigpipe.hpp"
+#include "platform/system_paths.hpp"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+namespace daemon_server {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string errno_text(int err) {
+    char buf[256];
+    return std::string(strerror_r(err, buf, sizeof buf));
+}
+
+// One line on standard error in a single write, so that lines of parallel
+// connections never interleave.
+void log_line(std::string line) {
+    line += '\n';
+    std::size_t off = 0;
+    while (off < line.size()) {
+        ssize_t n = ::write(STDERR_FILENO, line.data() + off, line.size() - off);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        off += static_cast<std::size_t>(n);
+    }
+}
+
+bool marker_present(const char* name) {
+    struct stat st {};
+    return ::stat(platform::paths().marker(name).c_str(), &st) == 0;
+}
+
+void set_receive_timeout(int fd, std::chrono::seconds limit) {
+    timeval tv{};
+    tv.tv_sec = static_cast<time_t>(limit.count());
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+}
+
+struct OwnedFd {
+    int fd;
+    ~OwnedFd() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+void answer(int fd, const std::expected<void, std::string>& outcome) {
+    if (outcome)
+        send_event(fd, ipc::Event::Done{});
+    else
+        send_event(fd, ipc::Event::Failed{outcome.error()});
+}
+
+void handle_disk_ops(int fd, const std::vector<ipc::RemoteDiskOp>& ops) {
+    if (!marker_present("install-pending")) {
+        send_event(fd, ipc::Event::Failed{not_pending()});
+        return;
+    }
+    // Partition tables are not edited under a running install (nor by two
+    // batches at once).
+    if (DAEMON_BUSY.exchange(true)) {
+        send_event(fd, ipc::Event::Failed{std::string(ipc::BUSY)});
+        return;
+    }
+    log_line("daemon: applying " + std::to_string(ops.size()) + " disk operation(s)");
+    std::vector<std::string> errors;
+    try {
+        errors = install::apply_disk_ops(ops);
+    } catch (const std::exception& e) {
+        errors = {std::string("disk operations: ") + e.what()};
+    }
+    DAEMON_BUSY.store(false);
+    if (errors.empty()) {
+        send_event(fd, ipc::Event::Done{});
+        return;
+    }
+    std::string joined;
+    for (std::size_t i = 0; i < errors.size(); ++i) {
+        if (i) joined += '\n';
+        joined += errors[i];
+    }
+    send_event(fd, ipc::Event::Failed{joined});
+}
+
+} // namespace
+
+std::string not_pending() { return std::string(ipc::NOT_PENDING); }
+
+bool send_event(int fd, const ipc::Event& event) {
+    auto r = ipc::write_line(fd, event);
+    if (!r) {
+        log_line("daemon: " + r.error());
+        return false;
+    }
+    return true;
+}
+
+void finish_configure(int fd) {
+    const auto& p = platform::paths();
+    ::unlink(p.marker("configure-pending").c_str());
+    const std::string configured = p.marker("configured");
+    int out = ::open(configured.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (out < 0) {
+        send_event(fd, ipc::Event::Failed{"write " + configured + ": " + errno_text(errno)});
+        return;
+    }
+    ::close(out);
+    send_event(fd, ipc::Event::Done{});
+}
+
+void handle_install(int fd, ipc::InstallPlan plan, const InstallStarter& start) {
+    if (!marker_present("install-pending")) {
+        send_event(fd, ipc::Event::Failed{not_pending()});
+        return;
+    }
+    if (DAEMON_BUSY.exchange(true)) {
+        send_event(fd, ipc::Event::Failed{std::string(ipc::BUSY)});
+        return;
+    }
+    plan.test = false;
+    log_line("daemon: install requested: " + ipc::debug_string(plan.mode) + " on " + plan.disk.string());
+    install::InstallHandle handle;
+    try {
+        handle = start(std::move(plan));
+    } catch (const std::exception& e) {
+        log_line(std::string("daemon: install failed: ") + e.what());
+        send_event(fd, ipc::Event::Failed{std::string("start install: ") + e.what()});
+        DAEMON_BUSY.store(false);
+        return;
+    }
+
+    auto last_phase = ipc::InstallPhase::Partition;
+    float last_fraction = -1.0f;
+    bool writable = true;
+    for (;;) {
+        std::this_thread::sleep_for(200ms);
+        const auto s = handle->snapshot();
+        if (writable && (s.phase != last_phase || s.fraction != last_fraction))
+            writable = send_event(fd, ipc::Event::Progress{s.phase, s.fraction});
+        if (s.error) {
+            log_line("daemon: install failed: " + *s.error);
+            if (writable) send_event(fd, ipc::Event::Failed{*s.error});
+            break;
+        }
+        last_phase = s.phase;
+        last_fraction = s.fraction;
+        if (s.done) {
+            log_line("daemon: install finished");
+            if (writable) send_event(fd, ipc::Event::Done{});
+            break;
+        }
+    }
+    DAEMON_BUSY.store(false);
+}
+
+void handle_connection(int fd, const InstallStarter& start) {
+    OwnedFd conn{fd};
+    OwnedFd reading{::fcntl(fd, F_DUPFD_CLOEXEC, 0)};
+    if (reading.fd < 0) {
+        log_line("daemon: clone socket: " + errno_text(errno));
+        return;
+    }
+    // A peer that never sends its line must not hold this thread forever.
+    set_receive_timeout(fd, REQUEST_LINE_TIMEOUT);
+    ipc::RequestRead read = ipc::read_request(reading.fd);
+    set_receive_timeout(fd, std::chrono::seconds{0});
+    ::close(reading.fd);
+    reading.fd = -1;
+
+    if (read.status == ipc::RequestRead::Status::ReadFailed) return;
+    if (read.status == ipc::RequestRead::Status::BadRequest) {
+        send_event(fd, ipc::Event::Failed{read.error});
+        return;
+    }
+
+    const ipc::Request& req = read.request;
+    if (auto* r = req.get<ipc::Request::Install>()) {
+        handle_install(fd, r->plan, start);
+    } else if (req.get<ipc::Request::CancelInstall>()) {
+        log_line("daemon: install cancellation requested");
+        install::CANCEL_FLAG.store(true);
+        send_event(fd, ipc::Event::Done{});
+    } else if (auto* r = req.get<ipc::Request::DiskOps>()) {
+        handle_disk_ops(fd, r->ops);
+    } else if (auto* r = req.get<ipc::Request::ApplyLocale>()) {
+        if (!marker_present("configure-pending")) {
+            send_event(fd, ipc::Event::Failed{not_pending()});
+            return;
+        }
+        log_line("daemon: applying locale " + r->locale + " to the running system");
+        install::apply_locale(platform::paths().host_root, r->locale);
+        send_event(fd, ipc::Event::Done{});
+    } else if (auto* r = req.get<ipc::Request::StageAccount>()) {
+        if (!marker_present("configure-pending")) {
+            send_event(fd, ipc::Event::Failed{not_pending()});
+            return;
+        }
+        log_line("daemon: staging account " + r->username + " (encrypt: " + (r->encrypt ? "true" : "false") +
+                 ") for the next boot");
+        answer(fd, install::stage_account(r->username, r->hostname, r->password, r->encrypt));
+    } else if (req.get<ipc::Request::FinishConfigure>()) {
+        finish_configure(fd);
+    }
+}
+
+std::expected<void, std::string> run() {
+    platform::ignore_sigpipe();
+    const auto& p = platform::paths();
+    const std::string socket_path = p.daemon_socket();
+
+    std::error_code ec;
+    std::filesystem::create_directories(p.run_dir, ec);
+    if (ec) return std::unexpected("mkdir " + p.run_dir + ": " + ec.message());
+
+    ::unlink(socket_path.c_str());
+
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (socket_path.size() >= sizeof addr.sun_path)
+        return std::unexpected("bind " + socket_path + ": " + errno_text(ENAMETOOLONG));
+    std::memcpy(addr.sun_path, socket_path.c_str(), socket_path.size() + 1);
+
+    int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listener < 0) return std::unexpected("bind " + socket_path + ": " + errno_text(errno));
+    if (::bind(listener, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(listener, INT_MAX) != 0) {
+        int err = errno;
+        ::close(listener);
+        return std::unexpected("bind " + socket_path + ": " + errno_text(err));
+    }
+    // Every local user may talk to the daemon; the markers decide.
+    if (::chmod(socket_path.c_str(), 0666) != 0) {
+        int err = errno;
+        ::close(listener);
+        return std::unexpected("chmod " + socket_path + ": " + errno_text(err));
+    }
+    log_line("tavix-installer daemon: listening on " + socket_path);
+
+    for (;;) {
+        int conn = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (conn < 0) {
+            if (errno == EINTR) continue;
+            log_line("daemon: accept: " + errno_text(errno));
+            // Out of descriptors or memory: give the system a moment rather
+            // than spinning on the same failure.
+            std::this_thread::sleep_for(100ms);
+            continue;
+        }
+        try {
+            std::thread([conn] {
+                try {
+                    handle_connection(conn);
+                } catch (const std::exception& e) {
+                    log_line(std::string("daemon: ") + e.what());
+                }
+            }).detach();
+        } catch (const std::exception& e) {
+            log_line(std::string("daemon: connection thread: ") + e.what());
+            ::close(conn);
+        }
+    }
+}
+
+} // namespace daemon_server
