@@ -1,0 +1,83 @@
+#pragma once
+// The machine's block devices with their partitions and free space, and the
+// small disk queries the edits, the install engine and the first-boot step
+// share. Everything here only reads; sysfs, /proc and /dev are reached
+// through platform::paths().
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace disks {
+
+enum class DeviceKind : std::uint8_t { NVMe, IDE, SATA, SCSI, USB, MMC, Virtio, Loop, MD, DM, RAM, PMEM, Other };
+
+struct Partition {
+    std::string path;
+    std::optional<std::string> name;
+    std::optional<std::string> fs;
+    std::uint64_t start = 0;
+    std::uint64_t size = 0;
+    std::uint32_t number = 0;
+    bool free = false;
+    bool logical = false;
+
+    bool operator==(const Partition&) const = default;
+};
+
+struct Disk {
+    std::string path;
+    std::string label;
+    std::vector<Partition> partitions;
+    std::optional<std::string> table; // "gpt", "msdos", or absent
+    std::uint64_t size_bytes = 0;
+    std::uint64_t sector_size = 512;
+    bool removable = false;
+    DeviceKind kind = DeviceKind::Other;
+};
+
+// Free gaps smaller than or equal to this are not shown.
+inline constexpr std::uint64_t MIN_GAP_BYTES = 2u << 20;
+
+std::vector<Disk> enumerate();
+
+std::optional<std::string> read_attr(const std::string& dir, const std::string& name);
+std::uint32_t logical_block_size(const std::string& disk);
+std::string partition_path(const std::string& disk, std::uint32_t n);
+std::optional<std::string> blkid_type(const std::string& node);
+DeviceKind device_kind(const std::string& sysfs_name);
+
+// An open descriptor that closes itself.
+class File {
+public:
+    File() = default;
+    explicit File(int fd) : fd_(fd) {}
+    File(File&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
+    File& operator=(File&& o) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File();
+    int fd() const { return fd_; }
+
+private:
+    int fd_ = -1;
+};
+
+std::expected<File, std::string> open_rw(const std::string& disk);
+
+std::optional<std::uint32_t> mbr_free_primaries(const std::string& disk);
+std::optional<std::pair<std::uint64_t, std::uint64_t>> extended_range(const std::string& disk);
+std::optional<std::pair<std::uint64_t, std::uint64_t>> partition_range(const std::string& disk, std::uint32_t n);
+
+// Sorts partitions by start (stable) and inserts the free gaps over 2 MiB
+// between them, within [lo, hi) bytes.
+void insert_gaps(std::vector<Partition>& parts, const std::string& disk_path, std::uint64_t lo, std::uint64_t hi);
+
+// Unsigned decimal with an optional leading "+", nothing else.
+std::optional<std::uint64_t> parse_unsigned(std::string_view text);
+
+} // namespace disks

@@ -1,0 +1,127 @@
+#include "support/loop_disk.hpp"
+
+#include "fs/process.hpp"
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace support {
+
+namespace stdfs = std::filesystem;
+
+CommandResult run_command(const std::vector<std::string>& argv) {
+    CommandResult r;
+    auto c = fs::capture(argv);
+    if (!c) {
+        r.err = c.error();
+        return r;
+    }
+    r.out = std::move(c->out);
+    r.err = std::move(c->err);
+    if (WIFEXITED(c->status)) r.exit_code = WEXITSTATUS(c->status);
+    return r;
+}
+
+CommandResult run_command(const std::vector<std::string>& argv, const std::string& input) {
+    // The input goes through a file so a program that stops reading early
+    // cannot block us.
+    TempDir dir;
+    std::string file = dir.path() + "/stdin";
+    int fd = ::open(file.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+    bool ok = fd >= 0 && ::write(fd, input.data(), input.size()) == ssize_t(input.size());
+    if (fd >= 0) ::close(fd);
+    CommandResult r;
+    if (!ok) {
+        r.err = "cannot write " + file;
+        return r;
+    }
+    auto c = fs::capture(argv, file);
+    if (!c) {
+        r.err = c.error();
+        return r;
+    }
+    r.out = std::move(c->out);
+    r.err = std::move(c->err);
+    if (WIFEXITED(c->status)) r.exit_code = WEXITSTATUS(c->status);
+    return r;
+}
+
+TempDir::TempDir() {
+    std::string tmpl = (stdfs::temp_directory_path() / "tavix-test-XXXXXX").string();
+    if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    stdfs::remove_all(path_, ec);
+}
+
+std::optional<std::string> LoopDisk::unavailable() {
+    if (::geteuid() != 0) return "needs root to attach loop devices";
+    if (::access("/dev/loop-control", R_OK | W_OK) != 0) return "no /dev/loop-control on this machine";
+    auto r = run_command({"losetup", "-f"});
+    if (r.exit_code != 0) return "no free loop device: " + r.err;
+    return std::nullopt;
+}
+
+std::expected<LoopDisk, std::string> LoopDisk::create(std::uint64_t bytes, std::uint32_t sector_size) {
+    LoopDisk d;
+    std::string tmpl = (stdfs::temp_directory_path() / "tavix-loop-XXXXXX").string();
+    if (!::mkdtemp(tmpl.data())) return std::unexpected(std::string("mkdtemp failed"));
+    d.dir_ = tmpl;
+    d.image_ = d.dir_ + "/disk.img";
+    d.bytes_ = bytes;
+    int fd = ::open(d.image_.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0 || ::ftruncate(fd, off_t(bytes)) != 0) {
+        if (fd >= 0) ::close(fd);
+        return std::unexpected("cannot create image " + d.image_);
+    }
+    ::close(fd);
+    auto r = run_command({"losetup", "-f", "--show", "--sector-size", std::to_string(sector_size), d.image_});
+    if (r.exit_code != 0) return std::unexpected("losetup: " + r.err);
+    while (!r.out.empty() && (r.out.back() == '\n' || r.out.back() == ' ')) r.out.pop_back();
+    d.device_ = r.out;
+    return d;
+}
+
+LoopDisk::LoopDisk(LoopDisk&& o) noexcept
+    : dir_(std::move(o.dir_)), image_(std::move(o.image_)), device_(std::move(o.device_)), bytes_(o.bytes_) {
+    o.dir_.clear();
+    o.image_.clear();
+    o.device_.clear();
+}
+
+LoopDisk::~LoopDisk() {
+    if (!device_.empty()) {
+        run_command({"partx", "-d", device_});
+        run_command({"losetup", "-d", device_});
+    }
+    if (!dir_.empty()) {
+        std::error_code ec;
+        stdfs::remove_all(dir_, ec);
+    }
+}
+
+std::string LoopDisk::name() const { return stdfs::path(device_).filename().string(); }
+
+std::string LoopDisk::part(std::uint32_t n) const { return device_ + "p" + std::to_string(n); }
+
+std::expected<void, std::string> LoopDisk::refresh() const {
+    auto r = run_command({"partx", "-u", device_});
+    if (r.exit_code == 0) {
+        // partx -u can stop short of partitions listed out of slot order;
+        // -a adds those (and complains about the ones already there).
+        run_command({"partx", "-a", device_});
+        return {};
+    }
+    // No table left to read: drop whatever nodes the old one had.
+    run_command({"partx", "-d", device_});
+    return std::unexpected(r.err);
+}
+
+} // namespace support
