@@ -4,17 +4,48 @@
 
 #include <cstdio>
 
-namespace install {
+namespace platform {
 
-std::expected<void, std::string> run_install(const ipc::InstallPlan&, const InstallHandle&, MountList&) {
-    return std::unexpected(std::string("the real install is not built yet"));
+BootScheme detect_boot_scheme() { return BootScheme::Efi; }
+std::expected<void, std::string> copy_uboot_area(const std::string&, const std::string&) {
+    return std::unexpected(std::string("copying the u-boot area is not built yet"));
+}
+std::expected<void, std::string> set_uboot_root(const std::string&, const std::string&) {
+    return std::unexpected(std::string("extlinux root is not built yet"));
+}
+std::expected<void, std::string> update_boot_scr(const std::string&, const std::string&) {
+    return std::unexpected(std::string("boot script root is not built yet"));
+}
+std::expected<void, std::string> make_uinitrd(const std::string&) {
+    return std::unexpected(std::string("uInitrd is not built yet"));
 }
 
+} // namespace platform
+
+namespace install {
+
+std::expected<std::string, std::string> setup_luks(const std::string&, const std::string&) {
+    return std::unexpected(std::string("encryption is not built yet"));
+}
+bool clevis_bound(const std::string&) { return false; }
+void drop_clevis_hook(const std::string&) {}
 void close_crypt() { (void)run({"cryptsetup", "close", "tavix_crypt"}); }
 
+std::optional<std::string> blkid_uuid(const std::string&) { return std::nullopt; }
+std::expected<void, std::string> write_fstab(const TargetLayout& layout) {
+    return std::unexpected("no UUID for " + layout.root);
+}
+void reset_machine_id() {}
+void enable_os_prober() {}
 void apply_locale(const std::string& root, const std::string& code) {
     std::fprintf(stderr, "install: applying locale %s to %s is not built yet\n", code.c_str(), root.c_str());
 }
+std::expected<void, std::string> apply_account(const std::string&, const ipc::AccountSetup&) {
+    return std::unexpected(std::string("account setup is not built yet"));
+}
+void make_swapfile() {}
+void regenerate_ssh_keys() {}
+void write_markers() {}
 
 std::expected<void, std::string> stage_account(const std::string&, const std::string&, const std::string&,
                                                bool) {
