@@ -2,11 +2,22 @@
 
 #include "install/command.hpp"
 
+#include "platform/system_paths.hpp"
+
 #include <cstdio>
+#include <sys/stat.h>
 
 namespace platform {
 
-BootScheme detect_boot_scheme() { return BootScheme::Efi; }
+BootScheme detect_boot_scheme() {
+    const auto& p = platform::paths();
+    struct stat st {};
+    if (::stat((p.sys + "/firmware/efi").c_str(), &st) == 0) return BootScheme::Efi;
+    const std::string host = p.host_root.ends_with('/') ? p.host_root : p.host_root + "/";
+    if (::stat((host + "boot/extlinux/extlinux.conf").c_str(), &st) == 0) return BootScheme::Extlinux;
+    if (::stat((host + "boot/boot.scr").c_str(), &st) == 0) return BootScheme::BootScr;
+    return BootScheme::Efi;
+}
 std::expected<void, std::string> copy_uboot_area(const std::string&, const std::string&) {
     return std::unexpected(std::string("copying the u-boot area is not built yet"));
 }
