@@ -13,6 +13,9 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <condition_variable>
+#include <map>
+#include <mutex>
 #include <thread>
 #include <unistd.h>
 
@@ -45,11 +48,75 @@ bool marker_present(const char* name) {
     return ::stat(platform::paths().marker(name).c_str(), &st) == 0;
 }
 
-void set_receive_timeout(int fd, std::chrono::seconds limit) {
-    timeval tv{};
-    tv.tv_sec = static_cast<time_t>(limit.count());
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-}
+// Ends the reading side of connections whose request line has not arrived
+// in time, however slowly it trickles in. One thread serves every
+// connection; it starts with the first one.
+class LineDeadlines {
+public:
+    static LineDeadlines& instance() {
+        static LineDeadlines* d = new LineDeadlines(); // lives as long as the process
+        return *d;
+    }
+
+    // Watches `fd` until `disarm`; the descriptor must stay open until then.
+    std::uint64_t arm(int fd, std::chrono::steady_clock::duration limit) {
+        std::lock_guard lock(mutex_);
+        if (!started_) {
+            std::thread([this] { watch(); }).detach();
+            started_ = true;
+        }
+        const std::uint64_t id = ++next_id_;
+        entries_.emplace(id, Entry{std::chrono::steady_clock::now() + limit, fd, false});
+        wake_.notify_one();
+        return id;
+    }
+
+    // Stops watching; true when the deadline had passed and the reading
+    // side was shut.
+    bool disarm(std::uint64_t id) {
+        std::lock_guard lock(mutex_);
+        auto it = entries_.find(id);
+        if (it == entries_.end()) return false;
+        bool expired = it->second.expired;
+        entries_.erase(it);
+        return expired;
+    }
+
+private:
+    struct Entry {
+        std::chrono::steady_clock::time_point deadline;
+        int fd;
+        bool expired;
+    };
+
+    void watch() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            auto next = std::chrono::steady_clock::time_point::max();
+            const auto now = std::chrono::steady_clock::now();
+            for (auto& [id, e] : entries_) {
+                if (e.expired) continue;
+                if (e.deadline <= now) {
+                    // Disarm happens before close, so `fd` is still ours.
+                    ::shutdown(e.fd, SHUT_RD);
+                    e.expired = true;
+                } else {
+                    next = std::min(next, e.deadline);
+                }
+            }
+            if (next == std::chrono::steady_clock::time_point::max())
+                wake_.wait(lock);
+            else
+                wake_.wait_until(lock, next);
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::map<std::uint64_t, Entry> entries_;
+    std::uint64_t next_id_ = 0;
+    bool started_ = false;
+};
 
 struct OwnedFd {
     int fd;
@@ -174,14 +241,17 @@ void handle_connection(int fd, const InstallStarter& start) {
         log_line("daemon: clone socket: " + errno_text(errno));
         return;
     }
-    // A peer that never sends its line must not hold this thread forever.
-    set_receive_timeout(fd, REQUEST_LINE_TIMEOUT);
+    // A peer that never completes its line must not hold this thread
+    // forever; what follows the line is never bounded.
+    auto& deadlines = LineDeadlines::instance();
+    const auto watch = deadlines.arm(fd, REQUEST_LINE_TIMEOUT);
     ipc::RequestRead read = ipc::read_request(reading.fd);
-    set_receive_timeout(fd, std::chrono::seconds{0});
+    const bool timed_out = deadlines.disarm(watch);
     ::close(reading.fd);
     reading.fd = -1;
 
-    if (read.status == ipc::RequestRead::Status::ReadFailed) return;
+    // Out of time counts as a failed read: no answer.
+    if (timed_out || read.status == ipc::RequestRead::Status::ReadFailed) return;
     if (read.status == ipc::RequestRead::Status::BadRequest) {
         send_event(fd, ipc::Event::Failed{read.error});
         return;

@@ -4,6 +4,7 @@
 #include "platform/system_paths.hpp"
 #include "support/daemon_process.hpp"
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -253,13 +254,28 @@ TEST_F(Daemon, SilentPeerIsDroppedWithoutBlockingOthers) {
     ::close(slow);
     EXPECT_EQ(send(FINISH).received, DONE);
 
-    // The silent one is closed once its time for the request line is up.
-    timeval tv{45, 0};
-    ::setsockopt(idle, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    // A peer that trickles its line a byte at a time is held to the same
+    // bound as the silent one: both are closed without an answer.
+    int trickle = support::connect_unix(daemon_->socket_path());
+    ASSERT_GE(trickle, 0);
+    std::atomic<bool> stop{false};
+    std::thread dripper([&] {
+        while (!stop.load()) {
+            if (::send(trickle, " ", 1, MSG_NOSIGNAL) != 1) return;
+            std::this_thread::sleep_for(1s);
+        }
+    });
     const auto before = std::chrono::steady_clock::now();
-    EXPECT_EQ(::recv(idle, buf, sizeof buf, 0), 0);
+    for (int fd : {idle, trickle}) {
+        timeval tv{45, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        EXPECT_EQ(::recv(fd, buf, sizeof buf, 0), 0);
+    }
     EXPECT_LT(std::chrono::steady_clock::now() - before, 40s);
+    stop.store(true);
+    dripper.join();
     ::close(idle);
+    ::close(trickle);
 }
 
 // The client, against the real daemon.

@@ -1,0 +1,155 @@
+#include "support/debian_root.hpp"
+
+#include "fs/process.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fmt/format.h>
+#include <fstream>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+namespace support {
+
+namespace {
+
+namespace stdfs = std::filesystem;
+
+const std::string CACHE_DIR = "/var/cache/tavix-tests";
+const std::string SUITE = "bookworm";
+const std::string MIRROR = "http://deb.debian.org/debian";
+const std::string DEFAULT_USER = "vessara";
+
+std::string describe(const std::vector<std::string>& argv, const fs::Captured& c) {
+    std::string text = argv[0] + " failed (";
+    if (WIFEXITED(c.status))
+        text += "exit status " + std::to_string(WEXITSTATUS(c.status));
+    else
+        text += "wait status " + std::to_string(c.status);
+    text += ")";
+    std::string err = c.err.size() > 2000 ? c.err.substr(c.err.size() - 2000) : c.err;
+    if (!err.empty()) text += ": " + err;
+    return text;
+}
+
+std::expected<void, std::string> run(const std::vector<std::string>& argv) {
+    auto c = fs::capture(argv);
+    if (!c) return std::unexpected(argv[0] + ": " + c.error());
+    if (!c->exited_ok()) return std::unexpected(describe(argv, *c));
+    return {};
+}
+
+// Everything that shapes the tree, so a change to any of it makes a new key.
+std::string recipe() {
+    std::string r = "suite=" + SUITE + "\nmirror=" + MIRROR + "\nvariant=minbase\n";
+    for (const auto& p : debian_root_packages()) r += "package=" + p + "\n";
+    r += "user=" + DEFAULT_USER + "\n";
+    return r;
+}
+
+std::string key() {
+    const auto& r = recipe();
+    uLong a = crc32(0L, Z_NULL, 0);
+    a = crc32(a, reinterpret_cast<const Bytef*>(r.data()), static_cast<uInt>(r.size()));
+    uLong b = adler32(0L, Z_NULL, 0);
+    b = adler32(b, reinterpret_cast<const Bytef*>(r.data()), static_cast<uInt>(r.size()));
+    return fmt::format("{:08x}{:08x}", a & 0xffffffffu, b & 0xffffffffu);
+}
+
+// Holds an exclusive lock on a file until destroyed.
+class Lock {
+public:
+    explicit Lock(const std::string& path) {
+        fd_ = ::open(path.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+        if (fd_ < 0) return;
+        while (::flock(fd_, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                ::close(fd_);
+                fd_ = -1;
+                return;
+            }
+        }
+    }
+    ~Lock() {
+        if (fd_ >= 0) ::close(fd_); // closing releases the lock
+    }
+    bool held() const { return fd_ >= 0; }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+std::expected<void, std::string> build(const std::string& dir) {
+    std::string packages;
+    for (const auto& p : debian_root_packages()) packages += (packages.empty() ? "" : ",") + p;
+    if (auto r = run({"debootstrap", "--variant=minbase", "--include=" + packages, SUITE, dir, MIRROR}); !r)
+        return r;
+    // The installer image's default user, renamed by the account step.
+    if (auto r = run({"chroot", dir, "useradd", "-m", "-s", "/bin/bash", "-U", DEFAULT_USER}); !r) return r;
+    // debootstrap leaves its apt lists and package files behind: tests copy
+    // the tree often, so keep it small.
+    std::error_code ec;
+    stdfs::remove_all(dir + "/var/cache/apt/archives", ec);
+    stdfs::create_directories(dir + "/var/cache/apt/archives/partial", ec);
+    for (const auto& e : stdfs::directory_iterator(dir + "/var/lib/apt/lists", ec))
+        if (e.is_regular_file()) stdfs::remove(e.path(), ec);
+    return {};
+}
+
+} // namespace
+
+const std::vector<std::string>& debian_root_packages() {
+    static const std::vector<std::string> list = {"passwd", "locales", "openssh-client", "e2fsprogs", "util-linux"};
+    return list;
+}
+
+std::expected<std::string, std::string> debian_root() {
+    if (::geteuid() != 0) return std::unexpected(std::string("building a Debian root needs root"));
+    if (::access("/usr/sbin/debootstrap", X_OK) != 0)
+        return std::unexpected(std::string("debootstrap is not installed"));
+    std::error_code ec;
+    stdfs::create_directories(CACHE_DIR, ec);
+    if (ec) return std::unexpected("mkdir " + CACHE_DIR + ": " + ec.message());
+    const std::string k = key();
+    const std::string final_dir = CACHE_DIR + "/debian-root-" + k;
+    // A finished tree is only ever renamed into place, so its presence
+    // means it is complete; the lock is for the builders.
+    if (stdfs::is_directory(final_dir)) return final_dir;
+    Lock lock(CACHE_DIR + "/debian-root-" + k + ".lock");
+    if (!lock.held()) return std::unexpected("cannot lock the Debian root cache: " + std::string(strerror(errno)));
+    if (stdfs::is_directory(final_dir)) return final_dir; // built while we waited
+    // A scratch tree left by a builder that died holds the lock no longer.
+    const std::string prefix = ".build-" + k + "-";
+    for (const auto& e : stdfs::directory_iterator(CACHE_DIR, ec))
+        if (e.path().filename().string().starts_with(prefix)) stdfs::remove_all(e.path(), ec);
+    const std::string scratch = CACHE_DIR + "/" + prefix + std::to_string(::getpid());
+    stdfs::create_directories(scratch, ec);
+    if (auto r = build(scratch); !r) {
+        stdfs::remove_all(scratch, ec);
+        return std::unexpected("cannot build a Debian root: " + r.error());
+    }
+    std::ofstream(scratch + "/.tavix-test-root") << recipe();
+    if (::rename(scratch.c_str(), final_dir.c_str()) != 0) {
+        std::string why = strerror(errno);
+        stdfs::remove_all(scratch, ec);
+        return std::unexpected("rename " + scratch + ": " + why);
+    }
+    return final_dir;
+}
+
+std::expected<void, std::string> copy_debian_root(const std::string& dest) {
+    auto src = debian_root();
+    if (!src) return std::unexpected(src.error());
+    std::error_code ec;
+    stdfs::create_directories(dest, ec);
+    if (ec) return std::unexpected("mkdir " + dest + ": " + ec.message());
+    return run({"cp", "-a", *src + "/.", dest + "/"});
+}
+
+} // namespace support
