@@ -1,6 +1,8 @@
 #include "install/bootloader.hpp"
 
 #include "install/command.hpp"
+#include "install/encryption.hpp"
+#include "install/target_config.hpp"
 #include "install/mounts.hpp"
 #include "platform/system_paths.hpp"
 
@@ -58,7 +60,7 @@ std::expected<void, std::string> install_bootloader(const ipc::InstallPlan& plan
 
     std::string root_text;
     if (layout.luks) {
-        root_text = CRYPT_NODE;
+        root_text = CRYPT_DEVICE;
     } else {
         auto uuid = blkid_uuid(layout.root);
         if (!uuid) return std::unexpected("no UUID for " + layout.root);

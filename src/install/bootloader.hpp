@@ -1,7 +1,7 @@
 #pragma once
 // Making the copied system bootable the way the running system boots.
 
-#include "install/engine_pending.hpp"
+#include "install/boot_platform.hpp"
 #include "install/layout.hpp"
 #include "ipc/protocol.hpp"
 

@@ -1,6 +1,8 @@
 #include "install/engine_pending.hpp"
 
 #include "install/command.hpp"
+#include "fs/process.hpp"
+#include "disks/disks.hpp"
 
 #include "platform/system_paths.hpp"
 
@@ -35,6 +37,26 @@ std::expected<void, std::string> make_uinitrd(const std::string&) {
 
 namespace install {
 
+static std::optional<std::uint64_t> parse_df_output(const std::string& raw) {
+    const std::string out = fs::lossy_utf8(raw);
+    const auto first_end = out.find('\n');
+    if (first_end == std::string::npos) return std::nullopt;
+    const auto second_end = out.find('\n', first_end + 1);
+    const std::string second = out.substr(first_end + 1, second_end == std::string::npos
+                                                             ? std::string::npos
+                                                             : second_end - first_end - 1);
+    const std::string value = fs::trim(second);
+    if (value.empty()) return std::nullopt;
+    return disks::parse_unsigned(value);
+}
+
+std::optional<std::uint64_t> df_field(const std::string& path, const std::string& column) {
+    auto r = fs::capture({"df", "-B1", "--output=" + column, path});
+    if (!r || !r->exited_ok()) return std::nullopt;
+    return parse_df_output(r->out);
+}
+
+
 std::expected<std::string, std::string> setup_luks(const std::string&, const std::string&) {
     return std::unexpected(std::string("encryption is not built yet"));
 }
@@ -57,6 +79,12 @@ std::expected<void, std::string> apply_account(const std::string&, const ipc::Ac
 void make_swapfile() {}
 void regenerate_ssh_keys() {}
 void write_markers() {}
+
+std::string crypttab_options(const std::string&) { return "luks,discard"; }
+bool tpm_present() { return false; }
+std::expected<void, std::string> check_account_text(std::string_view, std::string_view, std::string_view) {
+    return {};
+}
 
 std::expected<void, std::string> stage_account(const std::string&, const std::string&, const std::string&,
                                                bool) {

@@ -5,7 +5,8 @@
 #include "disks/io.hpp"
 #include "disks/table.hpp"
 #include "install/command.hpp"
-#include "install/engine_pending.hpp"
+#include "install/boot_platform.hpp"
+#include "install/encryption.hpp"
 #include "install/mounts.hpp"
 
 #include <chrono>

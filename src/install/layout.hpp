@@ -2,6 +2,7 @@
 // Turning the plan's target into partitions, and the nodes the later install
 // steps work on.
 
+#include "install/target_layout.hpp"
 #include "ipc/protocol.hpp"
 
 #include <cstdint>
@@ -10,20 +11,6 @@
 #include <string>
 
 namespace install {
-
-// Name of the opened LUKS container, and its device node.
-inline constexpr const char* CRYPT_NAME = "tavix_crypt";
-inline constexpr const char* CRYPT_NODE = "/dev/mapper/tavix_crypt";
-
-// The nodes chosen for one install.
-struct TargetLayout {
-    std::string root;                // receives the root file system (a partition or the opened container)
-    std::optional<std::string> esp;  // EFI system partition, mounted at /boot/efi
-    std::optional<std::string> boot; // separate /boot; present exactly when encrypting
-    std::optional<std::string> luks; // partition holding the LUKS container; present exactly when encrypting
-    bool fresh_table = false;        // this install wrote the table (the ESP is then formatted)
-    bool operator==(const TargetLayout&) const = default;
-};
 
 // Byte sizes of the layouts.
 inline constexpr std::uint64_t MIB = 1024ull * 1024;
@@ -49,8 +36,5 @@ std::optional<std::string> find_esp(const std::string& disk);
 
 // Asks the kernel to pick up the disk's new table; never fails (logged).
 void reread_partitions(const std::string& disk);
-
-// Waits up to 10 s for `node` to exist.
-std::expected<void, std::string> wait_for_node(const std::string& node);
 
 } // namespace install

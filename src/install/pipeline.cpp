@@ -4,8 +4,10 @@
 #include "install/bootloader.hpp"
 #include "install/command.hpp"
 #include "install/copy.hpp"
+#include "install/boot_platform.hpp"
 #include "install/df.hpp"
-#include "install/engine_pending.hpp"
+#include "install/encryption.hpp"
+#include "install/target_config.hpp"
 #include "install/file_systems.hpp"
 #include "install/layout.hpp"
 #include "platform/system_paths.hpp"
@@ -72,6 +74,12 @@ std::expected<void, std::string> run_install(const ipc::InstallPlan& plan, const
 
     // Partition.
     set_progress(handle, InstallPhase::Partition, 0.01f);
+    // Names and password travel as lines (chpasswd's "user:password"):
+    // refused before the disk is touched.
+    if (plan.account) {
+        if (auto r = check_account_text(plan.account->username, plan.account->hostname, plan.account->password); !r)
+            return r;
+    }
     auto prepared = prepare_target(plan, encrypt, password);
     if (!prepared) return std::unexpected(prepared.error());
     const TargetLayout& layout = *prepared;

@@ -1,4 +1,3 @@
-#include "install/df.hpp"
 #include "install/pipeline.hpp"
 #include "platform/system_paths.hpp"
 #include "support/loop_image.hpp"
@@ -53,20 +52,6 @@ TEST(RootSizeCheck, SizeFromSysfs) {
     // An opened container has no entry of that name.
     EXPECT_EQ(install::block_device_bytes("/dev/mapper/tavix_crypt"), std::nullopt);
     platform::set_paths(saved);
-}
-
-TEST(DfField, SecondLineAsNumber) {
-    struct Case {
-        std::string out;
-        std::optional<std::uint64_t> value;
-    };
-    const std::vector<Case> cases = {
-        {"Used\n  123  \n", 123}, {"Used\n", std::nullopt}, {"Used", std::nullopt},
-        {"Used\n+7\n", 7},        {"Used\nabc\n", std::nullopt}, {"Used\n12\n99\n", 12},
-    };
-    for (const auto& c : cases) EXPECT_EQ(install::parse_df_output(c.out), c.value) << c.out;
-    EXPECT_TRUE(install::df_field("/", "used").has_value());
-    EXPECT_EQ(install::df_field("/tavix/missing/path", "used"), std::nullopt);
 }
 
 } // namespace
