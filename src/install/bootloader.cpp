@@ -9,10 +9,23 @@
 #include <cstdio>
 #include <filesystem>
 #include <sys/stat.h>
+#include <vector>
 
 namespace install {
 
 namespace {
+
+// Equal as paths, component by component: "/dev/sda/" and "/dev//sda" are
+// "/dev/sda".
+bool same_path(const std::string& a, const std::string& b) {
+    auto parts = [](const std::string& p) {
+        std::vector<std::string> out;
+        for (const auto& c : std::filesystem::path(p))
+            if (!c.empty() && c != "/") out.push_back(c.string());
+        return out;
+    };
+    return parts(a) == parts(b) && a.starts_with('/') == b.starts_with('/');
+}
 
 bool exists(const std::string& path) {
     struct stat st {};
@@ -52,8 +65,7 @@ std::expected<void, std::string> install_bootloader(const ipc::InstallPlan& plan
         auto medium = medium_disk();
         if (!medium) {
             std::fputs("install: cannot locate the medium's disk, u-boot area not copied\n", stderr);
-        } else if (std::filesystem::path(*medium).lexically_normal() !=
-                   std::filesystem::path(disk).lexically_normal()) {
+        } else if (!same_path(*medium, disk)) {
             if (auto r = platform::copy_uboot_area(*medium, disk); !r) return r;
         }
     }

@@ -1,3 +1,4 @@
+#include "install/bootloader.hpp"
 #include "install/pipeline.hpp"
 #include "platform/system_paths.hpp"
 #include "support/loop_image.hpp"
@@ -52,6 +53,16 @@ TEST(RootSizeCheck, SizeFromSysfs) {
     // An opened container has no entry of that name.
     EXPECT_EQ(install::block_device_bytes("/dev/mapper/tavix_crypt"), std::nullopt);
     platform::set_paths(saved);
+}
+
+TEST(Bootloader, UefiWithoutAnEspInstallsNothing) {
+    ipc::InstallPlan plan;
+    plan.disk = "/dev/tavix-none";
+    plan.mode = ipc::TargetMode::Partition{2};
+    install::TargetLayout layout{"/dev/tavix-none2", std::nullopt, std::nullopt, std::nullopt, false};
+    auto r = install::install_bootloader(plan, layout, platform::BootScheme::Efi);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error(), "no bootloader could be installed");
 }
 
 } // namespace
