@@ -1,5 +1,6 @@
 #include "cli/cli.hpp"
 #include "daemon/server.hpp"
+#include "firstboot/firstboot.hpp"
 #include "startup/startup.hpp"
 
 #include <csignal>
@@ -12,9 +13,9 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     startup::Roles roles;
+    roles.firstboot = firstboot::run;
     roles.daemon = daemon_server::run;
     // Each further role is plugged in here once it is built, for example:
-    //   roles.firstboot = firstboot::run;
     //   roles.wizard = <theme, language, kiosk on, InstallerApp, zem::run, kiosk off>;
     return startup::run(cli, roles);
 }

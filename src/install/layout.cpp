@@ -9,11 +9,9 @@
 #include "install/encryption.hpp"
 #include "install/mounts.hpp"
 
-#include <chrono>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 #include <variant>
 
@@ -228,16 +226,6 @@ void reread_partitions(const std::string& disk) {
     // partx adds and updates the nodes one by one in either case.
     if (auto p = run({"partx", "-u", disk}); !p)
         std::fprintf(stderr, "install: partx -u %s: %s\n", disk.c_str(), p.error().c_str());
-}
-
-std::expected<void, std::string> wait_for_node(const std::string& node) {
-    using namespace std::chrono_literals;
-    for (int look = 0; look < 50; ++look) {
-        struct stat st {};
-        if (::stat(node.c_str(), &st) == 0) return {};
-        std::this_thread::sleep_for(200ms);
-    }
-    return std::unexpected(node + " did not appear after partitioning");
 }
 
 } // namespace install
