@@ -117,6 +117,10 @@ int main() {
     platform::SystemPaths paths = platform::paths();
     paths.host_root = source;
     paths.target_root = work / "target";
+    // As on a live medium, "/" is an overlay: no disk of its own whose U-Boot
+    // area would be copied.
+    write_file(work / "proc/self/mounts", "overlay / overlay rw 0 0\n");
+    paths.proc = work / "proc";
     platform::set_paths(paths);
     ipc::InstallPlan plan;
     plan.disk = engine_disk->path();
