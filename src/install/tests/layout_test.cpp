@@ -198,6 +198,51 @@ TEST_F(Layout, EncryptedRegionRefusals) {
     }
 }
 
+// Regions that pass the checks get their /boot and root partitions; the
+// container is formatted for real and then cannot be opened here (no
+// device-mapper), which ends the step with cryptsetup's own text.
+TEST_F(Layout, EncryptedRegionsThatFit) {
+    struct Case {
+        const char* name;
+        std::string script;
+        ipc::TargetMode mode;
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> created; // start, size in sectors
+    };
+    const std::vector<Case> cases = {
+        {"gap of 800 MiB and one byte", "label: gpt\n,100MiB,L\n", ipc::TargetMode::FreeSpace{101 * MIB, 800 * MIB + 1},
+         {{101 * 2048, 768 * 2048}, {869 * 2048, 32 * 2048}}},
+        {"logical partition of a full MBR",
+         "label: dos\nstart=2048,size=20480,type=83\nstart=22528,size=20480,type=83\n"
+         "start=43008,size=20480,type=83\nstart=63488,size=2000000,type=5\nstart=65536,size=1900000,type=83\n",
+         ipc::TargetMode::Partition{5},
+         {{65536, 768 * 2048}, {65536 + 768 * 2048, 1900000 - 768 * 2048}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto disk = support::LoopDisk::create(1536 * MIB);
+        ASSERT_TRUE(disk) << disk.error();
+        ASSERT_EQ(support::run_command({"sfdisk", "-q", disk->path()}, c.script).exit_code, 0);
+        ASSERT_TRUE(disk->refresh());
+        auto layout = install::prepare_target(plan_for(disk->path(), c.mode), true, "pw");
+        auto parts = sfdisk_parts(disk->path());
+        ASSERT_GE(parts.size(), 2u);
+        const auto& boot = parts[parts.size() - 2];
+        const auto& root = parts.back();
+        EXPECT_EQ(std::pair(boot.start, boot.size), c.created[0]);
+        // An MBR logical partition starts one EBR sector (or an alignment
+        // step) late; its end is what was asked for.
+        EXPECT_EQ(root.start + root.size, c.created[1].first + c.created[1].second);
+        EXPECT_EQ(support::run_command({"blkid", "-p", "-o", "value", "-s", "TYPE", disk->part(root.number)}).out,
+                  "crypto_LUKS\n");
+        if (layout) {
+            EXPECT_EQ(layout->luks, disk->part(root.number));
+            EXPECT_EQ(layout->boot, disk->part(boot.number));
+        } else {
+            EXPECT_TRUE(layout.error().starts_with("cryptsetup exited with ")) << layout.error();
+        }
+    }
+}
+
 TEST_F(Layout, FindEsp) {
     struct Case {
         const char* name;
