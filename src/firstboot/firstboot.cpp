@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <exception>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -145,9 +146,14 @@ std::expected<void, std::string> grow_root() {
 }
 
 void run() {
-    finish_encryption();
-    apply_staged_account();
-    switch_direct_flash();
+    // One step's surprise must not cost the machine the others.
+    for (void (*step)() : {finish_encryption, apply_staged_account, switch_direct_flash}) {
+        try {
+            step();
+        } catch (const std::exception& e) {
+            log_line(e.what());
+        }
+    }
 }
 
 } // namespace firstboot

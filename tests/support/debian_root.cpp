@@ -9,6 +9,7 @@
 #include <fmt/format.h>
 #include <fstream>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -126,8 +127,12 @@ std::expected<std::string, std::string> debian_root() {
     if (stdfs::is_directory(final_dir)) return final_dir; // built while we waited
     // A scratch tree left by a builder that died holds the lock no longer.
     const std::string prefix = ".build-" + k + "-";
-    for (const auto& e : stdfs::directory_iterator(CACHE_DIR, ec))
-        if (e.path().filename().string().starts_with(prefix)) stdfs::remove_all(e.path(), ec);
+    for (const auto& e : stdfs::directory_iterator(CACHE_DIR, ec)) {
+        if (!e.path().filename().string().starts_with(prefix)) continue;
+        // debootstrap mounts these inside its target while it works.
+        for (const char* m : {"/proc", "/sys", "/dev/pts", "/dev"}) ::umount2((e.path().string() + m).c_str(), MNT_DETACH);
+        stdfs::remove_all(e.path(), ec);
+    }
     const std::string scratch = CACHE_DIR + "/" + prefix + std::to_string(::getpid());
     stdfs::create_directories(scratch, ec);
     if (auto r = build(scratch); !r) {
