@@ -127,6 +127,11 @@ struct OwnedFd {
     }
 };
 
+// Clears DAEMON_BUSY when the holder's scope ends, however it ends.
+struct BusyRelease {
+    ~BusyRelease() { DAEMON_BUSY.store(false); }
+};
+
 void answer(int fd, const std::expected<void, std::string>& outcome) {
     if (outcome)
         send_event(fd, ipc::Event::Done{});
@@ -145,14 +150,16 @@ void handle_disk_ops(int fd, const std::vector<ipc::RemoteDiskOp>& ops) {
         send_event(fd, ipc::Event::Failed{std::string(ipc::BUSY)});
         return;
     }
-    log_line("daemon: applying " + std::to_string(ops.size()) + " disk operation(s)");
     std::vector<std::string> errors;
-    try {
-        errors = install::apply_disk_ops(ops);
-    } catch (const std::exception& e) {
-        errors = {std::string("disk operations: ") + e.what()};
+    {
+        BusyRelease release;
+        log_line("daemon: applying " + std::to_string(ops.size()) + " disk operation(s)");
+        try {
+            errors = install::apply_disk_ops(ops);
+        } catch (const std::exception& e) {
+            errors = {std::string("disk operations: ") + e.what()};
+        }
     }
-    DAEMON_BUSY.store(false);
     if (errors.empty()) {
         send_event(fd, ipc::Event::Done{});
         return;
@@ -200,6 +207,7 @@ void handle_install(int fd, ipc::InstallPlan plan, const InstallStarter& start) 
         send_event(fd, ipc::Event::Failed{std::string(ipc::BUSY)});
         return;
     }
+    BusyRelease release;
     plan.test = false;
     log_line("daemon: install requested: " + ipc::debug_string(plan.mode) + " on " + plan.disk.string());
     install::InstallHandle handle;
@@ -208,7 +216,6 @@ void handle_install(int fd, ipc::InstallPlan plan, const InstallStarter& start) 
     } catch (const std::exception& e) {
         log_line(std::string("daemon: install failed: ") + e.what());
         send_event(fd, ipc::Event::Failed{std::string("start install: ") + e.what()});
-        DAEMON_BUSY.store(false);
         return;
     }
 
@@ -233,7 +240,6 @@ void handle_install(int fd, ipc::InstallPlan plan, const InstallStarter& start) 
             break;
         }
     }
-    DAEMON_BUSY.store(false);
 }
 
 void handle_connection(int fd, const InstallStarter& start) {

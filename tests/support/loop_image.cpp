@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sched.h>
 #include <sstream>
+#include <stdexcept>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -122,7 +123,8 @@ LoopImage::~LoopImage() {
 
 ScratchDir::ScratchDir() {
     char tmpl[] = "/tmp/tavix-test-XXXXXX";
-    if (mkdtemp(tmpl)) path_ = tmpl;
+    if (!mkdtemp(tmpl)) throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
+    path_ = tmpl;
 }
 
 ScratchDir::~ScratchDir() {
