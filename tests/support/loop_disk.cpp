@@ -1,5 +1,6 @@
 #include "support/loop_disk.hpp"
 
+#include "disks/kernel.hpp"
 #include "fs/process.hpp"
 
 #include <cstdlib>
@@ -111,17 +112,6 @@ std::string LoopDisk::name() const { return stdfs::path(device_).filename().stri
 
 std::string LoopDisk::part(std::uint32_t n) const { return device_ + "p" + std::to_string(n); }
 
-std::expected<void, std::string> LoopDisk::refresh() const {
-    auto r = run_command({"partx", "-u", device_});
-    if (r.exit_code == 0) {
-        // partx -u can stop short of partitions listed out of slot order;
-        // -a adds those (and complains about the ones already there).
-        run_command({"partx", "-a", device_});
-        return {};
-    }
-    // No table left to read: drop whatever nodes the old one had.
-    run_command({"partx", "-d", device_});
-    return std::unexpected(r.err);
-}
+std::expected<void, std::string> LoopDisk::refresh() const { return disks::reread_partitions(device_); }
 
 } // namespace support

@@ -51,8 +51,7 @@ public:
     std::uint64_t bytes() const { return bytes_; }
 
     // Makes the kernel's partition nodes match the table on the device
-    // (partx -u and -a; partx -d when no table is left). Returns partx's
-    // error text.
+    // (disks::reread_partitions). Returns partx's error text.
     std::expected<void, std::string> refresh() const;
 
 private:

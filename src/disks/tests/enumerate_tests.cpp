@@ -2,6 +2,8 @@
 // fake /dev), and from the real one with loop devices.
 
 #include "disks/disks.hpp"
+#include "disks/edit.hpp"
+#include "disks/table.hpp"
 #include "platform/system_paths.hpp"
 #include "tools.hpp"
 
@@ -341,4 +343,42 @@ TEST(EnumerateLoop, RawFileSystemOnTheWholeDeviceFallsBackToSysfs) {
     EXPECT_NE(log.find("native readers found no table for " + disk->path() + " \u2014 sysfs fallback\n"), std::string::npos);
     ASSERT_EQ(d->partitions.size(), 1u);
     EXPECT_TRUE(d->partitions[0].free);
+}
+
+// A GPT written for 4096-byte sectors on a device that reports 512: every
+// LBA of that table is in its own sector size, for listing and for edits.
+TEST(EnumerateLoop, GptSectorSizeWinsOverTheDevices) {
+    if (auto why = LoopDisk::unavailable()) GTEST_SKIP() << *why;
+    auto disk = LoopDisk::create(64 * MIB, 512);
+    ASSERT_TRUE(disk) << disk.error();
+    {
+        int fd = ::open(disk->path().c_str(), O_RDWR | O_CLOEXEC);
+        auto g = disks::Gpt::create(disk->bytes(), 4096, disks::clock_guid());
+        ASSERT_TRUE(g) << g.error();
+        g->entries[0].type = *disks::parse_guid(disks::LINUX_DATA_GUID);
+        g->entries[0].first_lba = 256; // 1 MiB
+        g->entries[0].last_lba = 511;
+        ASSERT_TRUE(disks::write_protective_mbr(fd, 4096));
+        ASSERT_TRUE(disks::write_gpt(fd, *g));
+        ::close(fd);
+    }
+    auto created = disks::create_partition(disk->path(), 10 * MIB, 5 * MIB);
+    ASSERT_TRUE(created) << created.error();
+    EXPECT_EQ(*created, 2u);
+    ASSERT_TRUE(disks::resize_partition(disk->path(), 1, 2 * MIB));
+    auto list = disks::enumerate();
+    const auto* d = find(list, disk->path());
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->sector_size, 512u);
+    EXPECT_EQ(d->table, std::optional<std::string>("gpt"));
+    std::vector<std::tuple<std::uint32_t, std::uint64_t, std::uint64_t>> got;
+    for (const auto& p : d->partitions)
+        if (!p.free) got.emplace_back(p.number, p.start, p.size);
+    EXPECT_EQ(got, (std::vector<std::tuple<std::uint32_t, std::uint64_t, std::uint64_t>>{{1, MIB, 2 * MIB},
+                                                                                          {2, 10 * MIB, 5 * MIB}}));
+    EXPECT_EQ(disks::partition_range(disk->path(), 2), std::pair(10 * MIB, 5 * MIB));
+    // Gaps stay inside the 4096-byte table's usable area.
+    const auto& last = d->partitions.back();
+    ASSERT_TRUE(last.free);
+    EXPECT_EQ(last.start + last.size, (64 * MIB / 4096 - 5) * 4096);
 }

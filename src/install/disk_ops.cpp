@@ -1,0 +1,144 @@
+// The wizard's staged partition-table operations, applied as root.
+//
+// The daemon's socket is open to every local user, so each request's paths
+// are checked before any device is opened for writing: a disk must be a
+// block device, and a resized partition must really be partition `number`
+// of that disk.
+
+#include "install/disk_ops.hpp"
+
+#include "disks/disks.hpp"
+#include "disks/edit.hpp"
+#include "disks/kernel.hpp"
+#include "fs/fs.hpp"
+#include "install/mounts.hpp"
+#include "platform/system_paths.hpp"
+
+#include <algorithm>
+#include <filesystem>
+#include <sys/stat.h>
+
+namespace install {
+
+namespace {
+
+namespace stdfs = std::filesystem;
+
+bool is_block_device(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
+}
+
+std::expected<void, std::string> check_disk(const std::string& disk) {
+    if (!is_block_device(disk)) return std::unexpected(disk + " is not a block device");
+    return {};
+}
+
+// The kernel's view: /sys/block/<disk>/<part>/partition holds the number.
+std::expected<void, std::string> check_partition(const std::string& disk, const std::string& part, std::uint32_t n) {
+    if (auto r = check_disk(disk); !r) return r;
+    const std::string refused = part + " is not partition " + std::to_string(n) + " of " + disk;
+    if (!is_block_device(part)) return std::unexpected(refused);
+    std::error_code ec;
+    const std::string disk_name = stdfs::canonical(disk, ec).filename().string();
+    if (ec) return std::unexpected(refused);
+    const std::string part_name = stdfs::canonical(part, ec).filename().string();
+    if (ec) return std::unexpected(refused);
+    auto number = disks::read_attr(platform::paths().sys + "/block/" + disk_name + "/" + part_name, "partition");
+    if (number != std::optional<std::string>(std::to_string(n))) return std::unexpected(refused);
+    return {};
+}
+
+bool shrinkable(fs::FsKind k) { return k == fs::FsKind::Ext || k == fs::FsKind::Ntfs || k == fs::FsKind::Fat; }
+
+void apply_resize(const ipc::RemoteDiskOp::Resize& op, std::vector<std::string>& errors) {
+    const std::string disk = op.disk.string(), part = op.part.string();
+    if (auto r = check_partition(disk, part, op.number); !r) {
+        errors.push_back("resize partition: " + r.error());
+        return;
+    }
+    std::optional<std::string> type = op.fs;
+    if (type && type->empty()) type.reset();
+    if (op.new_bytes < op.current_bytes) {
+        // Shrinking without a file-system step is only safe when there is
+        // no file system at all, so ask the device when the request is silent.
+        if (!type) type = disks::blkid_type(part);
+        const fs::FsKind kind = fs::FsKind::from_name(type);
+        if (type && !shrinkable(kind)) {
+            const std::string what = kind == fs::FsKind::Unknown ? *type : std::string(kind.name());
+            errors.push_back("FS shrink unsupported for " + what + " on " + part);
+            return;
+        }
+        if (type) {
+            if (auto r = fs::shrink(part, kind, op.new_bytes); !r) {
+                errors.push_back("FS shrink " + part + ": " + r.error());
+                return;
+            }
+        }
+        if (auto r = disks::resize_partition(disk, op.number, op.new_bytes); !r)
+            errors.push_back("resize partition: " + r.error());
+    } else if (op.new_bytes > op.current_bytes) {
+        const fs::FsKind kind = fs::FsKind::from_name(type);
+        if (auto r = disks::resize_partition(disk, op.number, op.new_bytes); !r) {
+            errors.push_back("resize partition: " + r.error());
+            return;
+        }
+        if (!shrinkable(kind)) return;
+        // Without the kernel seeing the new size, resize2fs finds nothing to
+        // do and the grow would pass as done.
+        if (auto r = disks::reread_partitions(disk); !r) {
+            errors.push_back("FS grow " + part + ": " + r.error());
+            return;
+        }
+        if (auto r = fs::grow(part, kind, op.new_bytes); !r) errors.push_back("FS grow " + part + ": " + r.error());
+    }
+}
+
+} // namespace
+
+std::vector<std::string> apply_disk_ops(const std::vector<ipc::RemoteDiskOp>& ops) {
+    std::vector<std::string> errors;
+    std::vector<std::string> touched;
+    auto touch = [&](const std::string& disk) {
+        if (std::find(touched.begin(), touched.end(), disk) == touched.end()) touched.push_back(disk);
+    };
+    for (const auto& op : ops) {
+        if (const auto* w = op.get<ipc::RemoteDiskOp::Wipe>()) {
+            const std::string disk = w->disk.string();
+            if (auto r = check_disk(disk); !r) {
+                errors.push_back("wipe disk: " + r.error());
+                continue;
+            }
+            touch(disk);
+            unmount_disk(disk);
+            if (auto r = disks::wipe(disk); !r) errors.push_back("wipe disk: " + r.error());
+        } else if (const auto* d = op.get<ipc::RemoteDiskOp::Delete>()) {
+            const std::string disk = d->disk.string();
+            if (auto r = check_disk(disk); !r) {
+                errors.push_back("delete partitions: " + r.error());
+                continue;
+            }
+            touch(disk);
+            if (auto r = disks::delete_partitions(disk, d->numbers); !r)
+                errors.push_back("delete partitions: " + r.error());
+        } else if (const auto* c = op.get<ipc::RemoteDiskOp::Create>()) {
+            const std::string disk = c->disk.string();
+            if (auto r = check_disk(disk); !r) {
+                errors.push_back("create partition: " + r.error());
+                continue;
+            }
+            touch(disk);
+            if (auto r = disks::create_partition(disk, c->start_byte, c->size_bytes); !r)
+                errors.push_back("create partition: " + r.error());
+        } else if (const auto* z = op.get<ipc::RemoteDiskOp::Resize>()) {
+            if (is_block_device(z->disk.string())) touch(z->disk.string());
+            apply_resize(*z, errors);
+        }
+    }
+    // The wizard lists the disks again next; the kernel must agree with
+    // the tables by then.
+    for (const auto& disk : touched) (void)disks::reread_partitions(disk);
+    return errors;
+}
+
+} // namespace install
