@@ -1,5 +1,6 @@
 #pragma once
-// One figure of df's report for the file system holding a path.
+// One figure of df's report for the file system holding a path. Defined
+// with the plan check, which owns it (install/preflight.cpp).
 
 #include <cstdint>
 #include <optional>
