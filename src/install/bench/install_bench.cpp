@@ -166,6 +166,11 @@ int main() {
     sfs::create_directories(source);
     if (!must(support::run_command({"mount", "-t", "tmpfs", "-o", "size=3g,mode=0755", "tmpfs", source}), "tmpfs"))
         return 1;
+    // Unmounted on every way out, before the scratch directory goes.
+    struct Unmount {
+        std::string path;
+        ~Unmount() { (void)support::run_command({"umount", "-l", path}); }
+    } unmount_source{source};
     if (auto r = support::copy_debian_root(source); !r) {
         std::fprintf(stderr, "install_bench: copy tree: %s\n", r.error().c_str());
         return 1;
@@ -219,7 +224,6 @@ int main() {
         std::printf("round %d: engine %.2f s, bare %.2f s, ratio %.3f\n", round + 1, engine_s, bare_s,
                     engine_s / bare_s);
     }
-    (void)support::run_command({"umount", source});
     std::sort(ratios.begin(), ratios.end());
     std::printf("ratio engine / bare (median of %d): %.3f\n", ROUNDS, ratios[ROUNDS / 2]);
     return 0;
