@@ -1,7 +1,9 @@
 #include "daemon/server.hpp"
 
 #include "install/disk_ops.hpp"
-#include "install/engine_pending.hpp"
+#include "install/encryption.hpp"
+#include "install/staging.hpp"
+#include "install/target_config.hpp"
 #include "platform/sigpipe.hpp"
 #include "platform/system_paths.hpp"
 

@@ -1,6 +1,7 @@
 #include "install/engine.hpp"
 
-#include "install/engine_pending.hpp"
+#include "install/encryption.hpp"
+#include "install/pipeline.hpp"
 
 #include <chrono>
 #include <cstdio>

@@ -148,11 +148,12 @@ TEST_F(Daemon, InstallIsAlwaysRealAndReportsProgressFirst) {
     // a missing disk fails instead of walking the simulated script.
     auto ex = send(TEST_INSTALL);
     EXPECT_TRUE(ex.closed);
-    EXPECT_TRUE(ex.received.starts_with("{\"event\":\"progress\",\"phase\":\"Partition\",\"fraction\":0.0}\n"))
-        << ex.received;
-    EXPECT_EQ(ex.received.find("0.01"), std::string::npos) << ex.received;
+    EXPECT_TRUE(ex.received.starts_with("{\"event\":\"progress\",")) << ex.received;
     auto last = ex.received.rfind("{\"event\":");
     EXPECT_TRUE(ex.received.substr(last).starts_with(R"({"event":"failed","message":")")) << ex.received;
+    // Only the real pipeline touches the plan's partition; the simulation
+    // never fails on its own.
+    EXPECT_NE(ex.received.substr(last).find("/dev/tavix-none3"), std::string::npos) << ex.received;
     EXPECT_TRUE(daemon_->wait_for_log("daemon: install requested: Partition(3) on /dev/tavix-none\n"));
     EXPECT_TRUE(daemon_->wait_for_log("daemon: install failed: "));
     // The busy flag went with the finished install.

@@ -110,7 +110,7 @@ TEST(Engine, CheckCancelled) {
     install::CANCEL_FLAG.store(false);
 }
 
-TEST(Engine, RealInstallIsNotBuiltYet) {
+TEST(Engine, RealInstallOnAMissingDiskFails) {
     auto plan = test_plan();
     plan.test = false;
     auto handle = install::start(plan);
@@ -118,7 +118,8 @@ TEST(Engine, RealInstallIsNotBuiltYet) {
     auto end = follow(handle, steps);
     EXPECT_FALSE(end.done);
     ASSERT_TRUE(end.error.has_value());
-    EXPECT_FALSE(end.error->empty());
+    EXPECT_EQ(*end.error, "open /dev/tavix-none: No such file or directory");
+    EXPECT_EQ(end.phase, InstallPhase::Partition);
 }
 
 TEST(Engine, FailedInstallReleasesItsMountsBeforeReportingAndKeepsProgress) {

@@ -1,0 +1,52 @@
+#pragma once
+// The real daemon running on a live system of the test's making, as it runs
+// on an installer medium: inside a private mount namespace whose root is an
+// overlay of a Debian root tree (read-only lower layers, a tmpfs upper one),
+// so that what the daemon copies, probes and measures as "/" is that tree.
+//
+// The host stays reachable inside at "/run/host-root" (never copied: "/run"
+// is excluded from the system copy): the daemon's executable and the host's
+// programs run from there, ahead of the tree's own on PATH. Stand-ins for
+// programs that cannot work on this machine go into a directory mounted at
+// "/run/standins", first on PATH.
+//
+// The daemon's view of the file system is reached through /proc/PID/root.
+
+#include "platform/system_paths.hpp"
+
+#include <chrono>
+#include <expected>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace support {
+
+class LiveDaemon {
+public:
+    // `layers`: lower layers over the tree, topmost first (the test's own
+    // additions: probe files, markers, stand-ins inside the system).
+    static std::expected<std::unique_ptr<LiveDaemon>, std::string>
+    start(const std::string& exe, const std::string& tree, const std::vector<std::string>& layers,
+          const std::string& standins);
+    ~LiveDaemon(); // kills the daemon; its namespace and mounts go with it
+    LiveDaemon(const LiveDaemon&) = delete;
+    LiveDaemon& operator=(const LiveDaemon&) = delete;
+
+    pid_t pid() const { return pid_; }
+    std::string root() const { return "/proc/" + std::to_string(pid_) + "/root"; }
+    // Paths for a client in the test process: the daemon's socket.
+    platform::SystemPaths client_paths() const;
+    // The daemon's mount table.
+    std::string mounts() const;
+    std::string log() const;
+    bool wait_for_log(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
+
+private:
+    LiveDaemon() = default;
+    pid_t pid_ = -1;
+    mutable bool reaped_ = false;
+    std::string work_, log_path_;
+};
+
+} // namespace support
