@@ -8,6 +8,7 @@
 
 #include <zem/draw/hit_region.hpp>
 #include <zem/widget/dialog.hpp>
+#include <zem/widget/divider_paint.hpp>
 #include <zem/widget/element.hpp>
 
 #include "fixture.hpp"
@@ -292,3 +293,15 @@ TEST(DialogDeathTest, ModalWithScrimMessageStops) {
 
 }  // namespace
 }  // namespace zem
+
+// The theme's divider style takes the colour of the mode in force at the call.
+TEST(DividerPaint, FollowsTheCurrentMode) {
+    for (bool dark : {false, true}) {
+        zem::testing::use_test_theme(dark);
+        const zem::Divider d = zem::theme::divider_paint();
+        EXPECT_FALSE(d.thickness.has_value());
+        EXPECT_FALSE(d.margin.has_value());
+        const zem::Color want = *zem::testing::palette_mode(dark).slots.at("divider").color();
+        EXPECT_EQ(d.color, want) << (dark ? "dark" : "light");
+    }
+}
