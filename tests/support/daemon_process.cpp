@@ -105,11 +105,7 @@ DaemonProcess::start(const std::string& exe, const Prepare& prepare, bool wait_l
 }
 
 DaemonProcess::~DaemonProcess() {
-    if (pid_ > 0 && !reaped_) {
-        kill(pid_, SIGKILL);
-        int status;
-        waitpid(pid_, &status, 0);
-    }
+    stop();
     if (!log_path_.empty()) unlink(log_path_.c_str());
 }
 
@@ -118,36 +114,6 @@ platform::SystemPaths DaemonProcess::paths() const {
     p.run_dir = root_ + "/run/tavix-installer";
     p.state_dir = root_ + "/var/lib/tavix-installer";
     return p;
-}
-
-std::string DaemonProcess::log() const {
-    std::ifstream in(log_path_, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-bool DaemonProcess::wait_for_log(const std::string& text, std::chrono::milliseconds limit) const {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (log().find(text) == std::string::npos) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
-
-int DaemonProcess::wait_exit(std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        int status = 0;
-        pid_t r = waitpid(pid_, &status, WNOHANG);
-        if (r == pid_) {
-            reaped_ = true;
-            return status;
-        }
-        if (std::chrono::steady_clock::now() > deadline) return -1;
-        std::this_thread::sleep_for(10ms);
-    }
 }
 
 int connect_unix(const std::string& path) {
