@@ -1,5 +1,7 @@
 #include "install/text_files.hpp"
 
+#include "platform/error.hpp"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -7,10 +9,7 @@
 
 namespace install {
 
-std::string errno_text(int err) {
-    char buf[256];
-    return std::string(strerror_r(err, buf, sizeof buf));
-}
+std::string errno_text(int err) { return platform::errno_text(err); }
 
 std::expected<std::string, std::string> read_text(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -12,12 +11,6 @@
 extern char** environ;
 
 namespace platform {
-
-std::string errno_text(int err) {
-    char buf[256];
-    // GNU strerror_r returns the text, which may or may not live in buf.
-    return std::string(strerror_r(err, buf, sizeof buf));
-}
 
 void Fd::reset() {
     if (fd >= 0) ::close(fd);

@@ -4,15 +4,14 @@
 // (close-on-exec pipes, everything above 2 closed), and SIGPIPE and the
 // signal mask back to their defaults in the child.
 
+#include "platform/error.hpp"
+
 #include <string>
 #include <string_view>
 #include <sys/types.h>
 #include <vector>
 
 namespace platform {
-
-// The system's text for an errno value.
-std::string errno_text(int err);
 
 // An owned descriptor, closed on destruction.
 struct Fd {

@@ -56,3 +56,9 @@ private:
 };
 
 } // namespace support
+
+// In a gtest test: skips it with the reason when loop devices cannot be used.
+#define REQUIRE_LOOP()                                                                                                 \
+    do {                                                                                                               \
+        if (auto why = ::support::LoopDisk::unavailable()) GTEST_SKIP() << *why;                                       \
+    } while (0)
