@@ -4,23 +4,18 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <poll.h>
 #include <sched.h>
-#include <sstream>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace support {
 
 namespace {
-
-using namespace std::chrono_literals;
 
 // Only system calls between fork and exec: the test process may have threads.
 [[noreturn]] void child_fail(int report_fd, const char* what) {
