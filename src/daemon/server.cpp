@@ -4,6 +4,7 @@
 #include "install/encryption.hpp"
 #include "install/staging.hpp"
 #include "install/target_config.hpp"
+#include "platform/error.hpp"
 #include "platform/sigpipe.hpp"
 #include "platform/system_paths.hpp"
 
@@ -27,10 +28,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string errno_text(int err) {
-    char buf[256];
-    return std::string(strerror_r(err, buf, sizeof buf));
-}
+using platform::errno_text;
 
 // One line on standard error in a single write, so that lines of parallel
 // connections never interleave.

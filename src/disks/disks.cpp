@@ -3,6 +3,7 @@
 #include "disks/io.hpp"
 #include "disks/table.hpp"
 #include "fs/process.hpp"
+#include "platform/number.hpp"
 #include "platform/system_paths.hpp"
 
 #include <algorithm>
@@ -148,18 +149,7 @@ File::~File() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-std::optional<std::uint64_t> parse_unsigned(std::string_view t) {
-    if (!t.empty() && t[0] == '+') t.remove_prefix(1);
-    if (t.empty()) return std::nullopt;
-    std::uint64_t v = 0;
-    for (char c : t) {
-        if (c < '0' || c > '9') return std::nullopt;
-        unsigned d = unsigned(c - '0');
-        if (v > (UINT64_MAX - d) / 10) return std::nullopt;
-        v = v * 10 + d;
-    }
-    return v;
-}
+std::optional<std::uint64_t> parse_unsigned(std::string_view t) { return platform::parse_unsigned(t); }
 
 std::optional<std::string> read_attr(const std::string& dir, const std::string& name) {
     std::ifstream in(dir + "/" + name, std::ios::binary);

@@ -1,15 +1,13 @@
 #include "disks/io.hpp"
 
+#include "platform/error.hpp"
+
 #include <cerrno>
 #include <unistd.h>
 
 namespace disks::io {
 
-std::string errno_text(int err) {
-    char buf[256];
-    // GNU strerror_r returns the text, which may or may not live in buf.
-    return std::string(strerror_r(err, buf, sizeof buf));
-}
+std::string errno_text(int err) { return platform::errno_text(err); }
 
 std::expected<void, std::string> read_at(int fd, void* buf, std::size_t len, std::uint64_t offset) {
     auto* p = static_cast<char*>(buf);

@@ -1,6 +1,7 @@
 #include "fs/fs.hpp"
 
 #include "fs/process.hpp"
+#include "platform/number.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,18 +17,7 @@ std::string lower_ascii(std::string s) {
     return s;
 }
 
-std::optional<std::uint64_t> parse_u64(std::string_view t) {
-    if (!t.empty() && t[0] == '+') t.remove_prefix(1);
-    if (t.empty()) return std::nullopt;
-    std::uint64_t v = 0;
-    for (char c : t) {
-        if (c < '0' || c > '9') return std::nullopt;
-        unsigned d = unsigned(c - '0');
-        if (v > (UINT64_MAX - d) / 10) return std::nullopt;
-        v = v * 10 + d;
-    }
-    return v;
-}
+using platform::parse_unsigned;
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 
@@ -139,7 +129,7 @@ std::optional<std::uint64_t> parse_resize2fs_minimum(std::string_view out) {
         if (colon == std::string_view::npos) continue;
         std::string_view rest = line.substr(colon + 1);
         rest = rest.substr(0, rest.find(':'));
-        return parse_u64(first_word(rest));
+        return parse_unsigned(first_word(rest));
     }
     return std::nullopt;
 }
@@ -147,7 +137,7 @@ std::optional<std::uint64_t> parse_resize2fs_minimum(std::string_view out) {
 std::optional<std::uint64_t> parse_block_size(std::string_view out) {
     for (auto line : lines(out)) {
         if (line.rfind("Block size:", 0) != 0) continue;
-        return parse_u64(trim(line.substr(11)));
+        return parse_unsigned(trim(line.substr(11)));
     }
     return std::nullopt;
 }
@@ -156,7 +146,7 @@ std::optional<std::uint64_t> parse_ntfsresize_minimum(std::string_view out) {
     for (auto line : lines(out)) {
         auto at = line.find("resize at ");
         if (at == std::string_view::npos) continue;
-        if (auto v = parse_u64(first_word(line.substr(at + 10)))) return v;
+        if (auto v = parse_unsigned(first_word(line.substr(at + 10)))) return v;
     }
     return std::nullopt;
 }
@@ -165,7 +155,7 @@ std::optional<std::uint64_t> parse_fatresize_minimum(std::string_view out) {
     for (auto line : lines(out)) {
         std::string t = trim(line);
         if (t.rfind("Min size:", 0) != 0) continue;
-        return parse_u64(first_word(std::string_view(t).substr(9)));
+        return parse_unsigned(first_word(std::string_view(t).substr(9)));
     }
     return std::nullopt;
 }

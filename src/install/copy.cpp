@@ -1,6 +1,7 @@
 #include "install/copy.hpp"
 
 #include "disks/disks.hpp"
+#include "platform/process.hpp"
 #include "platform/sigpipe.hpp"
 #include "platform/system_paths.hpp"
 #include "platform/utf8.hpp"
@@ -8,19 +9,15 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <future>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace install {
 
@@ -29,10 +26,7 @@ namespace {
 constexpr const char* EXCLUDES[] = {"/dev/*", "/proc/*",  "/sys/*",   "/run/*",      "/tmp/*",
                                     "/var/tmp/*", "/mnt/*", "/media/*", "/boot/efi/*", "/lost+found"};
 
-std::string errno_text(int err) {
-    char buf[256];
-    return std::string(strerror_r(err, buf, sizeof buf));
-}
+using platform::errno_text;
 
 void close_fd(int& fd) {
     if (fd >= 0) ::close(fd);
@@ -134,47 +128,18 @@ std::expected<void, std::string> copy_system(const InstallHandle& handle) {
     const Command cmd = rsync_command(paths.host_root, paths.target_root);
     platform::ignore_sigpipe();
 
-    int out[2], err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) return std::unexpected("spawn rsync: " + errno_text(errno));
-    if (::pipe2(err, O_CLOEXEC) != 0) {
-        int e = errno;
-        ::close(out[0]);
-        ::close(out[1]);
-        return std::unexpected("spawn rsync: " + errno_text(e));
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none, pipe_only;
-    sigemptyset(&none);
-    sigemptyset(&pipe_only);
-    sigaddset(&pipe_only, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attr, &pipe_only);
-    posix_spawnattr_setsigmask(&attr, &none);
+    platform::SpawnOptions options;
+    // rsync reads no input: its standard input is left as it is.
+    options.stdin_mode = platform::ChildStdin::Inherit;
     // A group of its own, so that a cancel reaches the receiver and generator
     // processes rsync forks as well.
-    posix_spawnattr_setpgroup(&attr, 0);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
-    std::vector<char*> argv;
-    for (const auto& a : cmd) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    ::close(out[1]);
-    ::close(err[1]);
-    if (rc != 0) {
-        ::close(out[0]);
-        ::close(err[0]);
-        return std::unexpected("spawn rsync: " + errno_text(rc));
-    }
+    options.own_group = true;
+    platform::Child child;
+    if (int e = platform::spawn(cmd, options, child))
+        return std::unexpected("spawn rsync: " + errno_text(e));
+    const pid_t pid = child.pid;
 
-    int err_fd = err[0];
+    int err_fd = child.err.release();
     std::future<std::string> err_text = std::async(std::launch::async, [err_fd] {
         std::string text;
         char buf[4096];
@@ -188,7 +153,7 @@ std::expected<void, std::string> copy_system(const InstallHandle& handle) {
         return text;
     });
 
-    int out_fd = out[0];
+    int out_fd = child.out.release();
     std::string line;
     bool killed = false;
     char buf[8192];

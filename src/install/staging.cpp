@@ -40,16 +40,9 @@ std::expected<void, std::string> write_private(const std::string& path, const st
         ::close(fd);
         return std::unexpected("chmod " + path + ": " + errno_text(err));
     }
-    std::size_t off = 0;
-    while (off < content.size()) {
-        ssize_t n = ::write(fd, content.data() + off, content.size() - off);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            int err = errno;
-            ::close(fd);
-            return std::unexpected("write " + path + ": " + errno_text(err));
-        }
-        off += static_cast<std::size_t>(n);
+    if (int err = write_all(fd, content)) {
+        ::close(fd);
+        return std::unexpected("write " + path + ": " + errno_text(err));
     }
     if (::close(fd) != 0 && errno != EINTR) return std::unexpected("write " + path + ": " + errno_text(errno));
     return {};

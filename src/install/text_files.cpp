@@ -1,5 +1,7 @@
 #include "install/text_files.hpp"
 
+#include "platform/error.hpp"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -7,10 +9,7 @@
 
 namespace install {
 
-std::string errno_text(int err) {
-    char buf[256];
-    return std::string(strerror_r(err, buf, sizeof buf));
-}
+std::string errno_text(int err) { return platform::errno_text(err); }
 
 std::expected<std::string, std::string> read_text(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -32,19 +31,23 @@ std::expected<std::string, std::string> read_text(const std::string& path) {
     return out;
 }
 
-std::expected<void, std::string> write_text(const std::string& path, std::string_view content) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return std::unexpected(errno_text(errno));
+int write_all(int fd, std::string_view content) {
     std::size_t off = 0;
     while (off < content.size()) {
         ssize_t n = ::write(fd, content.data() + off, content.size() - off);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            int err = errno;
-            ::close(fd);
-            return std::unexpected(errno_text(err));
-        }
+        if (n < 0) return errno;
         off += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+std::expected<void, std::string> write_text(const std::string& path, std::string_view content) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return std::unexpected(errno_text(errno));
+    if (int err = write_all(fd, content)) {
+        ::close(fd);
+        return std::unexpected(errno_text(err));
     }
     if (::close(fd) != 0 && errno != EINTR) return std::unexpected(errno_text(errno));
     return {};

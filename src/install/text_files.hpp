@@ -16,6 +16,10 @@ std::string errno_text(int err);
 // The whole file, or the system's text of why it cannot be read.
 std::expected<std::string, std::string> read_text(const std::string& path);
 
+// Writes all of `content` to `fd`, retrying on EINTR; 0 or the errno of the
+// failure.
+int write_all(int fd, std::string_view content);
+
 // Replaces the file's content in one write (created with mode 0666 before
 // the umask when absent; an existing file keeps its mode).
 std::expected<void, std::string> write_text(const std::string& path, std::string_view content);

@@ -4,6 +4,7 @@
 #include "install/encryption.hpp"
 #include "install/staging.hpp"
 #include "install/target_config.hpp"
+#include "platform/error.hpp"
 #include "platform/sigpipe.hpp"
 #include "platform/system_paths.hpp"
 
@@ -22,10 +23,7 @@ namespace {
 
 constexpr std::string_view CONNECTION_LOST = "connection to the install daemon lost";
 
-std::string errno_text(int err) {
-    char buf[256];
-    return std::string(strerror_r(err, buf, sizeof buf));
-}
+using platform::errno_text;
 
 void log_line(std::string line) {
     line += '\n';

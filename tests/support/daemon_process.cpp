@@ -4,23 +4,18 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <poll.h>
 #include <sched.h>
-#include <sstream>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace support {
 
 namespace {
-
-using namespace std::chrono_literals;
 
 // Only system calls between fork and exec: the test process may have threads.
 [[noreturn]] void child_fail(int report_fd, const char* what) {
@@ -105,11 +100,7 @@ DaemonProcess::start(const std::string& exe, const Prepare& prepare, bool wait_l
 }
 
 DaemonProcess::~DaemonProcess() {
-    if (pid_ > 0 && !reaped_) {
-        kill(pid_, SIGKILL);
-        int status;
-        waitpid(pid_, &status, 0);
-    }
+    stop();
     if (!log_path_.empty()) unlink(log_path_.c_str());
 }
 
@@ -118,36 +109,6 @@ platform::SystemPaths DaemonProcess::paths() const {
     p.run_dir = root_ + "/run/tavix-installer";
     p.state_dir = root_ + "/var/lib/tavix-installer";
     return p;
-}
-
-std::string DaemonProcess::log() const {
-    std::ifstream in(log_path_, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-bool DaemonProcess::wait_for_log(const std::string& text, std::chrono::milliseconds limit) const {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (log().find(text) == std::string::npos) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
-
-int DaemonProcess::wait_exit(std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        int status = 0;
-        pid_t r = waitpid(pid_, &status, WNOHANG);
-        if (r == pid_) {
-            reaped_ = true;
-            return status;
-        }
-        if (std::chrono::steady_clock::now() > deadline) return -1;
-        std::this_thread::sleep_for(10ms);
-    }
 }
 
 int connect_unix(const std::string& path) {

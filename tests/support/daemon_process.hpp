@@ -5,6 +5,7 @@
 // /proc/<pid>/root.
 
 #include "platform/system_paths.hpp"
+#include "support/child_process.hpp"
 
 #include <chrono>
 #include <expected>
@@ -15,7 +16,7 @@
 
 namespace support {
 
-class DaemonProcess {
+class DaemonProcess : public ChildProcess {
 public:
     // Runs before the daemon starts, with the namespace's root directory
     // (as seen from the test) as argument: place stale files, markers...
@@ -26,10 +27,6 @@ public:
     start(const std::string& exe, const Prepare& prepare = {}, bool wait_listening = true);
 
     ~DaemonProcess(); // terminates the daemon
-    DaemonProcess(const DaemonProcess&) = delete;
-    DaemonProcess& operator=(const DaemonProcess&) = delete;
-
-    pid_t pid() const { return pid_; }
     // "/proc/<pid>/root": the daemon's view of the file system.
     const std::string& root() const { return root_; }
     // The daemon's paths as the test reaches them.
@@ -37,19 +34,12 @@ public:
     std::string socket_path() const { return paths().daemon_socket(); }
     std::string marker(const std::string& name) const { return paths().marker(name); }
 
-    // Everything the daemon wrote to standard error so far.
-    std::string log() const;
-    // Waits until the log contains `text`.
-    bool wait_for_log(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
     // Waits for the process to end; its wait status, or -1 on time-out.
-    int wait_exit(std::chrono::milliseconds limit = std::chrono::seconds(10));
+    int wait_exit(std::chrono::milliseconds limit = std::chrono::seconds(10)) { return wait_exit_within(limit); }
 
 private:
     DaemonProcess() = default;
-    pid_t pid_ = -1;
-    bool reaped_ = false;
     std::string root_;
-    std::string log_path_;
 };
 
 // A raw peer: connects to `socket`, writes `bytes`, optionally shuts down

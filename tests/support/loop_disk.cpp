@@ -1,66 +1,15 @@
 #include "support/loop_disk.hpp"
 
 #include "disks/kernel.hpp"
-#include "fs/process.hpp"
 
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
-#include <stdexcept>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace support {
 
 namespace stdfs = std::filesystem;
-
-CommandResult run_command(const std::vector<std::string>& argv) {
-    CommandResult r;
-    auto c = fs::capture(argv);
-    if (!c) {
-        r.err = c.error();
-        return r;
-    }
-    r.out = std::move(c->out);
-    r.err = std::move(c->err);
-    if (WIFEXITED(c->status)) r.exit_code = WEXITSTATUS(c->status);
-    return r;
-}
-
-CommandResult run_command(const std::vector<std::string>& argv, const std::string& input) {
-    // The input goes through a file so a program that stops reading early
-    // cannot block us.
-    TempDir dir;
-    std::string file = dir.path() + "/stdin";
-    int fd = ::open(file.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
-    bool ok = fd >= 0 && ::write(fd, input.data(), input.size()) == ssize_t(input.size());
-    if (fd >= 0) ::close(fd);
-    CommandResult r;
-    if (!ok) {
-        r.err = "cannot write " + file;
-        return r;
-    }
-    auto c = fs::capture(argv, file);
-    if (!c) {
-        r.err = c.error();
-        return r;
-    }
-    r.out = std::move(c->out);
-    r.err = std::move(c->err);
-    if (WIFEXITED(c->status)) r.exit_code = WEXITSTATUS(c->status);
-    return r;
-}
-
-TempDir::TempDir() {
-    std::string tmpl = (stdfs::temp_directory_path() / "tavix-test-XXXXXX").string();
-    if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    stdfs::remove_all(path_, ec);
-}
 
 std::optional<std::string> LoopDisk::unavailable() {
     if (::geteuid() != 0) return "needs root to attach loop devices";
@@ -87,6 +36,15 @@ std::expected<LoopDisk, std::string> LoopDisk::create(std::uint64_t bytes, std::
     if (r.exit_code != 0) return std::unexpected("losetup: " + r.err);
     while (!r.out.empty() && (r.out.back() == '\n' || r.out.back() == ' ')) r.out.pop_back();
     d.device_ = r.out;
+    return d;
+}
+
+std::expected<LoopDisk, std::string> LoopDisk::partitioned(std::uint64_t bytes, const std::string& script) {
+    auto d = create(bytes);
+    if (!d) return d;
+    auto r = run_command({"sfdisk", "-q", "--no-reread", "--no-tell-kernel", d->path()}, script);
+    if (r.exit_code != 0) return std::unexpected("sfdisk: " + r.err);
+    if (auto nodes = d->refresh(); !nodes) return std::unexpected(nodes.error());
     return d;
 }
 

@@ -11,23 +11,15 @@
 // The loop number is whatever `losetup -f --show` hands out. The destructor
 // drops the partition nodes, detaches the device and removes the image.
 
+#include "support/command.hpp"
+#include "support/temp_dir.hpp"
+
 #include <cstdint>
 #include <expected>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace support {
-
-// Output of a program run by the tests (no shell).
-struct CommandResult {
-    int exit_code = -1; // -1 when it did not exit normally or could not start
-    std::string out;
-    std::string err;
-};
-CommandResult run_command(const std::vector<std::string>& argv);
-// The same with `input` on the program's standard input.
-CommandResult run_command(const std::vector<std::string>& argv, const std::string& input);
 
 class LoopDisk {
 public:
@@ -37,6 +29,9 @@ public:
     // A zero-filled sparse image of `bytes` attached with the given logical
     // sector size (512 or 4096).
     static std::expected<LoopDisk, std::string> create(std::uint64_t bytes, std::uint32_t sector_size = 512);
+    // The same with a partition table written by sfdisk from `sfdisk_script`
+    // and the kernel's partition nodes made.
+    static std::expected<LoopDisk, std::string> partitioned(std::uint64_t bytes, const std::string& sfdisk_script);
 
     LoopDisk(LoopDisk&& other) noexcept;
     LoopDisk& operator=(LoopDisk&&) = delete;
@@ -60,17 +55,10 @@ private:
     std::uint64_t bytes_ = 0;
 };
 
-// A temporary directory removed with its contents on destruction.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
 } // namespace support
+
+// In a gtest test: skips it with the reason when loop devices cannot be used.
+#define REQUIRE_LOOP()                                                                                                 \
+    do {                                                                                                               \
+        if (auto why = ::support::LoopDisk::unavailable()) GTEST_SKIP() << *why;                                       \
+    } while (0)

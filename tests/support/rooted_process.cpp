@@ -14,7 +14,6 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace support {
@@ -210,43 +209,9 @@ RootedProcess::start(const std::string& exe, const std::string& root_in, const R
 }
 
 RootedProcess::~RootedProcess() {
-    if (pid_ > 0 && !reaped_) {
-        kill(pid_, SIGKILL);
-        int status;
-        waitpid(pid_, &status, 0);
-    }
+    stop();
     std::error_code ec;
     if (!scratch_.empty()) stdfs::remove_all(scratch_, ec);
-}
-
-std::string RootedProcess::log() const {
-    std::ifstream in(log_path_, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-bool RootedProcess::wait_for_log(const std::string& text, std::chrono::milliseconds limit) const {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (log().find(text) == std::string::npos) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
-
-int RootedProcess::wait_exit(std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        int status = 0;
-        pid_t r = waitpid(pid_, &status, WNOHANG);
-        if (r == pid_) {
-            reaped_ = true;
-            return status;
-        }
-        if (std::chrono::steady_clock::now() > deadline) return -1;
-        std::this_thread::sleep_for(10ms);
-    }
 }
 
 std::expected<RootedRun, std::string> run_rooted(const std::string& exe, const std::string& root,

@@ -27,6 +27,8 @@
 // ROOT/standin/NAME.status when those exist, else exits 0. ROOT is found from
 // the script's own path, so they serve a chroot and the host's PATH alike.
 
+#include "support/child_process.hpp"
+
 #include <chrono>
 #include <expected>
 #include <memory>
@@ -46,28 +48,19 @@ struct RootedOptions {
     bool private_run_and_state = false;                        // tmpfs over /run and /var/lib/tavix-installer
 };
 
-class RootedProcess {
+class RootedProcess : public ChildProcess {
 public:
     static std::expected<std::unique_ptr<RootedProcess>, std::string>
     start(const std::string& exe, const std::string& root, const RootedOptions& options);
 
     ~RootedProcess(); // kills the process when it still runs
-    RootedProcess(const RootedProcess&) = delete;
-    RootedProcess& operator=(const RootedProcess&) = delete;
-
-    pid_t pid() const { return pid_; }
     // "/proc/<pid>/root" while it runs: the child's view of its files.
     std::string view() const { return "/proc/" + std::to_string(pid_) + "/root"; }
-    std::string log() const; // standard error so far
-    bool wait_for_log(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
     // The wait status, or -1 on time-out.
-    int wait_exit(std::chrono::milliseconds limit = std::chrono::seconds(120));
+    int wait_exit(std::chrono::milliseconds limit = std::chrono::seconds(120)) { return wait_exit_within(limit); }
 
 private:
     RootedProcess() = default;
-    pid_t pid_ = -1;
-    bool reaped_ = false;
-    std::string log_path_;
     std::string scratch_;
 };
 

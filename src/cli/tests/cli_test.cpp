@@ -1,6 +1,6 @@
 #include "cli/cli.hpp"
 
-#include "support/run_program.hpp"
+#include "support/command.hpp"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "ipc/client.hpp"
 #include "platform/system_paths.hpp"
 #include "support/daemon_process.hpp"
-#include "support/loop_image.hpp"
+#include "support/temp_dir.hpp"
 
 #include <algorithm>
 #include <fstream>
@@ -76,7 +76,7 @@ protected:
         wait_until([] { return !daemon_server::DAEMON_BUSY.load(); });
         platform::set_paths(saved_);
     }
-    support::ScratchDir dir_;
+    support::TempDir dir_;
     platform::SystemPaths saved_;
 };
 

@@ -18,11 +18,6 @@ namespace {
 
 constexpr std::uint64_t MIB = 1 << 20;
 
-#define REQUIRE_LOOP()                                                                                                 \
-    do {                                                                                                               \
-        if (auto why = LoopDisk::unavailable()) GTEST_SKIP() << *why;                                                  \
-    } while (0)
-
 std::string s(std::uint64_t v) { return std::to_string(v); }
 
 // Start and size (sectors) of each partition sfdisk sees, by node.

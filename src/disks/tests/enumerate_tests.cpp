@@ -5,6 +5,7 @@
 #include "disks/edit.hpp"
 #include "disks/table.hpp"
 #include "platform/system_paths.hpp"
+#include "support/files.hpp"
 #include "tools.hpp"
 
 #include <algorithm>
@@ -23,14 +24,7 @@ namespace {
 
 constexpr std::uint64_t MIB = 1 << 20;
 
-class PathsScope {
-public:
-    explicit PathsScope(platform::SystemPaths p) : saved_(platform::paths()) { platform::set_paths(std::move(p)); }
-    ~PathsScope() { platform::set_paths(saved_); }
-
-private:
-    platform::SystemPaths saved_;
-};
+using support::PathsGuard;
 
 void write_file(const stdfs::path& p, const std::string& text) {
     stdfs::create_directories(p.parent_path());
@@ -105,7 +99,7 @@ TEST(Enumerate, LabelsKindsRemovableAndSkippedDevices) {
     m.add("huge", std::uint64_t(1) << 55);                 // 2^55 sectors: bytes saturate
     m.add("md0", 1000);
     write_file(m.sys / "block" / "bad" / "size", "12x\n");
-    PathsScope scope(m.paths());
+    PathsGuard scope(m.paths());
 
     testing::internal::CaptureStderr();
     auto list = disks::enumerate();
@@ -149,7 +143,7 @@ TEST(Enumerate, LabelsKindsRemovableAndSkippedDevices) {
 
 TEST(DeviceKind, ByNameBeforeSysfs) {
     FakeMachine m;
-    PathsScope scope(m.paths());
+    PathsGuard scope(m.paths());
     const std::vector<std::pair<std::string, DeviceKind>> cases = {
         {"loop7", DeviceKind::Loop}, {"ram0", DeviceKind::RAM},   {"zram0", DeviceKind::RAM},
         {"md127", DeviceKind::MD},   {"dm-0", DeviceKind::DM},    {"pmem0", DeviceKind::PMEM},
@@ -167,7 +161,7 @@ TEST(Enumerate, SysfsFallbackListsPartitionsAndLogsOnce) {
     write_file(mmc / "mmcblk0p2" / "size", "+1000\n");
     write_file(mmc / "mmcblk0p0" / "start", "1\n"); // number 0: skipped
     write_file(mmc / "queue" / "logical_block_size", "4096\n");
-    PathsScope scope(m.paths());
+    PathsGuard scope(m.paths());
 
     testing::internal::CaptureStderr();
     auto list = disks::enumerate();
@@ -189,7 +183,7 @@ TEST(Enumerate, SysfsFallbackListsPartitionsAndLogsOnce) {
 TEST(Enumerate, UnreadableSysBlockLogsAndGivesNothing) {
     platform::SystemPaths p;
     p.sys = "/nonexistent-sys";
-    PathsScope scope(p);
+    PathsGuard scope(p);
     testing::internal::CaptureStderr();
     auto list = disks::enumerate();
     std::string log = testing::internal::GetCapturedStderr();
@@ -238,7 +232,7 @@ TEST(SmallQueries, PathsSectorSizesAndAttributes) {
     auto bad = m.add("sdq", 100);
     write_file(bad / "queue" / "logical_block_size", "4k\n");
     write_file(d / "blank", " \t\n");
-    PathsScope scope(m.paths());
+    PathsGuard scope(m.paths());
     EXPECT_EQ(disks::logical_block_size("/dev/nvme0n1"), 4096u);
     EXPECT_EQ(disks::logical_block_size("/dev/sdq"), 512u);
     EXPECT_EQ(disks::logical_block_size("/dev/none"), 512u);

@@ -24,11 +24,6 @@ struct Fd {
     }
 };
 
-#define REQUIRE_LOOP()                                                                                                 \
-    do {                                                                                                               \
-        if (auto why = LoopDisk::unavailable()) GTEST_SKIP() << *why;                                                  \
-    } while (0)
-
 } // namespace
 
 TEST(GuidText, RoundTripsInMixedEndianOrder) {

@@ -4,6 +4,7 @@
 // accounts are changed by the root's own usermod and chpasswd, and the root is
 // grown by the real partx and resize2fs on a loop device.
 #include "support/debian_root.hpp"
+#include "support/files.hpp"
 #include "support/loop_disk.hpp"
 #include "support/rooted_process.hpp"
 
@@ -20,18 +21,8 @@ using support::RootedOptions;
 
 const std::string STATE = "/var/lib/tavix-installer";
 
-std::optional<std::string> read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void write(const std::string& path, const std::string& content) {
-    stdfs::create_directories(stdfs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
+using support::read_file;
+using support::write_file;
 
 std::set<std::string> markers(const std::string& root) {
     std::set<std::string> names;
@@ -47,7 +38,7 @@ std::expected<support::RootedRun, std::string> firstboot(const std::string& root
 
 // The passwd or shadow line of `user`, or nothing.
 std::optional<std::string> account_line(const std::string& file, const std::string& user) {
-    std::istringstream in(read(file).value_or(""));
+    std::istringstream in(read_file(file).value_or(""));
     std::string line;
     while (std::getline(in, line))
         if (line.starts_with(user + ":")) return line;
@@ -112,8 +103,8 @@ TEST_F(Firstboot, StagedAccount) {
         auto root = support::OverlayRoot::create(*pristine, "overlay");
         ASSERT_TRUE(root) << root.error();
         const std::string R = (*root)->path();
-        write(R + STATE + "/account-staged", c.staged);
-        write(R + STATE + "/configure-pending", "");
+        write_file(R + STATE + "/account-staged", c.staged);
+        write_file(R + STATE + "/configure-pending", "");
         const std::string password = c.staged.starts_with("ann\r") ? "pw" : "pass word:1 ";
         auto r = firstboot(R);
         ASSERT_TRUE(r) << r.error();
@@ -127,7 +118,7 @@ TEST_F(Firstboot, StagedAccount) {
         }
         EXPECT_EQ(markers(R), expected_markers);
         if (c.switched) {
-            EXPECT_EQ(read(R + STATE + "/configured"), "");
+            EXPECT_EQ(read_file(R + STATE + "/configured"), "");
         }
         if (c.applied) {
             EXPECT_FALSE(account_line(R + "/etc/passwd", "vessara"));
@@ -142,11 +133,11 @@ TEST_F(Firstboot, StagedAccount) {
             auto group = account_line(R + "/etc/group", "sudo");
             ASSERT_TRUE(group);
             EXPECT_TRUE(group->ends_with(":ann")) << *group;
-            EXPECT_EQ(read(R + "/etc/hostname"), "box\n");
-            EXPECT_NE(read(R + "/etc/hosts").value_or("").find("127.0.1.1\tbox\n"), std::string::npos);
+            EXPECT_EQ(read_file(R + "/etc/hostname"), "box\n");
+            EXPECT_NE(read_file(R + "/etc/hosts").value_or("").find("127.0.1.1\tbox\n"), std::string::npos);
         } else {
             EXPECT_TRUE(account_line(R + "/etc/passwd", "vessara"));
-            EXPECT_NE(read(R + "/etc/hostname"), "box\n");
+            EXPECT_NE(read_file(R + "/etc/hostname"), "box\n");
         }
     }
 }
@@ -202,11 +193,11 @@ TEST_F(Firstboot, StagedEncryptionIsFinishedOnceTheRootIsOpened) {
         support::standin_answer(R, "clevis", c.clevis_list, c.clevis_status, c.clevis_status ? "no tpm\n" : "");
         support::standin_answer(R, "update-initramfs", "", c.initramfs_status, c.initramfs_status ? "no tpm\n" : "");
         if (c.boot_scr) {
-            write(R + "/boot/boot.scr", "script");
-            write(R + "/boot/initrd.img-6.1.0", "ramdisk");
+            write_file(R + "/boot/boot.scr", "script");
+            write_file(R + "/boot/initrd.img-6.1.0", "ramdisk");
         }
-        write(R + STATE + "/reencrypt-key", "pw");
-        write(R + STATE + "/reencrypt-device", uuid + "\n");
+        write_file(R + STATE + "/reencrypt-key", "pw");
+        write_file(R + STATE + "/reencrypt-device", uuid + "\n");
         RootedOptions o;
         if (c.tpm) o.dev_files = {"tpmrm0"};
         if (c.device_link) o.dev_links = {{"disk/by-partuuid/" + uuid, "../../null"}};
@@ -250,7 +241,7 @@ std::expected<FlashedDisk, std::string> flash(std::uint64_t image_bytes, const s
         if (c.exit_code != 0) return std::unexpected("cp: " + c.err);
     }
     stdfs::create_directories(R + STATE);
-    write(R + STATE + "/install-pending", "");
+    write_file(R + STATE + "/install-pending", "");
     return f;
 }
 
@@ -278,7 +269,7 @@ std::uint64_t dumpe2fs_field(const std::string& text, const std::string& field) 
 // Growing a mounted ext4 needs CAP_SYS_RESOURCE; some sandboxes withhold it
 // even from root.
 bool can_resize_online() {
-    std::istringstream in(read("/proc/self/status").value_or(""));
+    std::istringstream in(read_file("/proc/self/status").value_or(""));
     std::string line;
     while (std::getline(in, line))
         if (line.starts_with("CapEff:")) return (std::stoull(line.substr(7), nullptr, 16) >> 24) & 1;
@@ -327,7 +318,7 @@ TEST_F(Firstboot, DirectlyFlashedRootGrowsToTheEndOfTheDisk) {
     auto verify = support::run_command({"sgdisk", "-v", D});
     EXPECT_NE(verify.out.find("No problems found"), std::string::npos) << verify.out;
     // partx told the kernel about the new end.
-    EXPECT_EQ(read("/sys/class/block/" + stdfs::path(P).filename().string() + "/size"),
+    EXPECT_EQ(read_file("/sys/class/block/" + stdfs::path(P).filename().string() + "/size"),
               std::to_string(part_sectors) + "\n");
     if (!online) GTEST_SKIP() << "no CAP_SYS_RESOURCE: a mounted ext4 cannot be grown on this machine";
     // The mounted file system was grown to fill the partition.

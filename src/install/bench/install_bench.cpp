@@ -13,7 +13,8 @@
 #include "platform/system_paths.hpp"
 #include "support/debian_root.hpp"
 #include "support/loop_disk.hpp"
-#include "support/loop_image.hpp"
+#include "support/mounts.hpp"
+#include "support/temp_dir.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -161,7 +162,7 @@ int main() {
         std::fprintf(stderr, "install_bench: %s\n", r.error().c_str());
         return 1;
     }
-    support::ScratchDir work;
+    support::TempDir work;
     const std::string source = work / "source";
     sfs::create_directories(source);
     if (!must(support::run_command({"mount", "-t", "tmpfs", "-o", "size=3g,mode=0755", "tmpfs", source}), "tmpfs"))

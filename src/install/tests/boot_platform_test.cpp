@@ -4,6 +4,7 @@
 #include "install/boot_platform.hpp"
 #include "platform/system_paths.hpp"
 #include "support/debian_root.hpp"
+#include "support/files.hpp"
 #include "support/loop_disk.hpp"
 #include "support/rooted_process.hpp"
 
@@ -17,27 +18,9 @@ namespace {
 
 namespace stdfs = std::filesystem;
 
-std::optional<std::string> read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void write(const std::string& path, const std::string& content) {
-    stdfs::create_directories(stdfs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
-
-class PathsGuard {
-public:
-    explicit PathsGuard(platform::SystemPaths p) : saved_(platform::paths()) { platform::set_paths(std::move(p)); }
-    ~PathsGuard() { platform::set_paths(saved_); }
-
-private:
-    platform::SystemPaths saved_;
-};
+using support::read_file;
+using support::write_file;
+using support::PathsGuard;
 
 TEST(BootScheme, FirstExistingProbeWins) {
     struct Case {
@@ -61,7 +44,7 @@ TEST(BootScheme, FirstExistingProbeWins) {
             if (p.ends_with("/"))
                 stdfs::create_directories(dir.path() + "/" + p);
             else
-                write(dir.path() + "/" + p, "");
+                write_file(dir.path() + "/" + p, "");
         }
         platform::SystemPaths paths;
         paths.sys = dir.path() + "/sys";
@@ -90,11 +73,11 @@ TEST(UbootArea, CopiesTheRangeBetween32KiBAnd16MiB) {
         SCOPED_TRACE(c.name);
         std::string s(c.source_bytes, '\0');
         for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<char>('a' + (i * 7 + i / 4096) % 26);
-        write(src, s);
+        write_file(src, s);
         const std::string before(20u << 20, 'Z');
-        write(dst, before);
+        write_file(dst, before);
         ASSERT_TRUE(platform::copy_uboot_area(src, dst));
-        const std::string after = *read(dst);
+        const std::string after = *read_file(dst);
         ASSERT_EQ(after.size(), before.size());
         const std::size_t end = std::min<std::size_t>(c.source_bytes, 16u << 20);
         EXPECT_EQ(after.substr(0, 32768), before.substr(0, 32768));
@@ -144,9 +127,9 @@ TEST_F(BootFiles, UbootRootIsNamedAndTheMenuRegenerated) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         stdfs::remove(path);
-        if (c.before) write(path, *c.before);
+        if (c.before) write_file(path, *c.before);
         ASSERT_TRUE(platform::set_uboot_root(R, "root=UUID=42"));
-        EXPECT_EQ(read(path), c.after);
+        EXPECT_EQ(read_file(path), c.after);
     }
     EXPECT_EQ(support::standin_calls(R), std::vector<std::string>(cases.size(), "u-boot-update"));
     // The generator's failure is the outcome; the rewritten file stays.
@@ -154,31 +137,31 @@ TEST_F(BootFiles, UbootRootIsNamedAndTheMenuRegenerated) {
     auto r = platform::set_uboot_root(R, "root=UUID=43");
     ASSERT_FALSE(r);
     EXPECT_EQ(r.error(), "chroot exited with exit status: 2: broken");
-    EXPECT_EQ(read(path), "U_BOOT_ROOT=\"root=UUID=43\"\nU_BOOT_ROOT=\"root=UUID=43\"\n");
+    EXPECT_EQ(read_file(path), "U_BOOT_ROOT=\"root=UUID=43\"\nU_BOOT_ROOT=\"root=UUID=43\"\n");
 }
 
 TEST_F(BootFiles, BootScriptNamesTheRootAndIsCompiled) {
-    write(R + "/boot/env.txt", "verbosity=1\nrootdev=/dev/mmcblk0p2\nrootdev=/dev/sda1\r\noverlays=x");
-    write(R + "/boot/boot.cmd", "setenv rootdev /dev/mmcblk0p2\nsetenv rootdevice keep\nload ${devtype}\n");
+    write_file(R + "/boot/env.txt", "verbosity=1\nrootdev=/dev/mmcblk0p2\nrootdev=/dev/sda1\r\noverlays=x");
+    write_file(R + "/boot/boot.cmd", "setenv rootdev /dev/mmcblk0p2\nsetenv rootdevice keep\nload ${devtype}\n");
     ASSERT_TRUE(platform::update_boot_scr(R, "UUID=42"));
-    EXPECT_EQ(read(R + "/boot/env.txt"), "verbosity=1\nrootdev=UUID=42\nrootdev=UUID=42\noverlays=x\n");
-    EXPECT_EQ(read(R + "/boot/boot.cmd"), "setenv rootdev \"UUID=42\"\nsetenv rootdevice keep\nload ${devtype}\n");
+    EXPECT_EQ(read_file(R + "/boot/env.txt"), "verbosity=1\nrootdev=UUID=42\nrootdev=UUID=42\noverlays=x\n");
+    EXPECT_EQ(read_file(R + "/boot/boot.cmd"), "setenv rootdev \"UUID=42\"\nsetenv rootdevice keep\nload ${devtype}\n");
     EXPECT_EQ(support::standin_calls(R),
               std::vector<std::string>{"mkimage -C none -A arm64 -T script -d /boot/boot.cmd /boot/boot.scr"});
 
     // Without a rootdev line env.txt only gains line ends; without boot.cmd
     // the step fails before compiling, env.txt already rewritten.
-    write(R + "/boot/env.txt", "verbosity=1\r\noverlays=x");
+    write_file(R + "/boot/env.txt", "verbosity=1\r\noverlays=x");
     stdfs::remove(R + "/boot/boot.cmd");
     auto r = platform::update_boot_scr(R, "UUID=42");
     ASSERT_FALSE(r);
     EXPECT_EQ(r.error(), "read " + R + "/boot/boot.cmd: No such file or directory");
-    EXPECT_EQ(read(R + "/boot/env.txt"), "verbosity=1\noverlays=x\n");
+    EXPECT_EQ(read_file(R + "/boot/env.txt"), "verbosity=1\noverlays=x\n");
     EXPECT_EQ(support::standin_calls(R).size(), 1u);
 }
 
 TEST_F(BootFiles, RamdisksForEveryInitramfs) {
-    for (const char* f : {"initrd.img-6.1.0", "initrd.img-6.6.3", "vmlinuz-6.6.3"}) write(R + "/boot/" + f, "x");
+    for (const char* f : {"initrd.img-6.1.0", "initrd.img-6.6.3", "vmlinuz-6.6.3"}) write_file(R + "/boot/" + f, "x");
     ASSERT_TRUE(platform::make_uinitrd(R));
     auto calls = support::standin_calls(R);
     EXPECT_EQ(std::set<std::string>(calls.begin(), calls.end()),

@@ -1,6 +1,6 @@
 #include "install/command.hpp"
 #include "platform/sigpipe.hpp"
-#include "support/loop_image.hpp"
+#include "support/temp_dir.hpp"
 
 #include <fcntl.h>
 #include <fstream>
@@ -88,7 +88,7 @@ std::string read_file(const std::string& path) {
 }
 
 TEST(CommandRunWithStdin, InputArrivesWholeAndThenEnds) {
-    support::ScratchDir dir;
+    support::TempDir dir;
     const std::string out = dir / "received";
     const std::string secret = "alice:p\"a ss\\w\xC3\xB6rd\n";
     // cat only ends when standard input is closed.

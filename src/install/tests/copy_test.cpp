@@ -1,7 +1,7 @@
 #include "install/copy.hpp"
 #include "install/engine.hpp"
 #include "platform/system_paths.hpp"
-#include "support/loop_image.hpp"
+#include "support/temp_dir.hpp"
 
 #include <chrono>
 #include <csignal>
@@ -104,7 +104,7 @@ protected:
         ::setenv("PATH", (dir_ / "bin:" + saved_path_env_).c_str(), 1);
     }
 
-    support::ScratchDir dir_;
+    support::TempDir dir_;
     std::string source_, target_;
     platform::SystemPaths saved_paths_;
     std::string saved_path_env_;

@@ -23,11 +23,6 @@ namespace {
 
 constexpr std::uint64_t MIB = 1 << 20;
 
-#define REQUIRE_LOOP()                                                                                                 \
-    do {                                                                                                               \
-        if (auto why = LoopDisk::unavailable()) GTEST_SKIP() << *why;                                                  \
-    } while (0)
-
 // Partition sizes in bytes by number, as sfdisk reads the table.
 std::map<std::uint32_t, std::uint64_t> sizes(const LoopDisk& d) {
     std::map<std::uint32_t, std::uint64_t> out;

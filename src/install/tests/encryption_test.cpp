@@ -2,6 +2,7 @@
 // device-mapper here) and clevis (no TPM) are logging stand-ins on PATH.
 #include "install/encryption.hpp"
 #include "platform/system_paths.hpp"
+#include "support/files.hpp"
 #include "support/loop_disk.hpp"
 #include "support/rooted_process.hpp"
 
@@ -21,27 +22,9 @@ namespace {
 
 namespace stdfs = std::filesystem;
 
-std::optional<std::string> read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void write(const std::string& path, const std::string& content) {
-    stdfs::create_directories(stdfs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
-
-class PathsGuard {
-public:
-    explicit PathsGuard(platform::SystemPaths p) : saved_(platform::paths()) { platform::set_paths(std::move(p)); }
-    ~PathsGuard() { platform::set_paths(saved_); }
-
-private:
-    platform::SystemPaths saved_;
-};
+using support::read_file;
+using support::write_file;
+using support::PathsGuard;
 
 // Puts ROOT/usr/local/sbin first on this process's PATH while it lives.
 class PathPrefix {
@@ -66,8 +49,8 @@ platform::SystemPaths machine(const std::string& dir, const Machine& m) {
     p.sys = dir + "/sys";
     stdfs::create_directories(p.dev);
     stdfs::create_directories(p.sys);
-    if (m.tpmrm0) write(p.dev + "/tpmrm0", "");
-    if (m.version) write(p.sys + "/class/tpm/tpm0/tpm_version_major", *m.version);
+    if (m.tpmrm0) write_file(p.dev + "/tpmrm0", "");
+    if (m.version) write_file(p.sys + "/class/tpm/tpm0/tpm_version_major", *m.version);
     return p;
 }
 
@@ -94,7 +77,7 @@ TEST(Tpm, PresenceAndCrypttabOptions) {
         const std::string R = dir.path() + "/target";
         stdfs::create_directories(R);
         EXPECT_EQ(install::crypttab_options(R), "luks,discard");
-        write(R + "/usr/share/initramfs-tools/scripts/unl0kr-keyscript", "#!/bin/sh\n");
+        write_file(R + "/usr/share/initramfs-tools/scripts/unl0kr-keyscript", "#!/bin/sh\n");
         EXPECT_EQ(install::crypttab_options(R), c.present ? "luks,discard" : with_script);
     }
 }
@@ -129,7 +112,7 @@ std::string in_private_mapper(const std::string& err_file, const std::function<v
     int status = 0;
     ::waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    return read(err_file).value_or("");
+    return read_file(err_file).value_or("");
 }
 
 TEST(Luks, FormatOpenAndBind) {
@@ -161,7 +144,7 @@ TEST(Luks, FormatOpenAndBind) {
         support::standin_answer(R, "clevis", "", c.bind_status, c.bind_status ? "no pcr\n" : "");
         // cryptsetup: the real one formats; opening only records its key and
         // makes the mapper node.
-        write(R + "/usr/local/sbin/cryptsetup",
+        write_file(R + "/usr/local/sbin/cryptsetup",
               "#!/bin/sh\n"
               "if [ \"$1\" = luksFormat ]; then exec /usr/sbin/cryptsetup \"$@\" --pbkdf pbkdf2 --pbkdf-force-iterations 1000; fi\n"
               "echo \"cryptsetup $*\" >> " + R + "/cryptsetup.log\n"
@@ -179,10 +162,10 @@ TEST(Luks, FormatOpenAndBind) {
                 std::ofstream(result_file) << (r ? "ok " + *r : "error " + r.error());
             });
         }
-        EXPECT_EQ(read(result_file), "ok /dev/mapper/tavix_crypt");
+        EXPECT_EQ(read_file(result_file), "ok /dev/mapper/tavix_crypt");
         EXPECT_EQ(err, c.log);
-        EXPECT_EQ(read(R + "/cryptsetup.log"), "cryptsetup open --key-file - " + node + " tavix_crypt\n");
-        EXPECT_EQ(read(R + "/open-key"), password);
+        EXPECT_EQ(read_file(R + "/cryptsetup.log"), "cryptsetup open --key-file - " + node + " tavix_crypt\n");
+        EXPECT_EQ(read_file(R + "/open-key"), password);
         EXPECT_EQ(support::standin_calls(R), c.clevis_calls);
         // The container takes the password byte for byte, line break included.
         EXPECT_EQ(support::run_command({"cryptsetup", "open", "--test-passphrase", "--key-file", "-", node}, password)

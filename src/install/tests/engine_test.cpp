@@ -1,6 +1,8 @@
 #include "install/command.hpp"
 #include "install/engine.hpp"
-#include "support/loop_image.hpp"
+#include "support/loop_disk.hpp"
+#include "support/mounts.hpp"
+#include "support/temp_dir.hpp"
 
 #include <chrono>
 #include <filesystem>
@@ -125,10 +127,10 @@ TEST(Engine, RealInstallOnAMissingDiskFails) {
 TEST(Engine, FailedInstallReleasesItsMountsBeforeReportingAndKeepsProgress) {
     if (geteuid() != 0) GTEST_SKIP() << "mounting needs root";
     if (auto r = support::enter_private_mounts(); !r) GTEST_SKIP() << r.error();
-    support::ScratchDir dir;
-    auto disk = support::LoopImage::create(16 << 20);
+    support::TempDir dir;
+    auto disk = support::LoopDisk::create(16 << 20);
     if (!disk) GTEST_SKIP() << disk.error();
-    ASSERT_TRUE(install::run({"mkfs.ext4", "-F", "-q", (*disk)->device()}));
+    ASSERT_TRUE(install::run({"mkfs.ext4", "-F", "-q", disk->path()}));
     const std::string root = dir / "root", inner = dir / "root/boot";
     std::filesystem::create_directories(root);
 
@@ -140,7 +142,7 @@ TEST(Engine, FailedInstallReleasesItsMountsBeforeReportingAndKeepsProgress) {
                         [&](const ipc::InstallPlan&, const install::InstallHandle& h, install::MountList& mounts)
                             -> std::expected<void, std::string> {
                             install::set_progress(h, InstallPhase::Copy, 0.4f);
-                            if (auto r = install::mount((*disk)->device(), root, {}, mounts); !r) return r;
+                            if (auto r = install::mount(disk->path(), root, {}, mounts); !r) return r;
                             std::filesystem::create_directories(inner);
                             if (auto r = install::mount("tmpfs", inner, {"-t", "tmpfs"}, mounts); !r) return r;
                             mounted_while_failing = support::is_mount_point(inner);

@@ -2,7 +2,9 @@
 #include "install/file_systems.hpp"
 #include "install/mounts.hpp"
 #include "platform/system_paths.hpp"
-#include "support/loop_image.hpp"
+#include "support/loop_disk.hpp"
+#include "support/mounts.hpp"
+#include "support/temp_dir.hpp"
 
 #include <fcntl.h>
 #include <filesystem>
@@ -70,18 +72,18 @@ protected:
     void TearDown() override { platform::set_paths(saved_); }
 
     // A loop disk with two ext4 partitions.
-    std::unique_ptr<support::LoopImage> two_partition_disk() {
-        auto img = support::LoopImage::create(64 << 20, "label: gpt\nsize=24MiB\nsize=24MiB\n");
-        if (!img) return nullptr;
+    std::optional<support::LoopDisk> two_partition_disk() {
+        auto img = support::LoopDisk::partitioned(64 << 20, "label: gpt\nsize=24MiB\nsize=24MiB\n");
+        if (!img) return std::nullopt;
         for (int n : {1, 2}) {
-            auto r = install::make_file_systems((*img)->partition(n), std::nullopt, std::nullopt);
-            if (!r) return nullptr;
+            auto r = install::make_file_systems(img->part(n), std::nullopt, std::nullopt);
+            if (!r) return std::nullopt;
         }
         return std::move(*img);
     }
 
     platform::SystemPaths saved_;
-    support::ScratchDir dir_;
+    support::TempDir dir_;
 };
 
 TEST_F(Mounts, MountRecordsAndUnmountAllReleases) {
@@ -90,14 +92,14 @@ TEST_F(Mounts, MountRecordsAndUnmountAllReleases) {
     const std::string a = dir_ / "a", b = dir_ / "a/b";
     fs::create_directories(a);
     install::MountList list;
-    ASSERT_TRUE(install::mount(disk->partition(1), a, {}, list));
+    ASSERT_TRUE(install::mount(disk->part(1), a, {}, list));
     fs::create_directories(b);
-    ASSERT_TRUE(install::mount(disk->partition(2), b, {"-t", "ext4"}, list));
+    ASSERT_TRUE(install::mount(disk->part(2), b, {"-t", "ext4"}, list));
     ASSERT_TRUE(install::mount("tmpfs", b + "/lost+found", {"-t", "tmpfs"}, list));
     EXPECT_EQ(list, (install::MountList{a, b, b + "/lost+found"}));
 
     // A failed mount reports mount's own words and records nothing.
-    auto bad = install::mount(disk->partition(1), dir_ / "missing", {}, list);
+    auto bad = install::mount(disk->part(1), dir_ / "missing", {}, list);
     ASSERT_FALSE(bad.has_value());
     EXPECT_TRUE(bad.error().starts_with("mount exited with exit status: 32: ")) << bad.error();
     EXPECT_EQ(list.size(), 3u);
@@ -113,7 +115,7 @@ TEST_F(Mounts, BusyTargetIsDetachedLazily) {
     const std::string a = dir_ / "busy";
     fs::create_directories(a);
     install::MountList list;
-    ASSERT_TRUE(install::mount(disk->partition(1), a, {}, list));
+    ASSERT_TRUE(install::mount(disk->part(1), a, {}, list));
     // An open file keeps a plain umount refusing with "target is busy".
     int held = ::open((a + "/held").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
     ASSERT_GE(held, 0);
@@ -129,20 +131,20 @@ TEST_F(Mounts, UnmountDiskReleasesNestedPartitionsDeepestFirst) {
     const std::string mnt = dir_ / "mnt", data = dir_ / "mnt/data";
     fs::create_directories(mnt);
     install::MountList list;
-    ASSERT_TRUE(install::mount(disk->partition(1), mnt, {}, list));
+    ASSERT_TRUE(install::mount(disk->part(1), mnt, {}, list));
     fs::create_directories(data);
-    ASSERT_TRUE(install::mount(disk->partition(2), data, {}, list));
+    ASSERT_TRUE(install::mount(disk->part(2), data, {}, list));
     // A file system of another disk stays put.
-    auto other = support::LoopImage::create(16 << 20);
+    auto other = support::LoopDisk::create(16 << 20);
     ASSERT_TRUE(other.has_value()) << other.error();
-    ASSERT_TRUE(install::make_file_systems((*other)->device(), std::nullopt, std::nullopt));
+    ASSERT_TRUE(install::make_file_systems(other->path(), std::nullopt, std::nullopt));
     const std::string keep = dir_ / "keep";
     fs::create_directories(keep);
-    ASSERT_TRUE(install::mount((*other)->device(), keep, {}, list));
+    ASSERT_TRUE(install::mount(other->path(), keep, {}, list));
 
     // unmount_disk ignores failures: had it taken /mnt first, /mnt would
     // still be mounted (busy with /mnt/data below it).
-    install::unmount_disk(disk->device());
+    install::unmount_disk(disk->path());
     EXPECT_FALSE(support::is_mount_point(data));
     EXPECT_FALSE(support::is_mount_point(mnt));
     EXPECT_TRUE(support::is_mount_point(keep));
@@ -188,7 +190,7 @@ TEST_F(Mounts, MediumDisk) {
     auto p = platform::paths();
     p.proc = proc;
     platform::set_paths(p);
-    const std::string dev_name = fs::path(disk->device()).filename().string();
+    const std::string dev_name = fs::path(disk->path()).filename().string();
 
     struct Case {
         const char* name;
@@ -196,10 +198,10 @@ TEST_F(Mounts, MediumDisk) {
         std::optional<std::string> disk;
     };
     const std::vector<Case> cases = {
-        {"root on a partition", disk->partition(2) + " / ext4 rw 0 0\n", "/dev/" + dev_name},
-        {"root on the whole device", disk->device() + " / ext4 rw 0 0\n", "/dev/" + dev_name},
+        {"root on a partition", disk->part(2) + " / ext4 rw 0 0\n", "/dev/" + dev_name},
+        {"root on the whole device", disk->path() + " / ext4 rw 0 0\n", "/dev/" + dev_name},
         {"first root line wins",
-         "overlay / overlay rw 0 0\n" + disk->partition(1) + " / ext4 rw 0 0\n", std::nullopt},
+         "overlay / overlay rw 0 0\n" + disk->part(1) + " / ext4 rw 0 0\n", std::nullopt},
         {"live overlay", "proc /proc proc rw 0 0\noverlay / overlay rw 0 0\n", std::nullopt},
         {"no root line", "proc /proc proc rw 0 0\n", std::nullopt},
         {"unknown device", "/dev/tavix-none / ext4 rw 0 0\n", std::nullopt},
@@ -214,11 +216,11 @@ TEST_F(Mounts, MediumDisk) {
 }
 
 TEST_F(Mounts, MakeFileSystems) {
-    auto img = support::LoopImage::create(128 << 20,
-                                          "label: gpt\nsize=40MiB\nsize=24MiB\nsize=40MiB\n");
+    auto img = support::LoopDisk::partitioned(128 << 20,
+                                             "label: gpt\nsize=40MiB\nsize=24MiB\nsize=40MiB\n");
     if (!img) GTEST_SKIP() << img.error();
-    auto& disk = **img;
-    auto r = install::make_file_systems(disk.partition(1), disk.partition(2), disk.partition(3));
+    auto& disk = *img;
+    auto r = install::make_file_systems(disk.part(1), disk.part(2), disk.part(3));
     ASSERT_TRUE(r.has_value()) << r.error();
     struct Want {
         int n;
@@ -227,20 +229,20 @@ TEST_F(Mounts, MakeFileSystems) {
     };
     for (const Want& w : {Want{1, "ext4", "tavix-root"}, Want{2, "ext4", "tavix-boot"},
                           Want{3, "vfat", "EFI"}}) {
-        auto out = support::capture_output({"blkid", "-p", "-o", "export", disk.partition(w.n)});
+        auto out = support::capture_output({"blkid", "-p", "-o", "export", disk.part(w.n)});
         ASSERT_TRUE(out.has_value()) << out.error();
         EXPECT_NE(out->find(std::string("\nTYPE=") + w.type + "\n"), std::string::npos) << *out;
         EXPECT_NE(out->find(std::string("LABEL=") + w.label + "\n"), std::string::npos) << *out;
     }
-    auto fat = support::capture_output({"blkid", "-p", "-o", "export", disk.partition(3)});
+    auto fat = support::capture_output({"blkid", "-p", "-o", "export", disk.part(3)});
     EXPECT_NE(fat->find("VERSION=FAT32"), std::string::npos) << *fat;
 
     // The first failure ends the step: the ESP after a failed /boot is untouched.
-    ASSERT_TRUE(install::run({"wipefs", "-a", "-q", disk.partition(3)}));
-    r = install::make_file_systems(disk.partition(1), dir_ / "no-such-node", disk.partition(3));
+    ASSERT_TRUE(install::run({"wipefs", "-a", "-q", disk.part(3)}));
+    r = install::make_file_systems(disk.part(1), dir_ / "no-such-node", disk.part(3));
     ASSERT_FALSE(r.has_value());
     EXPECT_TRUE(r.error().starts_with("mkfs.ext4 exited with exit status: 1: ")) << r.error();
-    auto after = support::capture_output({"blkid", "-p", "-o", "export", disk.partition(3)});
+    auto after = support::capture_output({"blkid", "-p", "-o", "export", disk.part(3)});
     EXPECT_EQ(after.value_or("").find("\nTYPE="), std::string::npos) << after.value_or("");
 }
 

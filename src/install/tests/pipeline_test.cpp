@@ -2,7 +2,7 @@
 #include "install/pipeline.hpp"
 #include "platform/system_paths.hpp"
 #include "support/loop_disk.hpp"
-#include "support/loop_image.hpp"
+#include "support/temp_dir.hpp"
 
 #include <filesystem>
 #include <fcntl.h>
@@ -42,7 +42,7 @@ TEST(RootSizeCheck, NeedIsUsedPlusATenthPlusOneGib) {
 }
 
 TEST(RootSizeCheck, SizeFromSysfs) {
-    support::ScratchDir sys;
+    support::TempDir sys;
     auto saved = platform::paths();
     auto p = saved;
     p.sys = sys.path();
@@ -101,7 +101,7 @@ TEST(Bootloader, UbootAreaOfTheMediumOnAWholeDisk) {
         SCOPED_TRACE(c.name);
         auto target = support::LoopDisk::create(20 << 20);
         ASSERT_TRUE(target) << target.error();
-        support::ScratchDir dir;
+        support::TempDir dir;
         std::filesystem::create_directories(dir / "proc/self");
         std::ofstream(dir / "proc/self/mounts")
             << (c.root_source.empty() ? target->path() : c.root_source) << " / ext4 rw 0 0\n";

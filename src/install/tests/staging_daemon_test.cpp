@@ -5,6 +5,7 @@
 // stand-ins: neither can rebuild anything on this machine.
 #include "support/daemon_process.hpp"
 #include "support/debian_root.hpp"
+#include "support/files.hpp"
 #include "support/loop_disk.hpp"
 #include "support/rooted_process.hpp"
 
@@ -28,13 +29,7 @@ std::string stage_line(const std::string& user, const std::string& host, const s
            password + R"(","encrypt":)" + (encrypt ? "true" : "false") + "}\n";
 }
 
-std::optional<std::string> read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using support::read_file;
 
 unsigned mode_of(const std::string& path) {
     struct stat st {};
@@ -129,7 +124,7 @@ TEST_F(Staging, AccountAloneTouchesNothingElse) {
     std::ofstream(d->state() + "/account-staged") << "old\nold\nold\n";
     stdfs::permissions(d->state() + "/account-staged", stdfs::perms(0644));
     EXPECT_EQ(d->send(stage_line("ann", "box", "pass word:1 ", false)).received, DONE);
-    EXPECT_EQ(read(d->state() + "/account-staged"), "ann\nbox\npass word:1 \n");
+    EXPECT_EQ(read_file(d->state() + "/account-staged"), "ann\nbox\npass word:1 \n");
     EXPECT_EQ(mode_of(d->state() + "/account-staged"), 0600u);
     EXPECT_FALSE(stdfs::exists(d->state() + "/reencrypt-key"));
     EXPECT_FALSE(stdfs::exists(d->state() + "/reencrypt-device"));
@@ -187,12 +182,12 @@ TEST_F(Staging, EncryptionOfAPartitionRoot) {
         auto d = start_daemon(root->path(), o);
         ASSERT_TRUE(d) << d.error();
         EXPECT_EQ(d->send(stage_line("ann", "box", "s3cret pass", true)).received, DONE);
-        EXPECT_EQ(read(d->state() + "/account-staged"), "ann\nbox\ns3cret pass\n");
-        EXPECT_EQ(read(d->state() + "/reencrypt-key"), "s3cret pass");
-        EXPECT_EQ(read(d->state() + "/reencrypt-device"), partuuid);
+        EXPECT_EQ(read_file(d->state() + "/account-staged"), "ann\nbox\ns3cret pass\n");
+        EXPECT_EQ(read_file(d->state() + "/reencrypt-key"), "s3cret pass");
+        EXPECT_EQ(read_file(d->state() + "/reencrypt-device"), partuuid);
         for (const char* m : {"/account-staged", "/reencrypt-key", "/reencrypt-device"})
             EXPECT_EQ(mode_of(d->state() + m), 0600u) << m;
-        EXPECT_EQ(read(root->path() + "/etc/crypttab"), "tavix_crypt\tPARTUUID=" + partuuid + "\tnone\t" + c.options + "\n");
+        EXPECT_EQ(read_file(root->path() + "/etc/crypttab"), "tavix_crypt\tPARTUUID=" + partuuid + "\tnone\t" + c.options + "\n");
         EXPECT_EQ(mode_of(root->path() + "/etc/crypttab"), 0640u);
         std::vector<std::string> calls = {"update-initramfs -u"};
         if (c.boot_scr)
@@ -238,7 +233,7 @@ TEST_F(Staging, EncryptionRefusals) {
         ASSERT_TRUE(d) << d.error();
         EXPECT_EQ(d->send(stage_line("ann", "box", "pw", true)).received, c.answer);
         // The account is staged before the root is looked at.
-        EXPECT_EQ(read(d->state() + "/account-staged"), "ann\nbox\npw\n");
+        EXPECT_EQ(read_file(d->state() + "/account-staged"), "ann\nbox\npw\n");
         EXPECT_FALSE(stdfs::exists(d->state() + "/reencrypt-key"));
         EXPECT_FALSE(stdfs::exists(d->state() + "/reencrypt-device"));
         EXPECT_FALSE(stdfs::exists(root->path() + "/etc/crypttab"));

@@ -5,6 +5,7 @@
 #include "install/target_config.hpp"
 #include "platform/system_paths.hpp"
 #include "support/debian_root.hpp"
+#include "support/files.hpp"
 #include "support/loop_disk.hpp"
 #include "support/rooted_process.hpp"
 
@@ -19,27 +20,9 @@ namespace {
 
 namespace stdfs = std::filesystem;
 
-std::optional<std::string> read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void write(const std::string& path, const std::string& content) {
-    stdfs::create_directories(stdfs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
-
-class PathsGuard {
-public:
-    explicit PathsGuard(platform::SystemPaths p) : saved_(platform::paths()) { platform::set_paths(std::move(p)); }
-    ~PathsGuard() { platform::set_paths(saved_); }
-
-private:
-    platform::SystemPaths saved_;
-};
+using support::read_file;
+using support::write_file;
+using support::PathsGuard;
 
 platform::SystemPaths with_target(const std::string& root) {
     platform::SystemPaths p;
@@ -91,9 +74,9 @@ TEST(Locale, LanguageTableAndLocaleGen) {
         support::TempDir dir;
         const std::string R = dir.path();
         stdfs::create_directories(R + "/etc/default");
-        if (c.locale_gen_before) write(R + "/etc/locale.gen", *c.locale_gen_before);
+        if (c.locale_gen_before) write_file(R + "/etc/locale.gen", *c.locale_gen_before);
         install::apply_locale(R, c.code);
-        EXPECT_EQ(read(R + "/etc/locale.gen"), c.locale_gen_after);
+        EXPECT_EQ(read_file(R + "/etc/locale.gen"), c.locale_gen_after);
         if (!c.applied) {
             EXPECT_FALSE(stdfs::exists(R + "/etc/default/locale"));
             EXPECT_FALSE(stdfs::exists(R + "/etc/default/keyboard"));
@@ -104,12 +87,12 @@ TEST(Locale, LanguageTableAndLocaleGen) {
     support::TempDir dir;
     const std::string R = dir.path();
     stdfs::create_directories(R + "/etc/default");
-    write(R + "/etc/localtime", "old");
+    write_file(R + "/etc/localtime", "old");
     install::apply_locale(R, "fr");
-    EXPECT_EQ(read(R + "/etc/default/locale"), "LANG=fr_FR.UTF-8\n");
-    EXPECT_EQ(read(R + "/etc/default/keyboard"),
+    EXPECT_EQ(read_file(R + "/etc/default/locale"), "LANG=fr_FR.UTF-8\n");
+    EXPECT_EQ(read_file(R + "/etc/default/keyboard"),
               "XKBMODEL=\"pc105\"\nXKBLAYOUT=\"fr\"\nXKBVARIANT=\"\"\nXKBOPTIONS=\"\"\nBACKSPACE=\"guess\"\n");
-    EXPECT_EQ(read(R + "/etc/timezone"), "Europe/Paris\n");
+    EXPECT_EQ(read_file(R + "/etc/timezone"), "Europe/Paris\n");
     EXPECT_EQ(stdfs::read_symlink(R + "/etc/localtime"), "/usr/share/zoneinfo/Europe/Paris");
 }
 
@@ -117,26 +100,26 @@ TEST(TargetFiles, OsProberMachineIdAndMarkers) {
     support::TempDir dir;
     const std::string R = dir.path();
     PathsGuard guard(with_target(R));
-    write(R + "/etc/default/grub",
+    write_file(R + "/etc/default/grub",
           "GRUB_TIMEOUT=5\n  GRUB_DISABLE_OS_PROBER=true\n#GRUB_DISABLE_OS_PROBER=false\n# GRUB_DISABLE_OS_PROBER=x\n");
     install::enable_os_prober();
-    EXPECT_EQ(read(R + "/etc/default/grub"),
+    EXPECT_EQ(read_file(R + "/etc/default/grub"),
               "GRUB_TIMEOUT=5\n# GRUB_DISABLE_OS_PROBER=x\nGRUB_DISABLE_OS_PROBER=false\n");
 
-    write(R + "/etc/machine-id", "0123456789abcdef\n");
-    write(R + "/var/lib/dbus/machine-id", "0123456789abcdef\n");
+    write_file(R + "/etc/machine-id", "0123456789abcdef\n");
+    write_file(R + "/var/lib/dbus/machine-id", "0123456789abcdef\n");
     install::reset_machine_id();
-    EXPECT_EQ(read(R + "/etc/machine-id"), "");
+    EXPECT_EQ(read_file(R + "/etc/machine-id"), "");
     EXPECT_FALSE(stdfs::exists(R + "/var/lib/dbus/machine-id"));
     // A link to /etc/machine-id stays.
     stdfs::create_symlink("/etc/machine-id", R + "/var/lib/dbus/machine-id");
     install::reset_machine_id();
     EXPECT_TRUE(stdfs::is_symlink(R + "/var/lib/dbus/machine-id"));
 
-    write(R + "/var/lib/tavix-installer/install-pending", "");
+    write_file(R + "/var/lib/tavix-installer/install-pending", "");
     install::write_markers();
     EXPECT_FALSE(stdfs::exists(R + "/var/lib/tavix-installer/install-pending"));
-    EXPECT_EQ(read(R + "/var/lib/tavix-installer/configure-pending"), "");
+    EXPECT_EQ(read_file(R + "/var/lib/tavix-installer/configure-pending"), "");
 }
 
 // A writable Debian root with /proc mounted, as the engine mounts it before
@@ -181,12 +164,12 @@ TEST_F(InTarget, AccountReplacesTheImageUser) {
         auto fresh = target_root();
         ASSERT_TRUE(fresh);
         const std::string T = fresh->path();
-        write(T + "/etc/hosts", c.hosts_before);
+        write_file(T + "/etc/hosts", c.hosts_before);
         auto applied = install::apply_account(T, {"ann", "box", "pw: two words"});
         ASSERT_TRUE(applied) << applied.error();
-        EXPECT_EQ(read(T + "/etc/hosts"), c.hosts_after);
-        EXPECT_EQ(read(T + "/etc/hostname"), "box\n");
-        const std::string passwd = read(T + "/etc/passwd").value_or("");
+        EXPECT_EQ(read_file(T + "/etc/hosts"), c.hosts_after);
+        EXPECT_EQ(read_file(T + "/etc/hostname"), "box\n");
+        const std::string passwd = read_file(T + "/etc/passwd").value_or("");
         EXPECT_EQ(passwd.find("\nvessara:"), std::string::npos);
         EXPECT_NE(passwd.find(":/home/ann:"), std::string::npos);
         EXPECT_TRUE(stdfs::is_directory(T + "/home/ann"));
@@ -194,14 +177,14 @@ TEST_F(InTarget, AccountReplacesTheImageUser) {
 }
 
 TEST_F(InTarget, AccountWithALineBreakChangesNothing) {
-    const std::string passwd = *read(R + "/etc/passwd"), shadow = *read(R + "/etc/shadow");
-    const std::string hostname = *read(R + "/etc/hostname");
+    const std::string passwd = *read_file(R + "/etc/passwd"), shadow = *read_file(R + "/etc/shadow");
+    const std::string hostname = *read_file(R + "/etc/hostname");
     auto r = install::apply_account(R, {"ann", "box", "pw\nroot:owned"});
     ASSERT_FALSE(r);
     EXPECT_EQ(r.error(), "the password must not contain a line break");
-    EXPECT_EQ(read(R + "/etc/passwd"), passwd);
-    EXPECT_EQ(read(R + "/etc/shadow"), shadow);
-    EXPECT_EQ(read(R + "/etc/hostname"), hostname);
+    EXPECT_EQ(read_file(R + "/etc/passwd"), passwd);
+    EXPECT_EQ(read_file(R + "/etc/shadow"), shadow);
+    EXPECT_EQ(read_file(R + "/etc/hostname"), hostname);
 }
 
 TEST_F(InTarget, MissingImageUserEndsTheStep) {
@@ -209,14 +192,14 @@ TEST_F(InTarget, MissingImageUserEndsTheStep) {
     auto r = install::apply_account(R, {"bob", "box2", "pw"});
     ASSERT_FALSE(r);
     EXPECT_TRUE(r.error().starts_with("chroot exited with exit status: 6: ")) << r.error();
-    EXPECT_EQ(read(R + "/etc/hostname"), "box\n");
+    EXPECT_EQ(read_file(R + "/etc/hostname"), "box\n");
 }
 
 TEST_F(InTarget, SshHostKeysAreNew) {
     PathsGuard guard(with_target(R));
-    write(R + "/etc/ssh/ssh_host_ed25519_key", "copied from the live system");
+    write_file(R + "/etc/ssh/ssh_host_ed25519_key", "copied from the live system");
     install::regenerate_ssh_keys();
-    auto key = read(R + "/etc/ssh/ssh_host_ed25519_key");
+    auto key = read_file(R + "/etc/ssh/ssh_host_ed25519_key");
     ASSERT_TRUE(key);
     EXPECT_NE(key->find("OPENSSH PRIVATE KEY"), std::string::npos);
     EXPECT_TRUE(stdfs::exists(R + "/etc/ssh/ssh_host_rsa_key.pub"));
@@ -247,8 +230,8 @@ TEST_F(InTarget, SwapFileFollowsMemoryAndFreeSpace) {
         auto fresh = target_root((*space)->path());
         ASSERT_TRUE(fresh);
         const std::string T = fresh->path();
-        write(proc.path() + "/meminfo", c.meminfo);
-        write(T + "/etc/fstab", "UUID=1\t/\text4\tdefaults\t0\t1\n");
+        write_file(proc.path() + "/meminfo", c.meminfo);
+        write_file(T + "/etc/fstab", "UUID=1\t/\text4\tdefaults\t0\t1\n");
         auto paths = with_target(T);
         paths.proc = proc.path();
         PathsGuard guard(paths);
@@ -265,7 +248,7 @@ TEST_F(InTarget, SwapFileFollowsMemoryAndFreeSpace) {
         struct stat st {};
         ASSERT_EQ(::stat((T + "/swapfile").c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, 0600u);
-        EXPECT_EQ(read(T + "/etc/fstab"), "UUID=1\t/\text4\tdefaults\t0\t1\n/swapfile\tnone\tswap\tsw\t0\t0\n");
+        EXPECT_EQ(read_file(T + "/etc/fstab"), "UUID=1\t/\text4\tdefaults\t0\t1\n/swapfile\tnone\tswap\tsw\t0\t0\n");
         auto blkid = support::run_command({"blkid", "-o", "value", "-s", "TYPE", T + "/swapfile"});
         EXPECT_EQ(blkid.out, "swap\n");
     }
@@ -277,7 +260,7 @@ TEST(SwapFile, TooLittleSpaceIsLogged) {
     const std::string T = dir.path() + "/target";
     stdfs::create_directories(T);
     ASSERT_EQ(::mount("tmpfs", T.c_str(), "tmpfs", 0, "size=16m"), 0);
-    write(dir.path() + "/proc/meminfo", "MemTotal: 1048576 kB\n");
+    write_file(dir.path() + "/proc/meminfo", "MemTotal: 1048576 kB\n");
     auto paths = with_target(T);
     paths.proc = dir.path() + "/proc";
     {
@@ -356,8 +339,8 @@ TEST(Fstab, LinesForTheLayout) {
         } else {
             ASSERT_TRUE(r) << r.error();
         }
-        EXPECT_EQ(read(R + "/etc/fstab"), c.fstab);
-        EXPECT_EQ(read(R + "/etc/crypttab"), c.crypttab);
+        EXPECT_EQ(read_file(R + "/etc/fstab"), c.fstab);
+        EXPECT_EQ(read_file(R + "/etc/crypttab"), c.crypttab);
     }
 }
 

@@ -3,7 +3,7 @@
 #include "ipc/client.hpp"
 #include "platform/system_paths.hpp"
 #include "support/daemon_process.hpp"
-#include "support/loop_image.hpp"
+#include "support/temp_dir.hpp"
 
 #include <atomic>
 #include <cstring>
@@ -113,7 +113,7 @@ protected:
         platform::set_paths(saved_);
     }
     std::string socket() const { return platform::paths().daemon_socket(); }
-    support::ScratchDir dir_;
+    support::TempDir dir_;
     platform::SystemPaths saved_;
 };
 
