@@ -44,10 +44,10 @@ Read<BlendMode> read_blend(const Value& v) {
 // ---- metadata ----
 
 constexpr std::string_view meta_names[] = {"semantic", "fluent", "usage", "note"};
-const Fields::Spec meta_spec{"struct RawMetadata", "struct RawMetadata with 4 elements", meta_names, false};
+const Fields::Shape meta_shape{"struct RawMetadata", "struct RawMetadata with 4 elements", meta_names, false};
 
 Read<RawMetadata> read_meta(const Value& v) {
-    auto f = Fields::open(v, meta_spec);
+    auto f = Fields::open(v, meta_shape);
     if (!f) return fail(f);
     RawMetadata m;
     ZEM_READ(m.semantic, f->or_null(0, read_string));
@@ -79,8 +79,8 @@ Read<GradientStop> read_stop(const Value& v) {
         if (!pos) return std::unexpected(missing_error("pos"));
         if (!color) return std::unexpected(missing_error("color"));
     } else if (v.is_array()) {
-        static const Fields::Spec spec{"struct RawColorStop", "struct RawColorStop with 2 elements", stop_names};
-        auto f = Fields::open(v, spec);
+        static const Fields::Shape shape{"struct RawColorStop", "struct RawColorStop with 2 elements", stop_names};
+        auto f = Fields::open(v, shape);
         if (!f) return fail(f);
         ZEM_READ(pos, f->required(0));
         ZEM_READ(color, f->required(1));
@@ -95,10 +95,10 @@ Read<GradientStop> read_stop(const Value& v) {
 }
 
 constexpr std::string_view shadow_names[] = {"offset", "blur", "spread", "color", "blend"};
-const Fields::Spec shadow_spec{"struct RawShadow", "struct RawShadow with 5 elements", shadow_names};
+const Fields::Shape shadow_shape{"struct RawShadow", "struct RawShadow with 5 elements", shadow_names};
 
 Read<Shadow> read_shadow(const Value& v) {
-    auto f = Fields::open(v, shadow_spec);
+    auto f = Fields::open(v, shadow_shape);
     if (!f) return fail(f);
     Shadow s;
     std::array<float, 2> offset{};
@@ -144,7 +144,7 @@ Read<RadialGradient> read_radial(const Fields& f) {
 constexpr std::string_view solid_names[] = {"color"};
 constexpr std::string_view linear_paint_names[] = {"angle_deg", "space", "stops"};
 constexpr std::string_view radial_paint_names[] = {"center", "radius", "space", "stops"};
-const Fields::Spec paint_specs[] = {
+const Fields::Shape paint_shapes[] = {
     {"struct variant RawPaint::Solid", "struct variant RawPaint::Solid with 1 element", solid_names, true, tag_key, 1},
     {"struct variant RawPaint::Linear", "struct variant RawPaint::Linear with 3 elements", linear_paint_names, true,
      tag_key, 1},
@@ -179,7 +179,7 @@ Read<Paint> read_paint(const Value& v) {
     } else {
         return std::unexpected(type_error(*tag, "variant identifier"));
     }
-    auto f = Fields::open(v, paint_specs[kind]);
+    auto f = Fields::open(v, paint_shapes[kind]);
     if (!f) return fail(f);
     switch (kind) {
         case 0: {
@@ -212,10 +212,10 @@ Read<ShadowsRef> read_shadows_ref(const Value& v) {
 }
 
 constexpr std::string_view font_ref_names[] = {"ref"};
-const Fields::Spec font_ref_spec{"struct RawFontRef", "struct RawFontRef with 1 element", font_ref_names};
+const Fields::Shape font_ref_shape{"struct RawFontRef", "struct RawFontRef with 1 element", font_ref_names};
 
 Read<std::string> read_font_ref(const Value& v) {
-    auto f = Fields::open(v, font_ref_spec);
+    auto f = Fields::open(v, font_ref_shape);
     if (!f) return fail(f);
     return f->req(0, read_string);
 }
@@ -233,10 +233,10 @@ Read<RawLineHeight> read_line_height(const Value& v) {
 }
 
 constexpr std::string_view surface_names[] = {"fill", "shadows", "inset_shadows"};
-const Fields::Spec surface_spec{"a map", "a map", surface_names, false};
+const Fields::Shape surface_shape{"a map", "a map", surface_names, false};
 
 Read<RawSurfaceBody> read_surface_body(const Value& v) {
-    auto f = Fields::open(v, surface_spec);
+    auto f = Fields::open(v, surface_shape);
     if (!f) return fail(f);
     RawSurfaceBody body;
     ZEM_READ(body.fill, f->req(0, read_paint));
@@ -249,10 +249,10 @@ Read<RawSurfaceBody> read_surface_body(const Value& v) {
 
 constexpr std::string_view typography_names[] = {"family", "weight", "style", "size", "line_height",
                                                   "letter_spacing", "transform", "decoration", "color"};
-const Fields::Spec typography_spec{"a map", "a map", typography_names, false};
+const Fields::Shape typography_shape{"a map", "a map", typography_names, false};
 
 Read<Typography> read_typography_body(const Value& v) {
-    auto f = Fields::open(v, typography_spec);
+    auto f = Fields::open(v, typography_shape);
     if (!f) return fail(f);
     Typography t;
     ZEM_READ(t.family, f->req(0, read_font_ref));
@@ -277,7 +277,7 @@ constexpr std::string_view color_slot_names[] = {"value", "meta"};
 constexpr std::string_view linear_slot_names[] = {"angle_deg", "space", "stops", "meta"};
 constexpr std::string_view radial_slot_names[] = {"center", "radius", "space", "stops", "meta"};
 constexpr std::string_view shadows_slot_names[] = {"shadows", "meta"};
-const Fields::Spec slot_specs[] = {
+const Fields::Shape slot_shapes[] = {
     {"struct variant RawSlot::Color", "struct variant RawSlot::Color with 2 elements", color_slot_names, false,
      tag_key, 1},
     {"struct variant RawSlot::Linear", "struct variant RawSlot::Linear with 4 elements", linear_slot_names, false,
@@ -322,7 +322,7 @@ Read<RawSlot> read_slot(const Value& v) {
         return slot;
     }
 
-    auto f = Fields::open(v, slot_specs[kind]);
+    auto f = Fields::open(v, slot_shapes[kind]);
     if (!f) return fail(f);
     switch (kind) {
         case 0: {
@@ -364,10 +364,10 @@ namespace {
 constexpr std::string_view fit_names[] = {"cover", "contain", "stretch", "center", "tile"};
 
 constexpr std::string_view meta_doc_names[] = {"id", "name"};
-const Fields::Spec theme_meta_spec{"struct RawThemeMeta", "struct RawThemeMeta with 2 elements", meta_doc_names};
+const Fields::Shape theme_meta_shape{"struct RawThemeMeta", "struct RawThemeMeta with 2 elements", meta_doc_names};
 
 Read<RawThemeMeta> read_theme_meta(const Value& v) {
-    auto f = Fields::open(v, theme_meta_spec);
+    auto f = Fields::open(v, theme_meta_shape);
     if (!f) return fail(f);
     RawThemeMeta m;
     ZEM_READ(m.id, f->req(0, read_string));
@@ -376,10 +376,10 @@ Read<RawThemeMeta> read_theme_meta(const Value& v) {
 }
 
 constexpr std::string_view wallpaper_names[] = {"path", "fit"};
-const Fields::Spec wallpaper_spec{"struct RawWallpaper", "struct RawWallpaper with 2 elements", wallpaper_names};
+const Fields::Shape wallpaper_shape{"struct RawWallpaper", "struct RawWallpaper with 2 elements", wallpaper_names};
 
 Read<RawWallpaper> read_wallpaper(const Value& v) {
-    auto f = Fields::open(v, wallpaper_spec);
+    auto f = Fields::open(v, wallpaper_shape);
     if (!f) return fail(f);
     RawWallpaper w;
     ZEM_READ(w.path, f->req(0, read_string));
@@ -390,10 +390,10 @@ Read<RawWallpaper> read_wallpaper(const Value& v) {
 }
 
 constexpr std::string_view launcher_names[] = {"background", "border_radius"};
-const Fields::Spec launcher_spec{"struct RawLauncher", "struct RawLauncher with 2 elements", launcher_names};
+const Fields::Shape launcher_shape{"struct RawLauncher", "struct RawLauncher with 2 elements", launcher_names};
 
 Read<RawLauncher> read_launcher(const Value& v) {
-    auto f = Fields::open(v, launcher_spec);
+    auto f = Fields::open(v, launcher_shape);
     if (!f) return fail(f);
     RawLauncher l;
     ZEM_READ(l.background, f->req(0, read_string));
@@ -403,11 +403,11 @@ Read<RawLauncher> read_launcher(const Value& v) {
 
 constexpr std::string_view controls_names[] = {"bar_bg",         "icon",       "hover_bg",  "pressed_bg",
                                                "close_hover_bg", "close_icon", "focus_ring"};
-const Fields::Spec controls_spec{"struct RawWindowControls", "struct RawWindowControls with 7 elements",
+const Fields::Shape controls_shape{"struct RawWindowControls", "struct RawWindowControls with 7 elements",
                                  controls_names};
 
 Read<RawWindowControls> read_window_controls(const Value& v) {
-    auto f = Fields::open(v, controls_spec);
+    auto f = Fields::open(v, controls_shape);
     if (!f) return fail(f);
     RawWindowControls c;
     std::optional<std::string>* targets[] = {&c.bar_bg,         &c.icon,       &c.hover_bg, &c.pressed_bg,
@@ -428,10 +428,10 @@ Read<std::map<std::string, RawSlot>> read_slot_table(const Value& v) {
 }
 
 constexpr std::string_view mode_names[] = {"wallpaper", "lockscreen", "launcher", "window_controls", "slots"};
-const Fields::Spec mode_spec{"struct RawMode", "struct RawMode with 5 elements", mode_names};
+const Fields::Shape mode_shape{"struct RawMode", "struct RawMode with 5 elements", mode_names};
 
 Read<RawMode> read_mode(const Value& v) {
-    auto f = Fields::open(v, mode_spec);
+    auto f = Fields::open(v, mode_shape);
     if (!f) return fail(f);
     RawMode m;
     ZEM_READ(m.wallpaper, f->or_null(0, read_wallpaper));
@@ -443,10 +443,10 @@ Read<RawMode> read_mode(const Value& v) {
 }
 
 constexpr std::string_view modes_names[] = {"light", "dark"};
-const Fields::Spec modes_spec{"struct RawModes", "struct RawModes with 2 elements", modes_names};
+const Fields::Shape modes_shape{"struct RawModes", "struct RawModes with 2 elements", modes_names};
 
 Read<RawModes> read_modes(const Value& v) {
-    auto f = Fields::open(v, modes_spec);
+    auto f = Fields::open(v, modes_shape);
     if (!f) return fail(f);
     RawModes m;
     ZEM_READ(m.light, f->req(0, read_mode));
@@ -455,10 +455,10 @@ Read<RawModes> read_modes(const Value& v) {
 }
 
 constexpr std::string_view source_names[] = {"weight", "style", "path"};
-const Fields::Spec source_spec{"struct RawFontSource", "struct RawFontSource with 3 elements", source_names};
+const Fields::Shape source_shape{"struct RawFontSource", "struct RawFontSource with 3 elements", source_names};
 
 Read<RawFontSource> read_font_source(const Value& v) {
-    auto f = Fields::open(v, source_spec);
+    auto f = Fields::open(v, source_shape);
     if (!f) return fail(f);
     RawFontSource s;
     ZEM_READ(s.weight, f->req(0, read_u16));
@@ -470,10 +470,10 @@ Read<RawFontSource> read_font_source(const Value& v) {
 }
 
 constexpr std::string_view family_names[] = {"name", "fallbacks", "sources"};
-const Fields::Spec family_spec{"struct RawFontFamily", "struct RawFontFamily with 3 elements", family_names};
+const Fields::Shape family_shape{"struct RawFontFamily", "struct RawFontFamily with 3 elements", family_names};
 
 Read<RawFontFamily> read_font_family(const Value& v) {
-    auto f = Fields::open(v, family_spec);
+    auto f = Fields::open(v, family_shape);
     if (!f) return fail(f);
     RawFontFamily fam;
     ZEM_READ(fam.name, f->req(0, read_string));
@@ -495,13 +495,13 @@ Read<std::map<std::string, RawFontFamily>> read_fonts(const Value& v) {
 }
 
 constexpr std::string_view document_names[] = {"theme", "fonts", "modes"};
-const Fields::Spec document_spec{"struct RawThemeDocument", "struct RawThemeDocument with 3 elements",
+const Fields::Shape document_shape{"struct RawThemeDocument", "struct RawThemeDocument with 3 elements",
                                  document_names};
 
 }  // namespace
 
 Read<RawThemeDocument> read_document(const Value& v) {
-    auto f = Fields::open(v, document_spec);
+    auto f = Fields::open(v, document_shape);
     if (!f) return fail(f);
     RawThemeDocument doc;
     ZEM_READ(doc.theme, f->req(0, read_theme_meta));

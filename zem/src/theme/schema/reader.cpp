@@ -47,37 +47,37 @@ std::string variant_error(std::string_view name, std::span<const std::string_vie
     return m + "expected " + one_of(expected);
 }
 
-Read<Fields> Fields::open(const Value& v, const Spec& spec) {
+Read<Fields> Fields::open(const Value& v, const Shape& shape) {
     Fields f;
-    f.spec_ = &spec;
-    f.values_.assign(spec.names.size(), nullptr);
+    f.shape_ = &shape;
+    f.values_.assign(shape.names.size(), nullptr);
     if (v.is_object()) {
         for (const json::Member& m : v.object) {
-            auto it = std::find(spec.names.begin(), spec.names.end(), m.key);
-            if (it != spec.names.end()) {
-                f.values_[static_cast<std::size_t>(it - spec.names.begin())] = &m.value;
+            auto it = std::find(shape.names.begin(), shape.names.end(), m.key);
+            if (it != shape.names.end()) {
+                f.values_[static_cast<std::size_t>(it - shape.names.begin())] = &m.value;
                 continue;
             }
-            if (std::find(spec.skip.begin(), spec.skip.end(), m.key) != spec.skip.end()) continue;
-            if (spec.deny_unknown) return std::unexpected(field_error(m.key, spec.names));
+            if (std::find(shape.skip.begin(), shape.skip.end(), m.key) != shape.skip.end()) continue;
+            if (shape.deny_unknown) return std::unexpected(field_error(m.key, shape.names));
         }
         return f;
     }
     if (v.is_array()) {
         f.from_array_ = true;
-        const std::size_t n = v.array.size() > spec.array_offset ? v.array.size() - spec.array_offset : 0;
-        if (n > spec.names.size()) return std::unexpected(length_error(n, "fewer elements in array"));
+        const std::size_t n = v.array.size() > shape.array_offset ? v.array.size() - shape.array_offset : 0;
+        if (n > shape.names.size()) return std::unexpected(length_error(n, "fewer elements in array"));
         f.available_ = n;
-        for (std::size_t i = 0; i < n; ++i) f.values_[i] = &v.array[spec.array_offset + i];
+        for (std::size_t i = 0; i < n; ++i) f.values_[i] = &v.array[shape.array_offset + i];
         return f;
     }
-    return std::unexpected(type_error(v, spec.type));
+    return std::unexpected(type_error(v, shape.type));
 }
 
 Read<const Value*> Fields::required(std::size_t i) const {
     if (values_[i]) return values_[i];
-    if (from_array_) return std::unexpected(length_error(available_, spec_->array));
-    return std::unexpected(missing_error(spec_->names[i]));
+    if (from_array_) return std::unexpected(length_error(available_, shape_->array));
+    return std::unexpected(missing_error(shape_->names[i]));
 }
 
 Read<std::string> read_string(const Value& v) {

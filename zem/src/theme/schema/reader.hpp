@@ -39,7 +39,7 @@ std::string variant_error(std::string_view name, std::span<const std::string_vie
 // The fields of one record.
 class Fields {
 public:
-    struct Spec {
+    struct Shape {
         std::string_view type;   // "struct RawShadow": what a wrong JSON type expected
         std::string_view array;  // "struct RawShadow with 5 elements"
         std::span<const std::string_view> names;
@@ -48,7 +48,7 @@ public:
         std::size_t array_offset = 0;    // leading array elements that are not fields (a tag)
     };
 
-    static Read<Fields> open(const Value& v, const Spec& spec);
+    static Read<Fields> open(const Value& v, const Shape& shape);
 
     // Present and not null (null counts as absent only where optional_or_null
     // is used).
@@ -83,7 +83,7 @@ private:
     std::vector<const Value*> values_;
     bool from_array_ = false;
     std::size_t available_ = 0;  // array elements after the offset
-    const Spec* spec_ = nullptr;
+    const Shape* shape_ = nullptr;
 };
 
 Read<std::string> read_string(const Value& v);
