@@ -7,38 +7,16 @@
 #include <cmath>
 
 #include <zem/draw/canvas.hpp>
+#include <zem/draw/clip.hpp>
 #include <zem/theme/active.hpp>
 #include <zem/theme/assets.hpp>
+#include <zem/theme/color.hpp>
 #include <zem/widget/text_edit.hpp>
 #include <zem/widget/text_metrics.hpp>
 
 namespace zem {
 
 namespace {
-
-Rect grow(const Rect& r, float d) { return Rect{r.x - d, r.y - d, r.w + 2.0f * d, r.h + 2.0f * d}; }
-
-Color with_alpha(Color c, float a) {
-    c.a = a;
-    return c;
-}
-
-// Narrows the clip to `inner` within the current clip, runs `draw` when
-// something is left, and restores the clip that was in force.
-template <class F>
-void clipped(Canvas& canvas, const Rect& inner, F draw) {
-    const std::vector<Rect> saved = canvas.clip_rects();
-    const std::vector<Rect> narrowed = clip_list_intersect(saved, inner);
-    if (!narrowed.empty()) {
-        canvas.set_clip_rects(narrowed);
-        draw();
-    }
-    if (saved.empty()) {
-        canvas.reset_clip();
-    } else {
-        canvas.set_clip_rects(saved);
-    }
-}
 
 std::size_t clamp_index(std::string_view text, std::size_t index) {
     index = std::min(index, text.size());
@@ -98,9 +76,9 @@ void paint_icon_button(const ImageData& icon, Canvas& canvas, const Rect& rect, 
     const float r = std::min(rect.w, rect.h) / 2.0f + 8.0f;
     const Rect circle{rect.x + rect.w / 2.0f - r, rect.y + rect.h / 2.0f - r, 2.0f * r, 2.0f * r};
     if (pressed) {
-        canvas.fill_rect_radius(circle, with_alpha(theme::palette_text_primary(), 0.18f), r);
+        canvas.fill_rect_radius(circle, theme::with_alpha(theme::palette_text_primary(), 0.18f), r);
     } else if (hovered) {
-        canvas.fill_rect_radius(circle, with_alpha(theme::palette_text_primary(), 0.10f), r);
+        canvas.fill_rect_radius(circle, theme::with_alpha(theme::palette_text_primary(), 0.10f), r);
     }
     if (focused) canvas.stroke_rect_radius(grow(circle, 4.0f), theme::palette_accent(), 3.0f, r + 4.0f);
     draw_image(canvas, icon, rect, 1.0f);
@@ -141,7 +119,7 @@ void paint_single_line_edit(const TextEdit& t, Canvas& canvas, const Rect& rect,
     const float baseline = rect.y + (fs + rect.h) / 2.0f - 2.0f;
     const Rect inner{rect.x + 10.0f, rect.y, std::max(rect.w - 20.0f - icon_space, 0.0f), rect.h};
 
-    clipped(canvas, inner, [&] {
+    with_clip(canvas, inner, [&] {
         const std::size_t lo = std::min(caret, anchor);
         const std::size_t hi = std::max(caret, anchor);
         if (focused && caret != anchor) {
@@ -188,7 +166,7 @@ void paint_multi_line_edit(const TextEdit& t, Canvas& canvas, const Rect& rect, 
     const std::size_t first = view.first;
 
     const Rect inner{rect.x + 10.0f, rect.y + 6.0f, std::max(rect.w - 20.0f, 0.0f), std::max(rect.h - 12.0f, 0.0f)};
-    clipped(canvas, inner, [&] {
+    with_clip(canvas, inner, [&] {
         const std::size_t lo = std::min(caret, anchor);
         const std::size_t hi = std::max(caret, anchor);
         if (focused && caret != anchor) {
@@ -287,7 +265,7 @@ void vertical_slider_paint(const VerticalSlider& slider, Canvas& canvas, const R
     }
     const float fh = std::clamp(rect.h * slider.value, 0.0f, rect.h);
     if (fh > 0.5f) {
-        clipped(canvas, Rect{rect.x, rect.y + rect.h - fh, rect.w, fh}, [&] {
+        with_clip(canvas, Rect{rect.x, rect.y + rect.h - fh, rect.w, fh}, [&] {
             if (fill) {
                 std::vector<Shadow> lower;
                 for (const Shadow& s : fill->inset_shadows) {
@@ -301,7 +279,7 @@ void vertical_slider_paint(const VerticalSlider& slider, Canvas& canvas, const R
     }
     const float u = std::floor(rect.h - fh);
     if (u > 0.5f && track) {
-        clipped(canvas, Rect{rect.x, rect.y, rect.w, u},
+        with_clip(canvas, Rect{rect.x, rect.y, rect.w, u},
                 [&] { canvas.draw_surface(rect, track->fill, {}, track->inset_shadows, r); });
     }
 }

@@ -318,20 +318,31 @@ void SoftwareCanvas::clear_rects(std::span<const Rect> rects) {
   cairo_surface_mark_dirty(surface_);
 }
 
+namespace {
+
+// Makes the rectangle, with its corners rounded by `radii`, the current path;
+// false when the rounded outline cannot be built.
+bool set_rounded_rect_path(cairo_t* cr, const Rect& rect, const Radii& radii) {
+  cairo_new_path(cr);
+  if (all_square(radii)) {
+    cairo_rectangle(cr, rect.x, rect.y, rect.w, rect.h);
+    return true;
+  }
+  auto path = rounded_rect_path(rect.x, rect.y, rect.x + rect.w, rect.y + rect.h, radii);
+  if (!path) return false;
+  add_path(cr, *path);
+  return true;
+}
+
+}  // namespace
+
 void SoftwareCanvas::fill_rounded_rect(const Rect& rect, const Color& color, const Radii& radii) {
   const float W = static_cast<float>(state_.width);
   const float H = static_cast<float>(state_.height);
   if (rect.x > W || rect.x + rect.w < 0 || rect.y > H || rect.y + rect.h < 0) return;
   if (!valid_rect(rect)) return;
   check_context();
-  cairo_new_path(cr_);
-  if (all_square(radii)) {
-    cairo_rectangle(cr_, rect.x, rect.y, rect.w, rect.h);
-  } else {
-    auto path = rounded_rect_path(rect.x, rect.y, rect.x + rect.w, rect.y + rect.h, radii);
-    if (!path) return;
-    add_path(cr_, *path);
-  }
+  if (!set_rounded_rect_path(cr_, rect, radii)) return;
   set_paint(color);
   cairo_fill(cr_);
 }
@@ -340,14 +351,7 @@ void SoftwareCanvas::stroke_rounded_rect(const Rect& rect, const Color& color, c
                                          float width) {
   if (!valid_rect(rect) || !finite(width) || !(width > 0)) return;
   check_context();
-  cairo_new_path(cr_);
-  if (all_square(radii)) {
-    cairo_rectangle(cr_, rect.x, rect.y, rect.w, rect.h);
-  } else {
-    auto path = rounded_rect_path(rect.x, rect.y, rect.x + rect.w, rect.y + rect.h, radii);
-    if (!path) return;
-    add_path(cr_, *path);
-  }
+  if (!set_rounded_rect_path(cr_, rect, radii)) return;
   set_paint(color);
   cairo_set_line_width(cr_, width);
   cairo_stroke(cr_);

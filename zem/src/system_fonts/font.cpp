@@ -178,4 +178,21 @@ std::expected<FontFace, std::string> load_font_face(FontBytes bytes, std::uint32
   return FontFace{std::move(*font), std::move(bytes), index};
 }
 
+std::expected<std::vector<std::uint8_t>, std::string> read_font_file(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rbe");
+  if (f == nullptr) return std::unexpected(std::string(std::strerror(errno)));
+  std::vector<std::uint8_t> data;
+  std::uint8_t buf[65536];
+  for (;;) {
+    std::size_t n = std::fread(buf, 1, sizeof buf, f);
+    data.insert(data.end(), buf, buf + n);
+    if (n < sizeof buf) break;
+  }
+  bool failed = std::ferror(f) != 0;
+  int err = errno;
+  std::fclose(f);
+  if (failed) return std::unexpected(std::string(std::strerror(err)));
+  return data;
+}
+
 }  // namespace zem

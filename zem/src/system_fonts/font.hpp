@@ -96,4 +96,7 @@ struct FontFace {
 // Parses `bytes` into a FontFace carrying those bytes and `index`.
 std::expected<FontFace, std::string> load_font_face(FontBytes bytes, std::uint32_t index);
 
+// The whole contents of a font file; on failure the system's error text.
+std::expected<std::vector<std::uint8_t>, std::string> read_font_file(const std::string& path);
+
 }  // namespace zem

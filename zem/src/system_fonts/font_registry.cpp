@@ -12,24 +12,6 @@ namespace zem {
 
 namespace {
 
-// Reads a whole file; on failure the system's error text.
-std::expected<std::vector<std::uint8_t>, std::string> read_file(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rbe");
-  if (f == nullptr) return std::unexpected(fmt::format("{}", std::strerror(errno)));
-  std::vector<std::uint8_t> data;
-  std::uint8_t buf[65536];
-  for (;;) {
-    std::size_t n = std::fread(buf, 1, sizeof buf, f);
-    data.insert(data.end(), buf, buf + n);
-    if (n < sizeof buf) break;
-  }
-  bool failed = std::ferror(f) != 0;
-  int err = errno;
-  std::fclose(f);
-  if (failed) return std::unexpected(fmt::format("{}", std::strerror(err)));
-  return data;
-}
-
 // The face of `family` nearest in weight, in `style` only or in any style.
 std::optional<FontFace> nearest(const auto& faces, std::string_view family, std::uint16_t weight,
                                 const FontStyle* style) {
@@ -60,7 +42,7 @@ FontRegistry FontRegistry::build(const std::vector<FontFamilySources>& families)
   for (const FontFamilySources& family : families) {
     if (!family.fallbacks.empty()) registry.set_fallbacks(family.key, family.fallbacks);
     for (const FontFileSource& src : family.sources) {
-      auto data = read_file(src.path);
+      auto data = read_font_file(src.path);
       if (!data) {
         std::fprintf(stderr, "[zem] skipping font %s (weight %u, %s): %s\n", src.path.c_str(),
                      static_cast<unsigned>(src.weight), font_style_text(src.style).data(),

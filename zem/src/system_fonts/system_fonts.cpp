@@ -27,22 +27,6 @@ std::uint32_t be32(const std::uint8_t* p) {
          (static_cast<std::uint32_t>(p[2]) << 8) | p[3];
 }
 
-std::optional<std::vector<std::uint8_t>> read_whole_file(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rbe");
-  if (f == nullptr) return std::nullopt;
-  std::vector<std::uint8_t> data;
-  std::uint8_t buf[65536];
-  for (;;) {
-    std::size_t n = std::fread(buf, 1, sizeof buf, f);
-    data.insert(data.end(), buf, buf + n);
-    if (n < sizeof buf) break;
-  }
-  bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (failed) return std::nullopt;
-  return data;
-}
-
 [[noreturn]] void stop(const std::string& message) {
   std::fprintf(stderr, "%s\n", message.c_str());
   std::fflush(stderr);
@@ -225,7 +209,7 @@ FallbackFonts::~FallbackFonts() = default;
 FontBytes FallbackFonts::slot_bytes(std::size_t slot) {
   Slot& s = slots_[slot];
   std::call_once(s.bytes_once, [&] {
-    if (auto data = read_whole_file(files_[slot].path)) {
+    if (auto data = read_font_file(files_[slot].path)) {
       s.bytes = std::make_shared<const std::vector<std::uint8_t>>(std::move(*data));
     }
   });
@@ -275,7 +259,7 @@ std::vector<std::uint8_t> primary_font_bytes_from(std::span<const std::string> c
     if (::stat(path.c_str(), &st) != 0) continue;
     // The first existing candidate decides: when it cannot be read, the
     // embedded font is used rather than a later candidate.
-    if (auto data = read_whole_file(path)) {
+    if (auto data = read_font_file(path)) {
       if (chosen != nullptr) *chosen = path;
       return std::move(*data);
     }

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include <zem/draw/canvas.hpp>
+#include <zem/draw/clip.hpp>
 #include <zem/draw/leaf.hpp>
 #include <zem/theme/active.hpp>
 #include <zem/widget/element.hpp>
@@ -21,25 +22,6 @@ float label_baseline(const Rect& r, float size) { return r.y + (r.h + size) / 2.
 
 float label_width(Canvas& canvas, const std::optional<std::string>& label) {
     return label ? canvas.measure_text(*label, canvas.responsive_text_px(16.0f)) : 0.0f;
-}
-
-Rect grow(const Rect& r, float d) { return Rect{r.x - d, r.y - d, r.w + 2.0f * d, r.h + 2.0f * d}; }
-
-// Draws `paint` under `clip` narrowed into the current clip; false when no
-// part of the clip is left.
-template <class F>
-void with_clip(Canvas& canvas, const Rect& clip, F draw) {
-    const std::vector<Rect> saved = canvas.clip_rects();
-    const std::vector<Rect> narrowed = clip_list_intersect(saved, clip);
-    if (!narrowed.empty()) {
-        canvas.set_clip_rects(narrowed);
-        draw();
-    }
-    if (saved.empty()) {
-        canvas.reset_clip();
-    } else {
-        canvas.set_clip_rects(saved);
-    }
 }
 
 }  // namespace
