@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <concepts>
 #include <limits>
+#include <variant>
 
-#include <zem/draw/leaf.hpp>
 #include <zem/layout/length.hpp>
 #include <zem/theme/active.hpp>
 #include <zem/widget/controls.hpp>
@@ -63,71 +64,79 @@ private:
     LayoutId draw_scroll(const Scroll& s, Canvas& canvas, const Rect& rect, LayoutId n);
     LayoutId draw_layer(const Layer& l, Canvas& canvas, const Rect& rect, LayoutId n);
     LayoutId draw_rich_text(const RichText& t, Canvas& canvas, const Rect& rect, LayoutId n);
-    LayoutId draw_leaf_element(const Element& e, Canvas& canvas, const Rect& rect, LayoutId n);
+    LayoutId draw_anchored(const Anchored& a, Canvas& canvas, const Rect& rect, LayoutId n);
+    LayoutId draw_gesture_area(const Element& e, const GestureArea& g, Canvas& canvas, const Rect& rect, LayoutId n);
+    LayoutId draw_leaf(const Element& e, Canvas& canvas, const Rect& rect, LayoutId n);
 
     FrameLayout& layout_;
 };
 
+template <class... F>
+struct Overloaded : F... {
+    using F::operator()...;
+};
+template <class... F>
+Overloaded(F...) -> Overloaded<F...>;
+
+// Kinds whose children are placed by their arrange rule.
+template <class K>
+concept Arranged = requires(const K& k, const Rect& r, Canvas& c) {
+    { k.arrange(r, c) } -> std::same_as<std::vector<ChildSlot>>;
+    { k.children };
+};
+
+// Kinds without children. A kind with a single child and no rule of its own
+// here fails to compile rather than being painted as a leaf.
+template <class K>
+concept Leaf = !Arranged<K> && !requires(const K& k) { k.child; };
+
 LayoutId Pass::draw(const Element& e, Canvas& canvas, const Rect& rect, LayoutId n) {
-    switch (e.kind()) {
-    case ElementKind::Expanded: return draw(*e.as<Expanded>()->child, canvas, rect, n);
-    case ElementKind::Column: {
-        const Column& c = *e.as<Column>();
-        return draw_slots(c.children, c.arrange(rect, canvas), canvas, n);
-    }
-    case ElementKind::Row: {
-        const Row& r = *e.as<Row>();
-        return draw_slots(r.children, r.arrange(rect, canvas), canvas, n);
-    }
-    case ElementKind::WrapGrid: {
-        const WrapGrid& g = *e.as<WrapGrid>();
-        return draw_slots(g.children, g.arrange(rect, canvas), canvas, n);
-    }
-    case ElementKind::Stack: return draw_stack(*e.as<Stack>(), canvas, rect, n);
-    case ElementKind::Carousel: {
-        const Carousel& c = *e.as<Carousel>();
-        if (c.children.empty()) return n;
-        const float pw = std::max(rect.w * c.item_fraction, 1.0f);
-        const float stride = pw + c.gap;
-        for (std::size_t i = 0; i < c.children.size(); ++i) {
-            const float x = rect.x + (rect.w - pw) / 2.0f + c.offset + static_cast<float>(i) * stride;
-            n = draw(c.children[i], canvas, Rect{x, rect.y, pw, rect.h}, n);
+    // The kinds with children, or with regions of their own, have their
+    // frame rules here; every other kind is a leaf, which paints itself and
+    // reports a region or an accessibility node as its traits say.
+    return std::visit(
+        Overloaded{
+            [&](const Expanded& x) { return draw(*x.child, canvas, rect, n); },
+            [&](const Stack& x) { return draw_stack(x, canvas, rect, n); },
+            [&](const Container& x) { return draw_container(x, canvas, rect, n); },
+            [&](const Scroll& x) { return draw_scroll(x, canvas, rect, n); },
+            [&](const Layer& x) { return draw_layer(x, canvas, rect, n); },
+            [&](const Anchored& x) { return draw_anchored(x, canvas, rect, n); },
+            [&](const GestureArea& x) { return draw_gesture_area(e, x, canvas, rect, n); },
+            [&](const RichText& x) { return draw_rich_text(x, canvas, rect, n); },
+            [&]<Arranged K>(const K& x) { return draw_slots(x.children, x.arrange(rect, canvas), canvas, n); },
+            [&]<Leaf K>(const K&) { return draw_leaf(e, canvas, rect, n); },
+        },
+        e.node);
+}
+
+LayoutId Pass::draw_anchored(const Anchored& a, Canvas& canvas, const Rect& rect, LayoutId n) {
+    for (const HitRegion& region : layout_.previous_regions) {
+        if (region.key && *region.key == a.anchor) {
+            const auto [cw, ch] = a.child->measure(canvas, rect.w);
+            const Rect below{region.rect.x, region.rect.y + region.rect.h + a.gap, cw, ch};
+            return draw(*a.child, canvas, below, n);
         }
-        return n;
     }
-    case ElementKind::Container: return draw_container(*e.as<Container>(), canvas, rect, n);
-    case ElementKind::Scroll: return draw_scroll(*e.as<Scroll>(), canvas, rect, n);
-    case ElementKind::Layer: return draw_layer(*e.as<Layer>(), canvas, rect, n);
-    case ElementKind::Anchored: {
-        const Anchored& a = *e.as<Anchored>();
-        for (const HitRegion& region : layout_.previous_regions) {
-            if (region.key && *region.key == a.anchor) {
-                const auto [cw, ch] = a.child->measure(canvas, rect.w);
-                const Rect below{region.rect.x, region.rect.y + region.rect.h + a.gap, cw, ch};
-                return draw(*a.child, canvas, below, n);
-            }
-        }
-        return draw(*a.child, canvas, rect, n);
+    return draw(*a.child, canvas, rect, n);
+}
+
+LayoutId Pass::draw_gesture_area(const Element& e, const GestureArea& g, Canvas& canvas, const Rect& rect,
+                                 LayoutId n) {
+    const Traits traits = g.traits();
+    if (traits.region) {
+        HitRegion region;
+        region.action = g.hit_action();
+        region.rect = rect;
+        region.painted_rect = painted_bounds(e, rect);
+        region.id = n;
+        region.key = traits.key;
+        region.focusable = traits.focusable;
+        region.in_modal = in_modal();
+        region.cursor = traits.cursor;
+        layout_.regions.push_back(std::move(region));
     }
-    case ElementKind::GestureArea: {
-        const GestureArea& g = *e.as<GestureArea>();
-        if (g.on_tap || g.on_long_press || g.on_drag || g.on_escape || g.capture) {
-            HitRegion region;
-            region.action = HitAction{HitAction::Press{false, g.on_tap, g.on_long_press, g.on_drag, g.on_escape}};
-            region.rect = rect;
-            region.painted_rect = rect;
-            region.id = n;
-            region.key = g.key;
-            region.focusable = false;
-            region.in_modal = in_modal();
-            region.cursor = g.cursor.value_or(cursor_pointer);
-            layout_.regions.push_back(std::move(region));
-        }
-        return draw(*g.child, canvas, rect, n + 1);
-    }
-    case ElementKind::RichText: return draw_rich_text(*e.as<RichText>(), canvas, rect, n);
-    default: return draw_leaf_element(e, canvas, rect, n);
-    }
+    return draw(*g.child, canvas, rect, n + 1);
 }
 
 LayoutId Pass::draw_stack(const Stack& stack, Canvas& canvas, const Rect& rect, LayoutId n) {
@@ -154,30 +163,8 @@ LayoutId Pass::draw_container(const Container& c, Canvas& canvas, const Rect& re
     const std::uint32_t modal = c.modal ? 1 : 0;
     layout_.modal_depth += modal;
 
-    const float w = c.max_width ? std::min(rect.w, *c.max_width) : rect.w;
-    const Rect box{rect.x, rect.y, w, rect.h};
-    std::optional<Surface> surface;
-    if (c.surface) surface = theme::surface(*c.surface);
-    if (surface) {
-        GlesCanvas* gl = canvas.gles();
-        if (gl != nullptr) {
-            for (const Shadow& s : surface->shadows) gl->drop_shadow(box, s, c.radii);
-        }
-        canvas.fill_paint(box, surface->fill, c.radii);
-        if (gl != nullptr) {
-            for (const Shadow& s : surface->inset_shadows) gl->inset_shadow(box, s, c.radii);
-        }
-    } else if (c.fill) {
-        canvas.fill_paint(box, *c.fill, c.radii);
-    }
-    if (c.border) canvas.stroke_rounded_rect(box, c.border->first, c.radii, c.border->second);
-
-    const float l = canvas.resolve_length(c.left);
-    const float r = canvas.resolve_length(c.right);
-    const float t = canvas.resolve_length(c.top);
-    const float b = canvas.resolve_length(c.bottom);
-    const Rect inner{box.x + l, box.y + t, std::max(w - l - r, 0.0f), std::max(rect.h - t - b, 0.0f)};
-    n = draw(*c.child, canvas, inner, n);
+    c.paint(canvas, rect, PaintState{});
+    n = draw(*c.child, canvas, c.content_rect(rect, canvas), n);
 
     layout_.modal_depth -= modal;
     canvas.set_opacity(saved_opacity);
@@ -304,7 +291,7 @@ LayoutId Pass::draw_layer(const Layer& l, Canvas& canvas, const Rect& rect, Layo
 }
 
 LayoutId Pass::draw_rich_text(const RichText& t, Canvas& canvas, const Rect& rect, LayoutId n) {
-    t.draw(canvas, rect);
+    t.paint(canvas, rect, PaintState{});
     const RichTextMetrics m = rich_text_metrics(t, canvas);
     const auto lines = wrap_lines(t.text, canvas, m.font_ptr(), m.size, rect.w);
     LayoutId count = 0;
@@ -332,20 +319,22 @@ LayoutId Pass::draw_rich_text(const RichText& t, Canvas& canvas, const Rect& rec
     return n + std::max<LayoutId>(count, 1);
 }
 
-LayoutId Pass::draw_leaf_element(const Element& e, Canvas& canvas, const Rect& rect, LayoutId n) {
-    const bool focused = layout_.focused == n && element_focusable(e);
-    const bool hovered = layout_.hovered == n;
-    const bool pressed = layout_.pressed == n;
+LayoutId Pass::draw_leaf(const Element& e, Canvas& canvas, const Rect& rect, LayoutId n) {
+    const Traits traits = e.traits();
+    PaintState state;
+    state.focused = layout_.focused == n && traits.focusable;
+    state.hovered = layout_.hovered == n;
+    state.pressed = layout_.pressed == n;
     const auto caret_entry = layout_.carets.find(n);
-    const std::size_t caret = caret_entry != layout_.carets.end() ? caret_entry->second : 0;
+    state.caret = caret_entry != layout_.carets.end() ? caret_entry->second : 0;
     const auto anchor_entry = layout_.anchors.find(n);
-    const std::size_t anchor = anchor_entry != layout_.anchors.end() ? anchor_entry->second : caret;
+    state.anchor = anchor_entry != layout_.anchors.end() ? anchor_entry->second : state.caret;
 
-    draw_leaf(e, canvas, rect, focused, hovered, pressed, caret, anchor);
+    e.paint(canvas, rect, state);
 
-    auto push_region = [&] {
+    if (traits.region) {
         HitRegion region;
-        if (const Button* b = e.as<Button>()) region.tooltip = b->tooltip;
+        if (traits.tooltip != nullptr) region.tooltip = *traits.tooltip;
         region.text = e.text();
         region.action = e.hit_action();
         if (auto* slider = std::get_if<HitAction::Slider>(&region.action.value); slider && !slider->vertical) {
@@ -353,36 +342,16 @@ LayoutId Pass::draw_leaf_element(const Element& e, Canvas& canvas, const Rect& r
         }
         region.rect = rect;
         region.id = n;
-        region.key = element_key(e);
+        region.key = traits.key;
         region.painted_rect = painted_bounds(e, rect);
-        region.focusable = element_focusable(e);
+        region.focusable = traits.focusable;
         region.in_modal = in_modal();
-        region.cursor = element_cursor(e);
+        region.cursor = traits.cursor;
         layout_.regions.push_back(std::move(region));
-    };
-    auto push_node = [&](AccessNodeKind kind, std::optional<std::string> text, float value) {
-        layout_.access_nodes.push_back(AccessNode{std::move(text), kind, value, rect, in_modal()});
-    };
-
-    switch (e.kind()) {
-    case ElementKind::Button:
-    case ElementKind::Switch:
-    case ElementKind::Checkbox:
-    case ElementKind::RadioButton:
-    case ElementKind::ListItem:
-    case ElementKind::WindowButton:
-    case ElementKind::Slider:
-    case ElementKind::VerticalSlider: push_region(); break;
-    case ElementKind::TextEdit:
-        if (!e.as<TextEdit>()->disabled) push_region();
-        break;
-    case ElementKind::Text:
-        if (!e.as<Text>()->text.empty()) push_node(AccessNodeKind::Text, e.as<Text>()->text, 0.0f);
-        break;
-    case ElementKind::Image: push_node(AccessNodeKind::Image, std::nullopt, 0.0f); break;
-    case ElementKind::Divider: push_node(AccessNodeKind::Divider, std::nullopt, 0.0f); break;
-    case ElementKind::ProgressBar: push_node(AccessNodeKind::ProgressBar, std::nullopt, e.as<ProgressBar>()->value); break;
-    default: break;
+    } else if (traits.node) {
+        std::optional<std::string> text;
+        if (*traits.node == AccessNodeKind::Text) text = e.text();
+        layout_.access_nodes.push_back(AccessNode{std::move(text), *traits.node, traits.node_value, rect, in_modal()});
     }
     return n + 1;
 }

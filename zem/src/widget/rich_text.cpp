@@ -1,5 +1,7 @@
 #include <zem/widget/rich_text.hpp>
 
+#include <zem/widget/hit_action.hpp>
+
 #include <algorithm>
 
 #include <zem/draw/canvas.hpp>
@@ -131,7 +133,7 @@ std::pair<float, float> RichText::measure(Canvas& canvas, float available) const
     return {available, m.line_height * static_cast<float>(std::max<std::size_t>(lines.size(), 1))};
 }
 
-void RichText::draw(Canvas& canvas, const Rect& r) const {
+void RichText::paint(Canvas& canvas, const Rect& r, const PaintState&) const {
     const RichTextMetrics m = rich_text_metrics(*this, canvas);
     const auto lines = wrap_lines(text, canvas, m.font_ptr(), m.size, r.w);
     for (std::size_t k = 0; k < lines.size(); ++k) {
@@ -147,6 +149,16 @@ void RichText::draw(Canvas& canvas, const Rect& r) const {
             canvas.draw_line(link_color, x, baseline + 2.0f, x + pw, baseline + 2.0f, 1.0f);
         }
     }
+}
+
+// The links' regions are the frame's to record, line by line.
+Traits RichText::traits() const { return {}; }
+
+HitAction RichText::hit_action() const { return {}; }
+
+std::optional<std::string> RichText::access_text() const {
+    if (text.empty()) return std::nullopt;
+    return text;
 }
 
 }  // namespace zem

@@ -1,15 +1,38 @@
 #pragma once
-// Rich text: one paragraph in which byte ranges are tappable links.
+// One paragraph in which byte ranges are tappable links.
 
-#include <cstddef>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include <zem/widget/element.hpp>
+#include <zem/system_fonts/font.hpp>
+#include <zem/widget/kind.hpp>
 
 namespace zem {
+
+struct RichTextLink {
+    Message message;
+    std::size_t start = 0;
+    std::size_t end = 0;
+};
+
+struct RichText {
+    std::string text;
+    std::vector<RichTextLink> links;
+    std::optional<std::string> family;
+    std::uint16_t weight = 400;
+    std::uint8_t style = 0;
+    Color color = Color{0.0f, 0.0f, 0.0f, 1.0f};
+    Color link_color = Color{0.0f, 0.0f, 0.0f, 1.0f};
+    Length size = Length::px(16.0f);
+
+    std::pair<float, float> measure(Canvas& canvas, float available) const;
+    void paint(Canvas& canvas, const Rect& rect, const PaintState& state) const;
+    Traits traits() const;
+    HitAction hit_action() const;
+    std::optional<std::string> access_text() const;
+};
 
 // One wrapped line: its words joined by single spaces, and for every
 // character of that text (plus one final entry) its byte offset in the full

@@ -4,7 +4,8 @@
 #include <optional>
 
 #include <zem/draw/canvas.hpp>
-#include <zem/widget/element.hpp>
+#include <zem/widget/hit_action.hpp>
+#include <zem/widget/text.hpp>
 #include <zem/widget/line_break.hpp>
 #include <zem/widget/text_metrics.hpp>
 #include <zem/widget/utf8.hpp>
@@ -109,7 +110,7 @@ std::pair<float, float> Text::measure(Canvas& canvas, float available) const {
     return {std::min(canvas.measure_text(text, size_px, face_ptr(face)) + 8.0f, available), line_h};
 }
 
-void Text::draw(Canvas& canvas, const Rect& r) const {
+void Text::paint(Canvas& canvas, const Rect& r, const PaintState&) const {
     const std::optional<FontFace> face = chosen_face(*this, canvas);
     const float size_px = canvas.resolve_text_length(size);
     const LineBox box = text_line_box(canvas, size_px);
@@ -145,6 +146,19 @@ void Text::draw(Canvas& canvas, const Rect& r) const {
         }
     }
     draw_line(shown, r.y + box.ascent);
+}
+
+Traits Text::traits() const {
+    Traits t;
+    if (!text.empty()) t.node = AccessNodeKind::Text;
+    return t;
+}
+
+HitAction Text::hit_action() const { return {}; }
+
+std::optional<std::string> Text::access_text() const {
+    if (text.empty()) return std::nullopt;
+    return text;
 }
 
 }  // namespace zem

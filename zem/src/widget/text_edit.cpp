@@ -1,8 +1,18 @@
 #include <zem/widget/text_edit.hpp>
 
+// TextEdit: where its text sits, size, painting and what the frame records
+// for it.
+
 #include <algorithm>
+#include <cmath>
 
 #include <zem/draw/canvas.hpp>
+#include <zem/draw/clip.hpp>
+#include <zem/theme/active.hpp>
+#include <zem/theme/assets.hpp>
+#include <zem/theme/color.hpp>
+#include <zem/widget/hit_action.hpp>
+#include <zem/widget/text_metrics.hpp>
 #include <zem/widget/utf8.hpp>
 
 namespace zem {
@@ -114,5 +124,202 @@ Rect toggle_icon_rect(const Rect& rect) {
     const float width = std::min(rect.w, EDIT_ICON_WIDTH);
     return Rect{rect.x + rect.w - width, rect.y, width, rect.h};
 }
+
+// ---------------------------------------------------------------- painting
+
+namespace {
+
+// Multi-line fields use a fixed 22.4 px line pitch and 24 px of vertical
+// inset, shared with their drawing and hit testing.
+constexpr float edit_vertical_inset = 24.0f;
+
+std::size_t clamp_index(std::string_view text, std::size_t index) {
+    index = std::min(index, text.size());
+    while (index > 0 && index < text.size() && (static_cast<unsigned char>(text[index]) & 0xC0) == 0x80) --index;
+    return index;
+}
+
+// Byte index in the bullet string of the character at `index` of `text`.
+std::size_t display_index(std::string_view text, std::size_t index, bool masked) {
+    if (!masked) return index;
+    return edit_display_text(text.substr(0, index), true).size();
+}
+
+void draw_reveal_icon(const TextEdit& t, Canvas& canvas, const Rect& rect) {
+    const PicturePtr icon = theme::icon(t.reveal->revealed ? "actions/invisible" : "actions/visible", 20);
+    if (!icon) return;
+    const std::vector<std::uint8_t> tinted = theme::tint_rgba(icon->rgba, theme::palette_text_secondary());
+    const Rect slot = toggle_icon_rect(rect);
+    const float w = static_cast<float>(icon->width);
+    const float h = static_cast<float>(icon->height);
+    const float x = std::round(slot.x + (slot.w - w) / 2.0f);
+    const float y = std::round(rect.y + (rect.h - h) / 2.0f);
+    canvas.draw_image_data(tinted, icon->width, icon->height, Rect{x, y, w, h}, 1.0f);
+}
+
+void paint_single_line_edit(const TextEdit& t, Canvas& canvas, const Rect& rect, bool focused, std::size_t caret,
+                            std::size_t anchor) {
+    if (!t.bare) {
+        canvas.fill_rect_radius(rect, theme::palette_surface_alt(), 100.0f);
+        if (focused) {
+            canvas.stroke_rect_radius(rect, theme::palette_text_primary(), 2.0f, 100.0f);
+        } else {
+            canvas.stroke_rect_radius(rect, theme::palette_divider(), 1.5f, 100.0f);
+        }
+    }
+    const bool masked = t.masked();
+    const float fs = text_edit_font_size(canvas, t.font_size);
+    const float icon_space = t.reveal ? 28.0f : 0.0f;
+    const std::string shown = edit_display_text(t.value, masked);
+    const Rect narrowed{rect.x, rect.y, std::max(rect.w - icon_space, 40.0f), rect.h};
+    const float scroll = TextEdit::scroll_offset(canvas, narrowed, t.value, caret, masked, fs);
+    const float align = TextEdit::align_offset(canvas, narrowed, t.value, masked, t.align, fs);
+    const float text_x = rect.x + EDIT_INSET_X + align - scroll;
+    const float baseline = rect.y + (fs + rect.h) / 2.0f - 2.0f;
+    const Rect inner{rect.x + 10.0f, rect.y, std::max(rect.w - 20.0f - icon_space, 0.0f), rect.h};
+
+    with_clip(canvas, inner, [&] {
+        const std::size_t lo = std::min(caret, anchor);
+        const std::size_t hi = std::max(caret, anchor);
+        if (focused && caret != anchor) {
+            const std::string_view d = shown;
+            const std::size_t dlo = display_index(t.value, lo, masked);
+            const std::size_t dhi = display_index(t.value, hi, masked);
+            const float sx = text_x + canvas.measure_text(d.substr(0, dlo), fs);
+            const float sw = canvas.measure_text(d.substr(dlo, dhi - dlo), fs);
+            canvas.fill_rect_radius(Rect{sx, rect.y + 6.0f, sw, rect.h - 12.0f}, theme::accent_a35(), 2.0f);
+        }
+        if (!shown.empty()) {
+            canvas.draw_text(shown, text_x, baseline, fs, theme::palette_text_primary());
+        } else {
+            const float pa = TextEdit::align_offset(canvas, rect, t.placeholder, false, t.align, fs);
+            canvas.draw_text(t.placeholder, rect.x + EDIT_INSET_X + pa, baseline, fs, theme::palette_text_secondary());
+        }
+        if (focused) {
+            const std::size_t dc = display_index(t.value, caret, masked);
+            const float cx = text_x + canvas.measure_text(std::string_view(shown).substr(0, dc), fs);
+            canvas.fill_rounded_rect(Rect{cx, rect.y + (rect.h - (fs + 4.0f)) / 2.0f, 2.0f, fs + 4.0f},
+                                     theme::palette_text_primary(), Radii{});
+        }
+    });
+    if (t.reveal) draw_reveal_icon(t, canvas, rect);
+}
+
+void paint_multi_line_edit(const TextEdit& t, Canvas& canvas, const Rect& rect, bool focused, std::size_t caret,
+                           std::size_t anchor) {
+    constexpr float size = 16.0f;
+    canvas.fill_rect_radius(rect, theme::palette_surface_alt(), 12.0f);
+    if (focused) {
+        canvas.stroke_rect_radius(rect, theme::palette_text_primary(), 2.0f, 12.0f);
+    } else {
+        canvas.stroke_rect_radius(rect, theme::palette_divider(), 1.5f, 12.0f);
+    }
+    const std::string_view text = t.value;
+    const auto lines = wrap_edit_lines(canvas, text, std::max(rect.w - 40.0f, 16.0f), size);
+    const std::size_t rows =
+        std::max<std::size_t>(static_cast<std::size_t>(std::floor(std::max(rect.h - 24.0f, EDIT_LINE_HEIGHT) /
+                                                                  EDIT_LINE_HEIGHT)),
+                              1);
+    const EditLineView view = edit_line_view(lines, rows, caret);
+    const std::size_t q = view.caret_line;
+    const std::size_t first = view.first;
+
+    const Rect inner{rect.x + 10.0f, rect.y + 6.0f, std::max(rect.w - 20.0f, 0.0f), std::max(rect.h - 12.0f, 0.0f)};
+    with_clip(canvas, inner, [&] {
+        const std::size_t lo = std::min(caret, anchor);
+        const std::size_t hi = std::max(caret, anchor);
+        if (focused && caret != anchor) {
+            for (std::size_t i = first; i < lines.size(); ++i) {
+                const float top = rect.y + 12.0f + static_cast<float>(i - first) * EDIT_LINE_HEIGHT;
+                if (top > rect.y + rect.h - 12.0f) break;
+                const auto [ls, le] = lines[i];
+                const std::size_t a = std::clamp(lo, ls, le);
+                const std::size_t b = std::clamp(hi, ls, le);
+                if (a >= b) continue;
+                const float x = rect.x + 20.0f + canvas.measure_text(text.substr(ls, a - ls), size);
+                const float w = std::max(canvas.measure_text(text.substr(a, b - a), size), 4.0f);
+                canvas.fill_rect_radius(Rect{x, top, w, EDIT_LINE_HEIGHT}, theme::accent_a35(), 2.0f);
+            }
+        }
+        if (text.empty()) {
+            canvas.draw_text(t.placeholder, rect.x + 20.0f, rect.y + 28.0f, size, theme::palette_text_secondary());
+        } else {
+            for (std::size_t i = first; i < lines.size(); ++i) {
+                const float baseline = rect.y + 28.0f + static_cast<float>(i - first) * EDIT_LINE_HEIGHT;
+                if (baseline > rect.y + rect.h - 12.0f + EDIT_LINE_HEIGHT) break;
+                const auto [ls, le] = lines[i];
+                canvas.draw_text(text.substr(ls, le - ls), rect.x + 20.0f, baseline, size,
+                                 theme::palette_text_primary());
+            }
+        }
+        if (focused && !lines.empty()) {
+            const std::size_t ls = lines[q].first;
+            const std::size_t c = std::max(caret, ls);
+            const float x = rect.x + 20.0f + canvas.measure_text(text.substr(ls, c - ls), size);
+            const float y = rect.y + 12.0f + static_cast<float>(q >= first ? q - first : 0) * EDIT_LINE_HEIGHT + 2.0f;
+            canvas.fill_rounded_rect(Rect{x, y, 2.0f, 20.0f}, theme::palette_text_primary(), Radii{});
+        }
+    });
+}
+
+void paint_text_edit(const TextEdit& t, Canvas& canvas, const Rect& rect, bool focused, std::size_t caret,
+                     std::size_t anchor) {
+    caret = clamp_index(t.value, caret);
+    anchor = clamp_index(t.value, anchor);
+    if (t.shows_multiline()) {
+        paint_multi_line_edit(t, canvas, rect, focused, caret, anchor);
+    } else {
+        paint_single_line_edit(t, canvas, rect, focused, caret, anchor);
+    }
+}
+
+}  // namespace
+
+std::pair<float, float> TextEdit::measure(Canvas& canvas, float avail) const {
+    if (shows_multiline()) {
+        return {avail, static_cast<float>(rows) * EDIT_LINE_HEIGHT + edit_vertical_inset};
+    }
+    const float w = width ? std::min(canvas.resolve_length(*width), avail) : avail;
+    const float h = height ? canvas.resolve_length(*height) : canvas.responsive_px(48.0f);
+    return {w, h};
+}
+
+// A field without a width of its own takes none in a hugging container; a
+// multi-line one takes all there is.
+float TextEdit::intrinsic_width(Canvas& canvas, float available) const {
+    if (!width) return 0.0f;
+    if (shows_multiline()) return available;
+    return std::min(canvas.resolve_length(*width), available);
+}
+
+void TextEdit::paint(Canvas& canvas, const Rect& rect, const PaintState& state) const {
+    paint_text_edit(*this, canvas, rect, state.focused, state.caret, state.anchor);
+}
+
+Traits TextEdit::traits() const {
+    Traits t;
+    t.region = !disabled;
+    t.focusable = !disabled;
+    t.cursor = cursor.value_or(cursor_text);
+    t.key = key;
+    t.painted_inset = 2.0f;
+    return t;
+}
+
+HitAction TextEdit::hit_action() const {
+    HitAction::TextEdit a;
+    a.align = align;
+    a.password = reveal ? true : password;
+    a.multiline = multiline && (reveal ? reveal->revealed : !password);
+    a.caret_to_end = caret_to_end;
+    a.font_size = font_size;
+    a.on_change = on_change;
+    a.on_submit = on_submit;
+    if (reveal) a.reveal_toggle = reveal->toggle;
+    a.text = value.str();
+    return HitAction{std::move(a)};
+}
+
+std::optional<std::string> TextEdit::access_text() const { return std::nullopt; }
 
 }  // namespace zem

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <zem/draw/spinner.hpp>
+#include <zem/widget/spinner.hpp>
 #include <zem/system_fonts/system_fonts.hpp>
 #include <zem/text_shaping/shaping.hpp>
 

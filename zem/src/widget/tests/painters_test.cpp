@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <zem/draw/leaf.hpp>
+#include <zem/widget/controls.hpp>
 #include <zem/theme/active.hpp>
 #include <zem/widget/element.hpp>
 
@@ -157,7 +157,7 @@ TEST(Painters, ControlsInTheirStates) {
 
     for (const Case& c : cases) {
         Canvas canvas = phone_canvas();
-        draw_leaf(c.element, canvas, c.rect, c.focused, c.hovered, c.pressed, 0, 0);
+        c.element.paint(canvas, c.rect, PaintState{c.focused, c.hovered, c.pressed, 0, 0});
         for (const Probe& p : c.probes) {
             const Color want = p.colour();
             if (want.a == 0.0f) {
@@ -176,7 +176,7 @@ TEST(Painters, SwitchScalesWithItsHeight) {
     Canvas canvas = phone_canvas();
     Switch s;
     s.on = true;
-    s.paint(canvas, Rect{0, 0, 100, 24}, false, false, false);
+    s.paint(canvas, Rect{0, 0, 100, 24}, {});
     EXPECT_TRUE(testing::is_colour(canvas, 39, 12, accent()));
     EXPECT_TRUE(testing::is_transparent(canvas, 35, 12));
     EXPECT_TRUE(testing::is_transparent(canvas, 65, 12));
@@ -189,7 +189,7 @@ TEST(Painters, SwitchWithALabelHugsTheRightEdge) {
     Switch s;
     s.on = true;
     s.label = "Wi-Fi";
-    s.paint(canvas, Rect{0, 0, 300, 48}, false, false, false);
+    s.paint(canvas, Rect{0, 0, 300, 48}, {});
     EXPECT_TRUE(testing::is_colour(canvas, 252, 24, accent()));  // track from 248 to 300
     EXPECT_TRUE(testing::is_transparent(canvas, 245, 24));
 }

@@ -148,13 +148,13 @@ TEST_F(TextLayout, AlignmentKeepsASmallInsetAndTruncationShowsDots) {
     {
         Canvas c = phone_canvas(200, 40);
         t.align = 0;
-        t.draw(c, Rect{0, 0, 200, 40});
+        t.paint(c, Rect{0, 0, 200, 40}, {});
         EXPECT_NEAR(ink_extent(c).first, 4, 3);
     }
     {
         Canvas c = phone_canvas(200, 40);
         t.align = 2;
-        t.draw(c, Rect{0, 0, 200, 40});
+        t.paint(c, Rect{0, 0, 200, 40}, {});
         EXPECT_NEAR(ink_extent(c).second, 196, 3);
     }
     {
@@ -164,7 +164,7 @@ TEST_F(TextLayout, AlignmentKeepsASmallInsetAndTruncationShowsDots) {
         Text long_text;
         long_text.text = "A sentence that cannot fit";
         long_text.color = Color{0, 0, 0, 1};
-        long_text.draw(c, Rect{0, 0, 60, 40});
+        long_text.paint(c, Rect{0, 0, 60, 40}, {});
         EXPECT_LE(ink_extent(c).second, 62);
     }
     {
@@ -173,7 +173,7 @@ TEST_F(TextLayout, AlignmentKeepsASmallInsetAndTruncationShowsDots) {
         Text long_text;
         long_text.text = "A sentence that cannot fit";
         long_text.color = Color{0, 0, 0, 1};
-        long_text.draw(c, Rect{0, 0, 0, 40});
+        long_text.paint(c, Rect{0, 0, 0, 40}, {});
         EXPECT_GT(ink_extent(c).second, 100);
     }
 }

@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <zem/draw/canvas.hpp>
-#include <zem/layout/containers.hpp>
+#include <zem/widget/flex.hpp>
 #include <zem/widget/element.hpp>
 
 namespace zem {

@@ -2,12 +2,13 @@
 // The busy ring: a faint track of chords and an arc of 108 degrees whose
 // start turns once per unit of phase.
 
-#include <zem/draw/geometry.hpp>
-#include <zem/draw/paint.hpp>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include <zem/widget/kind.hpp>
 
 namespace zem {
-
-class Canvas;
 
 struct Spinner {
   Color color;          // the arc's colour
@@ -20,6 +21,12 @@ struct Spinner {
   // The track in `accent` with alpha 0.2 (the theme's accent colour), the arc
   // in the spinner's own colour; nothing when the ring has no room.
   static void draw(const Spinner& spinner, Canvas& canvas, const Rect& rect, const Color& accent);
+
+  std::pair<float, float> measure(Canvas& canvas, float available) const;
+  void paint(Canvas& canvas, const Rect& rect, const PaintState& state) const;
+  Traits traits() const;
+  HitAction hit_action() const;
+  std::optional<std::string> access_text() const;
 };
 
 // The default Spinner: the active mode's accent colour, phase 0, responsive

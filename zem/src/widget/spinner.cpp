@@ -1,10 +1,11 @@
-#include <zem/draw/spinner.hpp>
+#include <zem/widget/spinner.hpp>
 
 #include <algorithm>
 #include <cmath>
 
 #include <zem/draw/canvas.hpp>
 #include <zem/theme/active.hpp>
+#include <zem/widget/hit_action.hpp>
 
 namespace zem {
 
@@ -49,5 +50,20 @@ void Spinner::draw(const Spinner& spinner, Canvas& canvas, const Rect& rect, con
 Spinner accent_ring_style() {
   return Spinner{theme::palette_accent(), 0.0F, 0.0F, 3.0F};
 }
+
+std::pair<float, float> Spinner::measure(Canvas& canvas, float available) const {
+  const SizeF s = measure(*this, canvas, available);
+  return {s.w, s.h};
+}
+
+void Spinner::paint(Canvas& canvas, const Rect& rect, const PaintState&) const {
+  draw(*this, canvas, rect, theme::palette_accent());
+}
+
+Traits Spinner::traits() const { return {}; }
+
+HitAction Spinner::hit_action() const { return {}; }
+
+std::optional<std::string> Spinner::access_text() const { return std::nullopt; }
 
 }  // namespace zem
