@@ -37,6 +37,16 @@
 
 namespace zem {
 
+// What an overlay without an anchor becomes: a separate window, or a
+// layer-shell surface on one of the four layers.
+enum class OverlayKind : std::uint8_t {
+    LayerBackground = 0,
+    LayerBottom = 1,
+    Window = 2,
+    LayerTop = 3,
+    LayerOverlay = 4,
+};
+
 // An overlay that the application (or the tooltip) wants shown.
 struct OverlayDecl {
     OverlayId id = 0;
@@ -44,7 +54,7 @@ struct OverlayDecl {
     std::optional<std::vector<Rect>> input_region;
     Length width = Length::px(0), height = Length::px(0);
     std::optional<std::string> anchor;  // present: a popup hanging from that widget key
-    uint8_t kind = 2;                   // 2 window; 0, 1, 3, 4 layer background/bottom/top/overlay
+    OverlayKind kind = OverlayKind::Window;
     bool edge_top = false, edge_bottom = false, edge_left = false, edge_right = false;
     int32_t exclusive_zone = 0;
     bool keyboard_exclusive = false;

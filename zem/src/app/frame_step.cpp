@@ -120,11 +120,12 @@ bool create_pending_layer_surface(AppData& d, SurfaceState& s, wl_output* output
     role.params = p;
     role.surface = wl_compositor_create_surface(d.compositor);
     attach_surface_listener(d, role.surface);
-    role.layer = zwlr_layer_shell_v1_get_layer_surface(d.layer_shell, role.surface, output, p.layer,
+    role.layer = zwlr_layer_shell_v1_get_layer_surface(d.layer_shell, role.surface, output,
+                                                      static_cast<uint32_t>(p.layer),
                                                       p.name_space.c_str());
     zwlr_layer_surface_v1_set_exclusive_zone(role.layer, p.exclusive_zone);
     zwlr_layer_surface_v1_set_anchor(role.layer, p.anchor);
-    uint32_t keyboard = p.keyboard;
+    auto keyboard = static_cast<uint32_t>(p.keyboard);
     // On-demand keyboard interactivity came with layer shell version 4;
     // older compositors get none rather than a protocol error.
     if (keyboard == ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_ON_DEMAND && d.layer_shell_version < 4)
@@ -252,11 +253,16 @@ void create_layer_overlay(AppData& d, const OverlayDecl& decl, uint32_t lw, uint
     p.exclusive_zone = decl.exclusive_zone > 0
                            ? static_cast<int32_t>(std::lround(double(decl.exclusive_zone) / scale))
                            : decl.exclusive_zone;
-    static constexpr uint32_t kLayers[] = {0, 1, 0, 2, 3};
-    p.layer = decl.kind < 5 ? kLayers[decl.kind] : 3;
+    switch (decl.kind) {
+    case OverlayKind::LayerBackground: p.layer = ShellLayer::Background; break;
+    case OverlayKind::LayerBottom: p.layer = ShellLayer::Bottom; break;
+    case OverlayKind::LayerTop: p.layer = ShellLayer::Top; break;
+    case OverlayKind::Window:
+    case OverlayKind::LayerOverlay: p.layer = ShellLayer::Overlay; break;
+    }
     p.anchor = (decl.edge_top ? 1u : 0u) | (decl.edge_bottom ? 2u : 0u) | (decl.edge_left ? 4u : 0u) |
                (decl.edge_right ? 8u : 0u);
-    p.keyboard = decl.keyboard_exclusive ? 1 : 2;
+    p.keyboard = decl.keyboard_exclusive ? LayerKeyboard::Exclusive : LayerKeyboard::OnDemand;
     SurfaceState st = create_surface_state(SurfaceRole(PendingLayerRole{p}), {}, 0);
     st.declared_size = {lw, lh};
     st.declared_scale = scale;
@@ -325,7 +331,7 @@ void reconcile_overlays(AppData& d) {
             update_overlay(d, it->second, decl, lw, lh, s);
         } else if (decl.anchor) {
             create_popup(d, decl, lw, lh, s);
-        } else if (decl.kind == 2) {
+        } else if (decl.kind == OverlayKind::Window) {
             create_window_overlay(d, decl, lw, lh);
         } else {
             create_layer_overlay(d, decl, lw, lh, scale);

@@ -29,13 +29,17 @@ struct AppData;
 
 // Layer-surface placement: what a pending layer surface carries and what a
 // created one was made with.
+// The layer-shell layers and keyboard modes, by their protocol values.
+enum class ShellLayer : uint32_t { Background = 0, Bottom = 1, Top = 2, Overlay = 3 };
+enum class LayerKeyboard : uint32_t { None = 0, Exclusive = 1, OnDemand = 2 };
+
 struct LayerParams {
     std::string name_space;
     uint32_t width = 0, height = 0;  // logical
     int32_t exclusive_zone = 0;
-    uint32_t layer = 0;              // protocol value 0..3
+    ShellLayer layer = ShellLayer::Background;
     uint32_t anchor = 0;             // protocol bits top 1, bottom 2, left 4, right 8
-    uint32_t keyboard = 0;           // protocol value: 1 exclusive, 2 on-demand
+    LayerKeyboard keyboard = LayerKeyboard::None;
 };
 
 struct WindowRole {

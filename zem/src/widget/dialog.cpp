@@ -40,7 +40,7 @@ Element Dialog::into_element() && {
         t.line_height = 1.0f;
         t.truncate = true;
         t.wrap = false;
-        t.align = 0;
+        t.align = TextAlign::Start;
         panel_column.children.emplace_back(std::move(t));
     }
     if (subtitle) {
@@ -51,7 +51,7 @@ Element Dialog::into_element() && {
         t.line_height = 1.0f;
         t.wrap = true;
         t.truncate = true;
-        t.align = 0;
+        t.align = TextAlign::Start;
         panel_column.children.emplace_back(std::move(t));
     }
     if (content) panel_column.children.push_back(std::move(**content));

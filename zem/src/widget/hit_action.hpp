@@ -41,7 +41,7 @@ struct HitAction {
         std::optional<Message> message;
     };
     struct TextEdit {
-        std::uint8_t align = 0;
+        std::uint8_t align = 0;  // a TextAlign
         bool password = false;
         bool multiline = false;
         bool caret_to_end = false;

@@ -47,12 +47,14 @@ using LayoutId = std::uint64_t;
 // hit-region key). Compared byte for byte.
 using WidgetKey = std::string_view;
 
-// Pointer shape: its number in the cursor-shape protocol's list minus one.
-using CursorShape = std::uint8_t;
-inline constexpr CursorShape cursor_default = 0;
-inline constexpr CursorShape cursor_pointer = 3;
-inline constexpr CursorShape cursor_text = 8;
-inline constexpr CursorShape cursor_none = 34;
+// Pointer shape: its number in the cursor-shape protocol's list minus one
+// (34 values). The toolkit names the shapes it picks itself and "none";
+// an application may give any other by its number.
+enum class CursorShape : std::uint8_t { Default = 0, Pointer = 3, Text = 8, None = 34 };
+inline constexpr CursorShape cursor_default = CursorShape::Default;
+inline constexpr CursorShape cursor_pointer = CursorShape::Pointer;
+inline constexpr CursorShape cursor_text = CursorShape::Text;
+inline constexpr CursorShape cursor_none = CursorShape::None;
 
 // Straight-alpha RGBA8 pixels shared by every holder.
 struct ImageData {
@@ -89,6 +91,8 @@ ValueCallback value_callback(F f) {
 enum class ButtonStyle : std::uint8_t { Filled = 0, Outlined = 1, Plain = 2 };
 enum class ScrollAxis : std::uint8_t { Vertical = 0, Horizontal = 1, Both = 2 };
 enum class Align : std::uint8_t { Start = 0, Center = 1, End = 2, Stretch = 3 };
+// Where a line of text sits in its rectangle.
+enum class TextAlign : std::uint8_t { Start = 0, Center = 1, End = 2 };
 enum class WindowControl : std::uint8_t { Minimize = 0, Maximize = 1, Restore = 2, Close = 3 };
 
 // The role of a widget the accessibility tree shows without a touch region.

@@ -119,7 +119,7 @@ RichTextMetrics rich_text_metrics(const RichText& rich, Canvas& canvas) {
     RichTextMetrics m;
     m.size = canvas.resolve_text_length(rich.size);
     if (rich.family) {
-        m.font = canvas.resolve_font(*rich.family, rich.weight, rich.style);
+        m.font = canvas.resolve_font(*rich.family, rich.weight, static_cast<std::uint8_t>(rich.style));
     }
     const LineBox box = text_line_box(canvas, m.size);
     m.ascent = box.ascent;

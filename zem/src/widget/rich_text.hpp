@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <zem/system_fonts/font.hpp>
+#include <zem/system_fonts/font_registry.hpp>
 #include <zem/widget/kind.hpp>
 
 namespace zem {
@@ -22,7 +23,7 @@ struct RichText {
     std::vector<RichTextLink> links;
     std::optional<std::string> family;
     std::uint16_t weight = 400;
-    std::uint8_t style = 0;
+    FontStyle style = FontStyle::Normal;
     Color color = Color{0.0f, 0.0f, 0.0f, 1.0f};
     Color link_color = Color{0.0f, 0.0f, 0.0f, 1.0f};
     Length size = Length::px(16.0f);

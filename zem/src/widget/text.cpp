@@ -121,9 +121,9 @@ void Text::paint(Canvas& canvas, const Rect& r, const PaintState&) const {
         const float slack = std::max(r.w - lw, 0.0f);
         const float inset = std::min(slack, 4.0f);
         float x = r.x + inset;
-        if (align == 1) {
+        if (align == TextAlign::Center) {
             x = r.x + slack / 2.0f;
-        } else if (align == 2) {
+        } else if (align == TextAlign::End) {
             x = r.x + r.w - lw - inset;
         }
         canvas.draw_text(line, x, baseline, size_px, color, face_ptr(face));

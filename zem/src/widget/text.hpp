@@ -25,7 +25,7 @@ struct Text {
     float line_height = 1.0f;
     bool wrap = false;
     bool truncate = true;
-    std::uint8_t align = 0;
+    TextAlign align = TextAlign::Start;
 
     // Sets the family "sora" with the given weight, upright.
     Text& font_weight(std::uint16_t weight) &;

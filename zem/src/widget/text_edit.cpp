@@ -173,7 +173,7 @@ void paint_single_line_edit(const TextEdit& t, Canvas& canvas, const Rect& rect,
     const std::string shown = edit_display_text(t.value, masked);
     const Rect narrowed{rect.x, rect.y, std::max(rect.w - icon_space, 40.0f), rect.h};
     const float scroll = TextEdit::scroll_offset(canvas, narrowed, t.value, caret, masked, fs);
-    const float align = TextEdit::align_offset(canvas, narrowed, t.value, masked, t.align, fs);
+    const float align = TextEdit::align_offset(canvas, narrowed, t.value, masked, static_cast<std::uint8_t>(t.align), fs);
     const float text_x = rect.x + EDIT_INSET_X + align - scroll;
     const float baseline = rect.y + (fs + rect.h) / 2.0f - 2.0f;
     const Rect inner{rect.x + 10.0f, rect.y, std::max(rect.w - 20.0f - icon_space, 0.0f), rect.h};
@@ -192,7 +192,7 @@ void paint_single_line_edit(const TextEdit& t, Canvas& canvas, const Rect& rect,
         if (!shown.empty()) {
             canvas.draw_text(shown, text_x, baseline, fs, theme::palette_text_primary());
         } else {
-            const float pa = TextEdit::align_offset(canvas, rect, t.placeholder, false, t.align, fs);
+            const float pa = TextEdit::align_offset(canvas, rect, t.placeholder, false, static_cast<std::uint8_t>(t.align), fs);
             canvas.draw_text(t.placeholder, rect.x + EDIT_INSET_X + pa, baseline, fs, theme::palette_text_secondary());
         }
         if (focused) {
@@ -308,7 +308,7 @@ Traits TextEdit::traits() const {
 
 HitAction TextEdit::hit_action() const {
     HitAction::TextEdit a;
-    a.align = align;
+    a.align = static_cast<std::uint8_t>(align);
     a.password = reveal ? true : password;
     a.multiline = multiline && (reveal ? reveal->revealed : !password);
     a.caret_to_end = caret_to_end;

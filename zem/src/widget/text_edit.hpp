@@ -35,7 +35,7 @@ struct TextEdit {
     bool bare = false;
     bool caret_to_end = false;
     bool disabled = false;
-    std::uint8_t align = 0;
+    TextAlign align = TextAlign::Start;
     std::optional<CursorShape> cursor;
 
     TextEdit() = default;
@@ -59,7 +59,8 @@ struct TextEdit {
     // Horizontal scroll of a single-line field that keeps the caret in view.
     static float scroll_offset(Canvas& canvas, const Rect& rect, std::string_view text, std::size_t caret,
                                bool masked, float font_size);
-    // Shift of a single-line field's text for its alignment.
+    // Shift of a single-line field's text for its alignment; `align` is a
+    // TextAlign's number, as a hit region carries it.
     static float align_offset(Canvas& canvas, const Rect& rect, std::string_view text, bool masked,
                               std::uint8_t align, float font_size);
 

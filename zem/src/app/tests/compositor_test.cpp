@@ -280,7 +280,7 @@ struct LayerApp {
         d.element = std::move(stack);
         d.width = zem::Length::px(200);
         d.height = zem::Length::px(100);
-        d.kind = 4;  // the overlay layer
+        d.kind = zem::OverlayKind::LayerOverlay;
         d.edge_top = d.edge_left = true;
         return {std::move(d)};
     }

@@ -433,7 +433,7 @@ TEST(ScriptedOverlays, WindowOverlayOfZeroSizeGetsTheDefaultSizeAndThePageBackgr
         zem::OverlayDecl d;
         d.id = 3;
         d.element = zem::Element{};
-        d.kind = 2;
+        d.kind = zem::OverlayKind::Window;
         return std::vector<zem::OverlayDecl>{d};
     };
     run_for(*c, app, 500ms);
@@ -452,7 +452,7 @@ TEST(ScriptedOverlays, LayerOverlayWithoutLayerShellIsSkippedWithALineEachIterat
         zem::OverlayDecl d;
         d.id = 5;
         d.element = zem::Element{};
-        d.kind = 3;
+        d.kind = zem::OverlayKind::LayerTop;
         return std::vector<zem::OverlayDecl>{d};
     };
     std::string err = run_for(*c, app, 300ms);

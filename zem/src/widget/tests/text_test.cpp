@@ -147,13 +147,13 @@ TEST_F(TextLayout, AlignmentKeepsASmallInsetAndTruncationShowsDots) {
     t.color = Color{0, 0, 0, 1};
     {
         Canvas c = phone_canvas(200, 40);
-        t.align = 0;
+        t.align = TextAlign::Start;
         t.paint(c, Rect{0, 0, 200, 40}, {});
         EXPECT_NEAR(ink_extent(c).first, 4, 3);
     }
     {
         Canvas c = phone_canvas(200, 40);
-        t.align = 2;
+        t.align = TextAlign::End;
         t.paint(c, Rect{0, 0, 200, 40}, {});
         EXPECT_NEAR(ink_extent(c).second, 196, 3);
     }
