@@ -3,7 +3,7 @@
 // ("account.title") looked up here in the process-wide current language,
 // with language fallback and named placeholders ("%{size}").
 
-#include <zem/i18n/catalogue.hpp>
+#include <zem/text/catalogue.hpp>
 
 #include <initializer_list>
 #include <optional>
