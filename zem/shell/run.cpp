@@ -225,7 +225,7 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
     std::optional<std::string> activation_token = take_activation_token();
     wl_log_set_handler_client(capture_log);
 
-    // 1. Connect.
+    // Connect to the compositor.
     wl_display* display = wl_display_connect(nullptr);
     if (display == nullptr) return std::unexpected(RunError{RunError::Connect, std::strerror(errno), {}});
     struct DisplayGuard {
@@ -237,14 +237,14 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
     AppData& d = *data;
     d.display = display;
 
-    // 2. Registry and one round trip.
+    // The registry, filled by one round trip.
     RegistryState reg_state{&d.globals, &d};
     d.registry = wl_display_get_registry(display);
     wl_registry_add_listener(d.registry, &kRegistryListener, &reg_state);
     if (wl_display_roundtrip(display) < 0)
         return std::unexpected(RunError{RunError::Registry, std::strerror(wl_display_get_error(display)), {}});
 
-    // 3.-5. Reactor, Wayland source, signal pipe.
+    // The reactor, with the Wayland connection and the signal pipe as sources.
     auto reactor = event_loop::Reactor::create();
     if (!reactor) return std::unexpected(RunError{RunError::EventLoop, "EventLoop::try_new: " + reactor.error(), {}});
     d.reactor = reactor->get();
@@ -254,7 +254,7 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
     auto signals = SignalPipe::install(**reactor, [&d] { d.exit = true; });
     if (!signals) return std::unexpected(signals.error());
 
-    // 6. Globals, in order.
+    // Bind the globals; the order matters to the objects made from them.
     d.compositor = bind<wl_compositor>(d, &wl_compositor_interface, 6, &d.compositor_version);
     if (d.compositor == nullptr) return std::unexpected(missing("wl_compositor"));
     d.shm = bind<wl_shm>(d, &wl_shm_interface, 1);
@@ -262,7 +262,7 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
     listen_shm(d);
     d.subcompositor = bind<wl_subcompositor>(d, &wl_subcompositor_interface, 1);
 
-    // 7. Renderer: frames are drawn in software.
+    // Frames are drawn in software.
     const char* force = std::getenv("ZEM_FORCE_SOFTWARE");
     announce_render_backend(force && std::strcmp(force, "0") != 0 ? "ZEM_FORCE_SOFTWARE=1"
                                                                    : "no EGL context in this build");
@@ -270,7 +270,7 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
 
     d.layer_shell = bind<zwlr_layer_shell_v1>(d, &zwlr_layer_shell_v1_interface, 4, &d.layer_shell_version);
 
-    // 8.-10. Window configuration, session, app id.
+    // Window configuration, session and app id.
     std::optional<WindowConfig> config = d.app->window_config();
     // (The session store and the session manager are bound here once
     // session persistence exists.)
@@ -279,7 +279,7 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
         std::fprintf(stderr, "zem: window_config app_id %s differs from App::app_id %s; App::app_id wins\n",
                      debug_quoted(config->app_id).c_str(), debug_quoted(d.app_id).c_str());
 
-    // 11. xdg shell and the main window.
+    // The xdg shell and the main window.
     d.wm_base = bind<xdg_wm_base>(d, &xdg_wm_base_interface, 6, &d.wm_base_version);
     if (d.wm_base == nullptr) return std::unexpected(missing("xdg_wm_base"));
     listen_wm_base(d);
@@ -313,7 +313,7 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
         d.main_surface = create_surface_state(SurfaceRole(std::move(w)), title, band);
     }
 
-    // 12. Text input, data device, activation, foreign toplevels.
+    // Text input, data device, activation and foreign toplevels.
     d.text_input_manager = bind<zwp_text_input_manager_v3>(d, &zwp_text_input_manager_v3_interface, 1);
     d.data_device_manager = bind<wl_data_device_manager>(d, &wl_data_device_manager_interface, 3);
     // (Clipboard, drag-and-drop and accessibility channels join here.)
@@ -332,20 +332,20 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
     d.cursor_shape_manager = bind<wp_cursor_shape_manager_v1>(d, &wp_cursor_shape_manager_v1_interface, 2);
     d.registry_ready = true;
 
-    // 13. Loop state.
+    // Loop state.
     d.fullscreen_pending = !d.window_size.has_value();
     d.exit = false;
     d.view_dirty = d.overlays_dirty = true;
     d.perf = PerfGuard::fresh(d.reactor->now());
 
-    // 14. Message channel.
+    // The channel that carries messages from other threads.
     auto messages = event_loop::Channel<Message>::create();
     if (!messages) return std::unexpected(RunError{RunError::EventLoop, "channel insert_source: " + messages.error(), {}});
     if (auto id = messages->insert(**reactor, 1024, [&d](Message&& m) { d.messages.push_back(std::move(m)); }); !id)
         return std::unexpected(RunError{RunError::EventLoop, "channel insert_source: " + id.error(), {}});
     d.app->set_channel_sender(messages->sender());
 
-    // 15. Text scale.
+    // The text scale, and its changes.
     auto scales = event_loop::Channel<float>::create();
     if (!scales) return std::unexpected(RunError{RunError::EventLoop, "text-scale insert_source: " + scales.error(), {}});
     auto scale_id = scales->insert(**reactor, 1024, [&d](float&& f) {
@@ -358,7 +358,7 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
     if (!scale_id) return std::unexpected(RunError{RunError::EventLoop, "text-scale insert_source: " + scale_id.error(), {}});
     spawn_text_scale_watcher(scales->sender());
 
-    // 16. Poll timer.
+    // The poll timer.
     if (auto period = d.app->poll_interval()) {
         d.perf.warn_poll_interval(*period);
         auto first = event_loop::checked_add(d.reactor->now(), *period);
@@ -371,21 +371,21 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
             });
         }
     }
-    // (17. The 30-second session-save timer exists only with a session store.)
+    // (The 30-second session-save timer exists only with a session store.)
 
     // The loop.
     while (!d.exit) {
-        // 1.-2. Dispatch (no long-press or tooltip deadline yet).
+        // Dispatch events (no long-press or tooltip deadline yet).
         if (auto st = d.reactor->dispatch(std::nullopt); !st) {
             handle_dispatch_error(d, st.error());
             d.exit = true;
             break;
         }
-        // 3. (Long press and tooltips.)
-        // 4. Poll.
+        // (Long press and tooltips go here.)
+        // Poll.
         for (Message& m : d.app->poll()) d.messages.push_back(std::move(m));
-        // 5. (Clipboard results.)
-        // 6. Updates.
+        // (Clipboard results go here.)
+        // Hand the queued messages to update.
         std::deque<Message> batch;
         batch.swap(d.messages);
         if (!batch.empty()) {
@@ -393,20 +393,20 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
             d.mark_dirty();
             // (The cursor shape is refreshed here once pointer input exists.)
         }
-        // 7. Drag points.
+        // Drag points.
         if (!d.drag_points.empty()) {
             d.drag_points.clear();
             d.main_surface.redraw = d.main_surface.relayout = true;
             d.view_dirty = d.overlays_dirty = true;
         }
-        // 8. (Edited texts are dropped here once text editing exists.)
-        // 9. Overlays.
+        // (Edited texts are dropped here once text editing exists.)
+        // Overlays.
         reconcile_overlays(d);
-        // 10. Drawability gate.
+        // Nothing is drawn until the window can show it.
         bool any = drawable(d.main_surface);
         for (auto& [id, st] : d.overlay_surfaces) any = any || drawable(st);
         if (any) {
-            // 11. View. A rebuilt tree may move anything: the next frame of
+            // View. A rebuilt tree may move anything: the next frame of
             // the main surface is full, never a partial one over stale
             // pixels.
             if (d.view_dirty) {
@@ -414,16 +414,16 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
                 d.view_dirty = false;
                 d.main_surface.relayout = true;
             }
-            // 12. Overlay declarations.
+            // Overlay declarations.
             if (d.overlays_dirty) {
                 d.overlay_cache = d.app->overlays();
                 d.overlays_dirty = false;
                 for (auto& [id, st] : d.overlay_surfaces) st.relayout = true;
             }
-            // 13. Draw.
+            // Draw.
             draw_dirty_surfaces(d);
         }
-        // 14.-15. (Subsurfaces and accessibility actions.)
+        // (Subsurfaces and accessibility actions go here.)
         wl_display_flush(display);
     }
 

@@ -155,7 +155,7 @@ private:
 
 // Start-up, loop and ending for one application; returns the start-up
 // failure instead of stopping. `run` is the public entry.
-std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app);
+[[nodiscard]] std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app);
 
 // Stops the program with "zem::run failed during init: " and the error.
 [[noreturn]] void fail_init(const RunError& e);

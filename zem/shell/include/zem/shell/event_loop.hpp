@@ -46,7 +46,7 @@ public:
     virtual ~PreparedSource() = default;
     // Called before sleeping. Returns true when the source already holds
     // work to dispatch, so the reactor must not sleep.
-    virtual std::expected<bool, DispatchError> prepare() = 0;
+    [[nodiscard]] virtual std::expected<bool, DispatchError> prepare() = 0;
     // Called after the wait: `revents` is 0 when the descriptor was not ready.
     virtual Status process(uint32_t revents) = 0;
 };
@@ -60,7 +60,7 @@ using TimerNext = std::optional<Instant>;
 class Reactor {
 public:
     // `now` is the clock the timers read; tests inject their own.
-    static std::expected<std::unique_ptr<Reactor>, std::string> create(NowFn now = {});
+    [[nodiscard]] static std::expected<std::unique_ptr<Reactor>, std::string> create(NowFn now = {});
     ~Reactor();
     Reactor(const Reactor&) = delete;
     Reactor& operator=(const Reactor&) = delete;
@@ -68,9 +68,9 @@ public:
     Instant now() const { return now_(); }
 
     // A readable (or `events`) descriptor; the callback gets the epoll events.
-    std::expected<SourceId, std::string> add_fd(int fd, uint32_t events,
+    [[nodiscard]] std::expected<SourceId, std::string> add_fd(int fd, uint32_t events,
                                                 std::function<Status(uint32_t)> on_ready);
-    std::expected<SourceId, std::string> add_prepared(int fd, uint32_t events, PreparedSource* source);
+    [[nodiscard]] std::expected<SourceId, std::string> add_prepared(int fd, uint32_t events, PreparedSource* source);
     void remove_source(SourceId id);
 
     // A timer due at `deadline`; its callback returns the next deadline or
@@ -190,7 +190,7 @@ private:
 template <class T>
 class Channel {
 public:
-    static std::expected<Channel, std::string> create();
+    [[nodiscard]] static std::expected<Channel, std::string> create();
     Channel(Channel&&) noexcept = default;
     Channel& operator=(Channel&&) noexcept = default;
     ~Channel() {
@@ -210,7 +210,7 @@ public:
 
     // Inserts this channel into the reactor; `on_value` gets every value
     // taken (at most `limit` per wake-up).
-    std::expected<SourceId, std::string> insert(Reactor& reactor, size_t limit,
+    [[nodiscard]] std::expected<SourceId, std::string> insert(Reactor& reactor, size_t limit,
                                                 std::function<void(T&&)> on_value);
 
     bool senders_gone() const {
@@ -224,11 +224,11 @@ private:
     std::shared_ptr<typename Sender<T>::State> state_;
 };
 
-std::expected<int, std::string> make_channel_eventfd();
+[[nodiscard]] std::expected<int, std::string> make_channel_eventfd();
 void drain_eventfd(int fd);
 
 template <class T>
-std::expected<Channel<T>, std::string> Channel<T>::create() {
+[[nodiscard]] std::expected<Channel<T>, std::string> Channel<T>::create() {
     auto fd = make_channel_eventfd();
     if (!fd) return std::unexpected(fd.error());
     Channel c;
@@ -263,7 +263,7 @@ std::vector<T> Channel<T>::take_from(typename Sender<T>::State& st, size_t limit
 }
 
 template <class T>
-std::expected<SourceId, std::string> Channel<T>::insert(Reactor& reactor, size_t limit,
+[[nodiscard]] std::expected<SourceId, std::string> Channel<T>::insert(Reactor& reactor, size_t limit,
                                                         std::function<void(T&&)> on_value) {
     auto st = state_;
     return reactor.add_fd(fd(), 0x001 /* EPOLLIN */,

@@ -22,7 +22,7 @@ public:
     struct Slot;
 
     // A pool with room for `bytes` to start with.
-    static std::expected<std::unique_ptr<ShmPool>, std::string> create(wl_shm* shm, size_t bytes);
+    [[nodiscard]] static std::expected<std::unique_ptr<ShmPool>, std::string> create(wl_shm* shm, size_t bytes);
     ~ShmPool();
     ShmPool(const ShmPool&) = delete;
     ShmPool& operator=(const ShmPool&) = delete;
@@ -34,14 +34,11 @@ public:
     };
     // A buffer not held by the compositor; marks it busy until the
     // compositor releases it (after the caller attaches and commits it).
-    std::expected<Buffer, std::string> take(uint32_t width, uint32_t height, uint32_t stride, uint32_t format);
-
-    size_t capacity() const { return size_; }
-    size_t slot_count() const { return slots_.size(); }
+    [[nodiscard]] std::expected<Buffer, std::string> take(uint32_t width, uint32_t height, uint32_t stride, uint32_t format);
 
 private:
     ShmPool() = default;
-    std::expected<void, std::string> grow(size_t extra);
+    [[nodiscard]] std::expected<void, std::string> grow(size_t extra);
 
     wl_shm_pool* pool_ = nullptr;
     int fd_ = -1;

@@ -15,7 +15,7 @@ class SignalPipe {
 public:
     // Creates the pipe, installs the handlers and inserts the read end into
     // the reactor; `on_exit` runs (on the loop thread) when a signal came.
-    static std::expected<std::unique_ptr<SignalPipe>, RunError> install(event_loop::Reactor& reactor,
+    [[nodiscard]] static std::expected<std::unique_ptr<SignalPipe>, RunError> install(event_loop::Reactor& reactor,
                                                                         std::function<void()> on_exit);
     // Puts back the handlers that were there before, and only then forgets
     // and closes the pipe: a later signal can neither be written into a

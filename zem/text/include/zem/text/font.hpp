@@ -49,7 +49,7 @@ struct LineMetrics {
 class Font {
  public:
   // Parses face `index` of `bytes`. The error text is the parser's.
-  static std::expected<std::shared_ptr<const Font>, std::string> parse(FontBytes bytes,
+  [[nodiscard]] static std::expected<std::shared_ptr<const Font>, std::string> parse(FontBytes bytes,
                                                                        std::uint32_t index);
   ~Font();
   Font(const Font&) = delete;
@@ -94,9 +94,9 @@ struct FontFace {
 };
 
 // Parses `bytes` into a FontFace carrying those bytes and `index`.
-std::expected<FontFace, std::string> load_font_face(FontBytes bytes, std::uint32_t index);
+[[nodiscard]] std::expected<FontFace, std::string> load_font_face(FontBytes bytes, std::uint32_t index);
 
 // The whole contents of a font file; on failure the system's error text.
-std::expected<std::vector<std::uint8_t>, std::string> read_font_file(const std::string& path);
+[[nodiscard]] std::expected<std::vector<std::uint8_t>, std::string> read_font_file(const std::string& path);
 
 }  // namespace zem

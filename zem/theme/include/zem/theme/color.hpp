@@ -19,7 +19,7 @@ constexpr Color with_alpha(Color c, float alpha) { return Color{c.r, c.g, c.b, a
 // Parses "#RRGGBB", "#RRGGBBAA" (any number of leading '#', none required),
 // "rgb(r, g, b)" and "rgba(r, g, b, a)". The error is the message shown to the
 // theme author.
-std::expected<Color, std::string> parse_colour(std::string_view text);
+[[nodiscard]] std::expected<Color, std::string> parse_colour(std::string_view text);
 
 // One channel of the functional forms: an integer below 256, else a decimal
 // number 0..255 (fractions allowed).

@@ -17,12 +17,12 @@ using ColourTable = std::map<std::string, std::string, std::less<>>;
 using TokenTable = std::map<std::string, json::Value, std::less<>>;
 
 // Each returns the table, or the text of an InvalidColor.
-std::expected<ColourTable, std::string> read_colors_table(const json::Value& top);
-std::expected<TokenTable, std::string> read_gradients_table(const json::Value& top);
-std::expected<TokenTable, std::string> read_inset_stacks_table(const json::Value& top);
+[[nodiscard]] std::expected<ColourTable, std::string> read_colors_table(const json::Value& top);
+[[nodiscard]] std::expected<TokenTable, std::string> read_gradients_table(const json::Value& top);
+[[nodiscard]] std::expected<TokenTable, std::string> read_inset_stacks_table(const json::Value& top);
 
 // Replaces every "@name" or "@name/AA" string inside value.
-std::expected<void, ThemeError> resolve_references(json::Value& value, const ColourTable& colours,
+[[nodiscard]] std::expected<void, ThemeError> resolve_references(json::Value& value, const ColourTable& colours,
                                                    const TokenTable& tokens);
 
 // Sorts every object's members by key in byte order; of duplicate keys the

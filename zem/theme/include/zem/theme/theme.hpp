@@ -66,7 +66,7 @@ struct Mode {
     // Present exactly when the document's mode has a "window_controls" object.
     std::optional<WindowControls> window_controls;
 
-    static std::expected<Mode, ThemeError> resolve(RawMode raw, const std::optional<std::filesystem::path>& dir);
+    [[nodiscard]] static std::expected<Mode, ThemeError> resolve(RawMode raw, const std::optional<std::filesystem::path>& dir);
 };
 
 struct Theme {
@@ -100,10 +100,10 @@ std::vector<std::filesystem::path> theme_search_paths();
 
 // The theme of that name from the first search directory holding
 // "<name>/theme.json".
-std::expected<Theme, ThemeError> load_theme(std::string_view name);
+[[nodiscard]] std::expected<Theme, ThemeError> load_theme(std::string_view name);
 
 // The theme whose "theme.json" lies in dir.
-std::expected<Theme, ThemeError> load_theme_file(const std::filesystem::path& dir);
+[[nodiscard]] std::expected<Theme, ThemeError> load_theme_file(const std::filesystem::path& dir);
 
 }  // namespace theme
 }  // namespace zem

@@ -56,7 +56,6 @@ using RawPaint = Paint;
 struct ShadowsRef {
     std::variant<std::monostate, std::string, std::vector<Shadow>> value;
 
-    bool is_none() const { return std::holds_alternative<std::monostate>(value); }
     const std::string* name() const { return std::get_if<std::string>(&value); }
     const std::vector<Shadow>* list() const { return std::get_if<std::vector<Shadow>>(&value); }
     friend bool operator==(const ShadowsRef&, const ShadowsRef&) = default;

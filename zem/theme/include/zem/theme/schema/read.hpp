@@ -11,9 +11,9 @@
 namespace zem::theme::schema {
 
 // One value of a mode's "slots" object.
-std::expected<RawSlot, std::string> read_slot(const json::Value& v);
+[[nodiscard]] std::expected<RawSlot, std::string> read_slot(const json::Value& v);
 
 // The whole document.
-std::expected<RawThemeDocument, std::string> read_document(const json::Value& v);
+[[nodiscard]] std::expected<RawThemeDocument, std::string> read_document(const json::Value& v);
 
 }  // namespace zem::theme::schema
