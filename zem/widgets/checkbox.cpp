@@ -35,29 +35,13 @@ void Checkbox::paint(Canvas& canvas, const Rect& r, const PaintState& state) con
         canvas.stroke_rect_radius(box, theme::palette_divider(), 2.0f, 4.0f);
     }
     if (focused) canvas.stroke_rect_radius(grow(box, 5.0f), theme::palette_accent(), 3.0f, 9.0f);
-    if (label) {
-        const float size = canvas.responsive_text_px(16.0f);
-        canvas.draw_text(*label, r.x + s + canvas.responsive_px(12.0f), label_baseline(r, size), size,
-                         theme::palette_text_primary());
-    }
+    if (label) draw_label_after_mark(canvas, *label, r, s);
 }
 
-Traits Checkbox::traits() const {
-    Traits t;
-    t.region = true;
-    t.focusable = true;
-    t.cursor = cursor_pointer;
-    t.key = key;
-    t.painted_inset = 7.5f;
-    return t;
-}
+Traits Checkbox::traits() const { return control_traits(key, true, 7.5f); }
 
-HitAction Checkbox::hit_action() const {
-    return HitAction{HitAction::Checkbox{checked, on_toggle}};
-}
+HitAction Checkbox::hit_action() const { return HitAction{HitAction::Checkbox{checked, on_toggle}}; }
 
-std::optional<std::string> Checkbox::access_text() const {
-    return label;
-}
+std::optional<std::string> Checkbox::access_text() const { return label; }
 
 }  // namespace zem

@@ -20,6 +20,22 @@ float label_width(Canvas& canvas, const std::optional<std::string>& label) {
     return label ? canvas.measure_text(*label, canvas.responsive_text_px(16.0f)) : 0.0f;
 }
 
+Traits control_traits(std::optional<WidgetKey> key, bool focusable, float painted_inset) {
+    Traits t;
+    t.region = true;
+    t.focusable = focusable;
+    t.cursor = cursor_pointer;
+    t.key = key;
+    t.painted_inset = painted_inset;
+    return t;
+}
+
+void draw_label_after_mark(Canvas& canvas, const std::string& label, const Rect& r, float mark) {
+    const float size = canvas.responsive_text_px(16.0f);
+    canvas.draw_text(label, r.x + mark + canvas.responsive_px(12.0f), label_baseline(r, size), size,
+                     theme::palette_text_primary());
+}
+
 void draw_image(Canvas& canvas, const ImageData& image, const Rect& dst, float opacity) {
     canvas.draw_image_data(std::span(image.data(), image.size()), image.width, image.height, dst, opacity);
 }

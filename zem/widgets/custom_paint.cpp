@@ -30,16 +30,10 @@ void CustomPaint::paint(Canvas& canvas, const Rect& r, const PaintState&) const 
 
 std::pair<float, float> CustomPaint::measure(Canvas&, float) const { return {width, height}; }
 
-Traits CustomPaint::traits() const {
-    return {};
-}
+Traits CustomPaint::traits() const { return {}; }
 
-HitAction CustomPaint::hit_action() const {
-    return {};
-}
+HitAction CustomPaint::hit_action() const { return {}; }
 
-std::optional<std::string> CustomPaint::access_text() const {
-    return std::nullopt;
-}
+std::optional<std::string> CustomPaint::access_text() const { return std::nullopt; }
 
 }  // namespace zem

@@ -43,12 +43,8 @@ Traits Divider::traits() const {
     return t;
 }
 
-HitAction Divider::hit_action() const {
-    return {};
-}
+HitAction Divider::hit_action() const { return {}; }
 
-std::optional<std::string> Divider::access_text() const {
-    return std::nullopt;
-}
+std::optional<std::string> Divider::access_text() const { return std::nullopt; }
 
 }  // namespace zem

@@ -72,19 +72,9 @@ void ListItem::paint(Canvas& canvas, const Rect& r, const PaintState& state) con
     }
 }
 
-Traits ListItem::traits() const {
-    Traits t;
-    t.region = true;
-    t.focusable = true;
-    t.cursor = cursor_pointer;
-    t.key = key;
-    t.painted_inset = 2.0f;
-    return t;
-}
+Traits ListItem::traits() const { return control_traits(key, true, 2.0f); }
 
-HitAction ListItem::hit_action() const {
-    return HitAction{HitAction::ListItem{on_tap}};
-}
+HitAction ListItem::hit_action() const { return HitAction{HitAction::ListItem{on_tap}}; }
 
 std::optional<std::string> ListItem::access_text() const {
     if (title.empty()) return std::nullopt;

@@ -36,12 +36,8 @@ Traits ProgressBar::traits() const {
     return t;
 }
 
-HitAction ProgressBar::hit_action() const {
-    return {};
-}
+HitAction ProgressBar::hit_action() const { return {}; }
 
-std::optional<std::string> ProgressBar::access_text() const {
-    return std::nullopt;
-}
+std::optional<std::string> ProgressBar::access_text() const { return std::nullopt; }
 
 }  // namespace zem

@@ -34,29 +34,13 @@ void RadioButton::paint(Canvas& canvas, const Rect& r, const PaintState& state) 
         canvas.stroke_rect_radius(circle, theme::palette_divider(), 2.0f, d / 2.0f);
     }
     if (focused) canvas.stroke_rect_radius(grow(circle, 5.0f), theme::palette_accent(), 3.0f, d / 2.0f + 5.0f);
-    if (label) {
-        const float size = canvas.responsive_text_px(16.0f);
-        canvas.draw_text(*label, r.x + d + canvas.responsive_px(12.0f), label_baseline(r, size), size,
-                         theme::palette_text_primary());
-    }
+    if (label) draw_label_after_mark(canvas, *label, r, d);
 }
 
-Traits RadioButton::traits() const {
-    Traits t;
-    t.region = true;
-    t.focusable = true;
-    t.cursor = cursor_pointer;
-    t.key = key;
-    t.painted_inset = 7.5f;
-    return t;
-}
+Traits RadioButton::traits() const { return control_traits(key, true, 7.5f); }
 
-HitAction RadioButton::hit_action() const {
-    return HitAction{HitAction::RadioButton{selected, on_select}};
-}
+HitAction RadioButton::hit_action() const { return HitAction{HitAction::RadioButton{selected, on_select}}; }
 
-std::optional<std::string> RadioButton::access_text() const {
-    return label;
-}
+std::optional<std::string> RadioButton::access_text() const { return label; }
 
 }  // namespace zem

@@ -1,10 +1,9 @@
 #include <zem/widgets/rich_text.hpp>
 
-#include <zem/widgets/hit_action.hpp>
-
 #include <algorithm>
 
 #include <zem/canvas/canvas.hpp>
+#include <zem/widgets/hit_action.hpp>
 #include <zem/text/line_break.hpp>
 #include <zem/widgets/text_metrics.hpp>
 #include <zem/text/utf8.hpp>

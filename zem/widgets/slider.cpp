@@ -66,20 +66,13 @@ void Slider::paint(Canvas& canvas, const Rect& r, const PaintState&) const {
 float Slider::intrinsic_width(Canvas&, float) const { return 0.0f; }
 
 Traits Slider::traits() const {
-    Traits t;
-    t.region = true;
-    t.focusable = true;
-    t.cursor = cursor_pointer;
-    t.painted_inset = std::max(large_knob ? 3.0f : 2.0f, surface_shadow_reach(track_surface));
-    return t;
+    return control_traits(std::nullopt, true, std::max(large_knob ? 3.0f : 2.0f, surface_shadow_reach(track_surface)));
 }
 
 HitAction Slider::hit_action() const {
     return HitAction{HitAction::Slider{false, value, 24.0f, on_change, on_release}};
 }
 
-std::optional<std::string> Slider::access_text() const {
-    return std::nullopt;
-}
+std::optional<std::string> Slider::access_text() const { return std::nullopt; }
 
 }  // namespace zem

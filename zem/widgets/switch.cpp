@@ -46,22 +46,10 @@ void Switch::paint(Canvas& canvas, const Rect& r, const PaintState& state) const
     }
 }
 
-Traits Switch::traits() const {
-    Traits t;
-    t.region = true;
-    t.focusable = true;
-    t.cursor = cursor_pointer;
-    t.key = key;
-    t.painted_inset = 7.5f;
-    return t;
-}
+Traits Switch::traits() const { return control_traits(key, true, 7.5f); }
 
-HitAction Switch::hit_action() const {
-    return HitAction{HitAction::Switch{on, on_toggle}};
-}
+HitAction Switch::hit_action() const { return HitAction{HitAction::Switch{on, on_toggle}}; }
 
-std::optional<std::string> Switch::access_text() const {
-    return label;
-}
+std::optional<std::string> Switch::access_text() const { return label; }
 
 }  // namespace zem

@@ -8,6 +8,7 @@
 #include <zem/canvas/canvas.hpp>
 #include <zem/canvas/clip.hpp>
 #include <zem/theme/active.hpp>
+#include <zem/widgets/controls.hpp>
 #include <zem/widgets/hit_action.hpp>
 
 namespace zem {
@@ -48,13 +49,7 @@ void VerticalSlider::paint(Canvas& canvas, const Rect& rect, const PaintState&) 
     }
 }
 
-Traits VerticalSlider::traits() const {
-    Traits t;
-    t.region = true;
-    t.focusable = true;
-    t.cursor = cursor_pointer;
-    return t;
-}
+Traits VerticalSlider::traits() const { return control_traits(std::nullopt, true, 0.0f); }
 
 HitAction VerticalSlider::hit_action() const {
     return HitAction{HitAction::Slider{true, value, 0.0f, on_change, on_release}};

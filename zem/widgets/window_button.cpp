@@ -42,22 +42,10 @@ void WindowButton::paint(Canvas& canvas, const Rect& r, const PaintState& state)
     draw_window_control_icon(canvas, control, r, icon);
 }
 
-Traits WindowButton::traits() const {
-    Traits t;
-    t.region = true;
-    t.focusable = focusable;
-    t.cursor = cursor_pointer;
-    t.key = key;
-    t.painted_inset = 5.0f;
-    return t;
-}
+Traits WindowButton::traits() const { return control_traits(key, focusable, 5.0f); }
 
-HitAction WindowButton::hit_action() const {
-    return HitAction{HitAction::WindowButton{on_press}};
-}
+HitAction WindowButton::hit_action() const { return HitAction{HitAction::WindowButton{on_press}}; }
 
-std::optional<std::string> WindowButton::access_text() const {
-    return std::nullopt;
-}
+std::optional<std::string> WindowButton::access_text() const { return std::nullopt; }
 
 }  // namespace zem

@@ -28,6 +28,13 @@ float label_baseline(const Rect& r, float size);
 // Width of an optional control label at the responsive 16 px size.
 float label_width(Canvas& canvas, const std::optional<std::string>& label);
 
+// The traits of a ready-made control: a touch region under the pointer
+// cursor whose focus ring and shadows reach `painted_inset` beyond it.
+Traits control_traits(std::optional<WidgetKey> key, bool focusable, float painted_inset);
+
+// A check box's or radio button's label, right of its mark of width `mark`.
+void draw_label_after_mark(Canvas& canvas, const std::string& label, const Rect& r, float mark);
+
 // `image` scaled into `dst`.
 void draw_image(Canvas& canvas, const ImageData& image, const Rect& dst, float opacity);
 

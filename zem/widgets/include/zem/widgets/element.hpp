@@ -143,7 +143,8 @@ struct Element {
     // The size the element wants when given at most `available` width.
     std::pair<float, float> measure(Canvas& canvas, float available) const;
     // The width a child of a hugging column or stack asks for before the
-    // container takes the widest.
+    // container takes the widest: the kind's own `intrinsic_width` where it
+    // has one (flexible kinds answer 0), else its measured width.
     float intrinsic_width(Canvas& canvas, float available) const;
     // Paints the element itself; children are the frame's to place.
     void paint(Canvas& canvas, const Rect& rect, const PaintState& state) const;
