@@ -4,8 +4,8 @@
 #include "install/encryption.hpp"
 #include "install/staging.hpp"
 #include "install/target_config.hpp"
-#include "platform/error.hpp"
-#include "platform/sigpipe.hpp"
+#include <base/error.hpp>
+#include <base/sigpipe.hpp>
 #include "platform/system_paths.hpp"
 
 #include <cerrno>
@@ -28,7 +28,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-using platform::errno_text;
+using base::errno_text;
 
 // One line on standard error in a single write, so that lines of parallel
 // connections never interleave.
@@ -294,7 +294,7 @@ void handle_connection(int fd, const InstallStarter& start) {
 }
 
 std::expected<void, std::string> run() {
-    platform::ignore_sigpipe();
+    base::ignore_sigpipe();
     const auto& p = platform::paths();
     const std::string socket_path = p.daemon_socket();
 

@@ -1,9 +1,11 @@
 #include "disks/disks.hpp"
 
+#include <base/utf8.hpp>
+
 #include "disks/io.hpp"
 #include "disks/table.hpp"
-#include "fs/process.hpp"
-#include "platform/number.hpp"
+#include <base/process.hpp>
+#include <base/number.hpp>
 #include "platform/system_paths.hpp"
 
 #include <algorithm>
@@ -32,7 +34,7 @@ std::string last_component(const std::string& path) {
     return slash == std::string::npos ? p : p.substr(slash + 1);
 }
 
-bool valid_utf8(const std::string& s) { return fs::lossy_utf8(s) == s; }
+bool valid_utf8(const std::string& s) { return base::utf8::lossy(s) == s; }
 
 bool starts_with(const std::string& s, std::string_view p) { return s.rfind(p, 0) == 0; }
 
@@ -149,7 +151,7 @@ File::~File() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-std::optional<std::uint64_t> parse_unsigned(std::string_view t) { return platform::parse_unsigned(t); }
+std::optional<std::uint64_t> parse_unsigned(std::string_view t) { return base::parse_unsigned(t); }
 
 std::optional<std::string> read_attr(const std::string& dir, const std::string& name) {
     std::ifstream in(dir + "/" + name, std::ios::binary);
@@ -157,7 +159,7 @@ std::optional<std::string> read_attr(const std::string& dir, const std::string& 
     std::stringstream ss;
     ss << in.rdbuf();
     if (in.bad()) return std::nullopt;
-    std::string t = fs::trim(ss.str());
+    std::string t = std::string(base::utf8::trim(ss.str()));
     if (t.empty()) return std::nullopt;
     return t;
 }
@@ -177,9 +179,9 @@ std::string partition_path(const std::string& disk, std::uint32_t n) {
 }
 
 std::optional<std::string> blkid_type(const std::string& node) {
-    auto r = fs::capture({"blkid", "-o", "value", "-s", "TYPE", node});
+    auto r = base::capture({"blkid", "-o", "value", "-s", "TYPE", node});
     if (!r || !r->exited_ok()) return std::nullopt;
-    std::string t = fs::trim(fs::lossy_utf8(r->out));
+    std::string t = std::string(base::utf8::trim(base::utf8::lossy(r->out)));
     if (t.empty()) return std::nullopt;
     return t;
 }

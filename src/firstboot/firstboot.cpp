@@ -1,9 +1,11 @@
 #include "firstboot/firstboot.hpp"
 
+#include <base/utf8.hpp>
+
 #include "disks/disks.hpp"
 #include "disks/edit.hpp"
 #include "disks/table.hpp"
-#include "fs/process.hpp"
+#include <base/process.hpp>
 #include "install/boot_platform.hpp"
 #include "install/command.hpp"
 #include "install/encryption.hpp"
@@ -54,7 +56,7 @@ void finish_encryption() {
     if (!root || root->find("/mapper/") == std::string::npos) return; // not encrypted yet: try on a later boot
 
     log_line("re-encryption finished, retiring the staged key");
-    const std::string partuuid = fs::trim(install::read_text(p.marker("reencrypt-device")).value_or(""));
+    const std::string partuuid = std::string(base::utf8::trim(install::read_text(p.marker("reencrypt-device")).value_or("")));
     const std::string device = p.dev + "/disk/by-partuuid/" + partuuid;
     if (install::tpm_present() && exists(device)) {
         auto r = install::run({"clevis", "luks", "bind", "-f", "-k", p.marker("reencrypt-key"), "-d", device, "tpm2",
@@ -94,7 +96,7 @@ void switch_direct_flash() {
     const std::string name = last_component(*disk);
     if (name.empty()) return;
     auto removable = install::read_text(p.sys + "/block/" + name + "/removable");
-    if ((removable && fs::trim(*removable) == "1") || disks::device_kind(name) == disks::DeviceKind::USB) return;
+    if ((removable && std::string(base::utf8::trim(*removable)) == "1") || disks::device_kind(name) == disks::DeviceKind::USB) return;
     log_line("root lives on fixed storage " + *disk + ", switching to the Configure flow");
     if (auto r = grow_root(); !r) log_line("grow root: " + r.error());
     write_empty_marker("configure-pending");
@@ -113,7 +115,7 @@ std::expected<void, std::string> grow_root() {
     if (ec) return std::unexpected(cannot_resolve);
     auto number_text = install::read_text((part_dir / "partition").string());
     if (!number_text) return std::unexpected(cannot_resolve);
-    auto number = disks::parse_unsigned(fs::trim(*number_text));
+    auto number = disks::parse_unsigned(std::string(base::utf8::trim(*number_text)));
     if (!number || *number > UINT32_MAX) return std::unexpected(cannot_resolve);
     const std::uint32_t n = static_cast<std::uint32_t>(*number);
     const std::string disk_name = part_dir.parent_path().filename().string();

@@ -1,7 +1,9 @@
 #include "install/staging.hpp"
 
+#include <base/utf8.hpp>
+
 #include "disks/disks.hpp"
-#include "fs/process.hpp"
+#include <base/process.hpp>
 #include "install/boot_platform.hpp"
 #include "install/command.hpp"
 #include "install/encryption.hpp"
@@ -61,9 +63,9 @@ std::expected<void, std::string> stage_account(const std::string& username, cons
     if (!root) return std::unexpected(std::string("cannot resolve the root partition"));
     if (root->find("/mapper/") != std::string::npos || disks::blkid_type(*root) == "crypto_LUKS")
         return std::unexpected(std::string("the root is already encrypted"));
-    auto c = fs::capture({"blkid", "-o", "value", "-s", "PARTUUID", *root});
+    auto c = base::capture({"blkid", "-o", "value", "-s", "PARTUUID", *root});
     std::string partuuid;
-    if (c && c->exited_ok()) partuuid = fs::trim(fs::lossy_utf8(c->out));
+    if (c && c->exited_ok()) partuuid = std::string(base::utf8::trim(base::utf8::lossy(c->out)));
     if (partuuid.empty()) return std::unexpected("no PARTUUID for " + *root);
 
     if (auto r = write_private(p.marker("reencrypt-key"), password); !r) return r;

@@ -1,7 +1,9 @@
 #include "install/target_config.hpp"
 
+#include <base/utf8.hpp>
+
 #include "disks/disks.hpp"
-#include "fs/process.hpp"
+#include <base/process.hpp>
 #include "install/command.hpp"
 #include "install/preflight.hpp"
 #include "install/encryption.hpp"
@@ -71,9 +73,9 @@ std::expected<void, std::string> check_account_text(std::string_view username, s
 }
 
 std::optional<std::string> blkid_uuid(const std::string& node) {
-    auto c = fs::capture({"blkid", "-o", "value", "-s", "UUID", node});
+    auto c = base::capture({"blkid", "-o", "value", "-s", "UUID", node});
     if (!c || !c->exited_ok()) return std::nullopt;
-    std::string uuid = fs::trim(fs::lossy_utf8(c->out));
+    std::string uuid = std::string(base::utf8::trim(base::utf8::lossy(c->out)));
     if (uuid.empty()) return std::nullopt;
     return uuid;
 }
@@ -128,7 +130,7 @@ void apply_locale(const std::string& root, const std::string& code) {
     const std::string gen = read_text(gen_path).value_or("");
     bool present = false;
     for (const auto& line : split_lines(gen))
-        if (fs::trim(line) == wanted) present = true;
+        if (std::string(base::utf8::trim(line)) == wanted) present = true;
     if (!present) {
         // A last line without its newline must not swallow the new entry.
         const std::string sep = (!gen.empty() && !gen.ends_with('\n')) ? "\n" : "";

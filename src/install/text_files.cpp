@@ -1,6 +1,6 @@
 #include "install/text_files.hpp"
 
-#include "platform/error.hpp"
+#include <base/error.hpp>
 
 #include <cerrno>
 #include <cstring>
@@ -9,7 +9,7 @@
 
 namespace install {
 
-std::string errno_text(int err) { return platform::errno_text(err); }
+std::string errno_text(int err) { return base::errno_text(err); }
 
 std::expected<std::string, std::string> read_text(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -4,8 +4,8 @@
 #include "install/encryption.hpp"
 #include "install/staging.hpp"
 #include "install/target_config.hpp"
-#include "platform/error.hpp"
-#include "platform/sigpipe.hpp"
+#include <base/error.hpp>
+#include <base/sigpipe.hpp>
 #include "platform/system_paths.hpp"
 
 #include <cerrno>
@@ -23,7 +23,7 @@ namespace {
 
 constexpr std::string_view CONNECTION_LOST = "connection to the install daemon lost";
 
-using platform::errno_text;
+using base::errno_text;
 
 void log_line(std::string line) {
     line += '\n';
@@ -47,7 +47,7 @@ struct OwnedFd {
 
 // A connected socket, or the system's error text.
 std::expected<int, std::string> connect_daemon() {
-    platform::ignore_sigpipe();
+    base::ignore_sigpipe();
     const std::string path = platform::paths().daemon_socket();
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;

@@ -1,5 +1,5 @@
 #include "install/command.hpp"
-#include "platform/sigpipe.hpp"
+#include <base/sigpipe.hpp>
 #include "support/temp_dir.hpp"
 
 #include <fcntl.h>
@@ -17,7 +17,7 @@ struct RunCase {
 };
 
 TEST(CommandRun, OutcomesAndFailureTexts) {
-    platform::ignore_sigpipe();
+    base::ignore_sigpipe();
     const std::vector<RunCase> cases = {
         {"success after standard error", {"sh", "-c", "echo warning >&2; exit 0"}, std::nullopt},
         {"last three of four lines",
@@ -110,7 +110,7 @@ TEST(CommandRunWithStdin, LargeInputWhileTheProgramWritesBack) {
 }
 
 TEST(CommandRunWithStdin, FailureTexts) {
-    platform::ignore_sigpipe();
+    base::ignore_sigpipe();
     std::string big(1 << 20, 'q');
     const std::vector<std::tuple<const char*, install::Command, std::string, std::string>> cases = {
         {"wrong password", {"sh", "-c", "read l; [ \"$l\" = right ] || { echo 'No key available' >&2; exit 2; }"},

@@ -5,10 +5,12 @@
 #include <string>
 #include <expected>
 
-#include <zem/json/json.hpp>
+#include <base/json.hpp>
 #include <zem/theme/schema/raw.hpp>
 
 namespace zem::theme::schema {
+
+namespace json = base::json;
 
 // One value of a mode's "slots" object.
 std::expected<RawSlot, std::string> read_slot(const json::Value& v);

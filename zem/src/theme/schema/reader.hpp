@@ -14,10 +14,12 @@
 #include <string_view>
 #include <vector>
 
-#include <zem/json/json.hpp>
+#include <base/json.hpp>
 #include <zem/theme/color.hpp>
 
 namespace zem::theme::schema {
+
+namespace json = base::json;
 
 using json::Value;
 template <class T>

@@ -1,6 +1,6 @@
-#include "platform/number.hpp"
+#include <base/number.hpp>
 
-namespace platform {
+namespace base {
 
 std::optional<std::uint64_t> parse_unsigned(std::string_view t) {
     if (!t.empty() && t[0] == '+') t.remove_prefix(1);
@@ -15,4 +15,4 @@ std::optional<std::uint64_t> parse_unsigned(std::string_view t) {
     return v;
 }
 
-} // namespace platform
+} // namespace base

@@ -1,4 +1,6 @@
-#include "platform/process.hpp"
+#include <base/process.hpp>
+
+#include <base/error.hpp>
 
 #include <cerrno>
 #include <csignal>
@@ -7,21 +9,11 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 extern char** environ;
 
-namespace platform {
-
-void Fd::reset() {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-}
-
-int Fd::release() {
-    int f = fd;
-    fd = -1;
-    return f;
-}
+namespace base {
 
 namespace {
 
@@ -30,8 +22,8 @@ struct Pipe {
     int open() {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0) return errno;
-        read.fd = fds[0];
-        write.fd = fds[1];
+        read.reset(fds[0]);
+        write.reset(fds[1]);
         return 0;
     }
 };
@@ -52,11 +44,11 @@ int spawn(const std::vector<std::string>& argv, const SpawnOptions& options, Chi
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (stdin_pipe)
-        posix_spawn_file_actions_adddup2(&actions, in.read.fd, 0);
+        posix_spawn_file_actions_adddup2(&actions, in.read.get(), 0);
     else if (options.stdin_mode == ChildStdin::File)
         posix_spawn_file_actions_addopen(&actions, 0, options.stdin_path.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out.write.fd, 1);
-    posix_spawn_file_actions_adddup2(&actions, err.write.fd, 2);
+    posix_spawn_file_actions_adddup2(&actions, out.write.get(), 1);
+    posix_spawn_file_actions_adddup2(&actions, err.write.get(), 2);
     // Descriptors a library opened without close-on-exec stay out as well.
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 
@@ -89,28 +81,28 @@ int spawn(const std::vector<std::string>& argv, const SpawnOptions& options, Chi
     if (rc != 0) return rc;
 
     child.pid = pid;
-    std::swap(child.out.fd, out.read.fd);
-    std::swap(child.err.fd, err.read.fd);
-    if (stdin_pipe) std::swap(child.in.fd, in.write.fd);
+    child.out = std::move(out.read);
+    child.err = std::move(err.read);
+    if (stdin_pipe) child.in = std::move(in.write);
     return 0;
 }
 
 Drained drain(Child& child, std::string_view input, bool keep_out) {
     Drained c;
     std::size_t written = 0;
-    if (child.in.fd >= 0) {
-        int flags = ::fcntl(child.in.fd, F_GETFL);
-        ::fcntl(child.in.fd, F_SETFL, flags | O_NONBLOCK);
+    if (child.in.get() >= 0) {
+        int flags = ::fcntl(child.in.get(), F_GETFL);
+        ::fcntl(child.in.get(), F_SETFL, flags | O_NONBLOCK);
         if (input.empty()) child.in.reset();
     }
     char buf[8192];
-    while (child.out.fd >= 0 || child.err.fd >= 0 || child.in.fd >= 0) {
+    while (child.out.get() >= 0 || child.err.get() >= 0 || child.in.get() >= 0) {
         pollfd fds[3];
         int n = 0;
         int idx_out = -1, idx_err = -1, idx_in = -1;
-        if (child.out.fd >= 0) { idx_out = n; fds[n++] = {child.out.fd, POLLIN, 0}; }
-        if (child.err.fd >= 0) { idx_err = n; fds[n++] = {child.err.fd, POLLIN, 0}; }
-        if (child.in.fd >= 0) { idx_in = n; fds[n++] = {child.in.fd, POLLOUT, 0}; }
+        if (child.out.get() >= 0) { idx_out = n; fds[n++] = {child.out.get(), POLLIN, 0}; }
+        if (child.err.get() >= 0) { idx_err = n; fds[n++] = {child.err.get(), POLLIN, 0}; }
+        if (child.in.get() >= 0) { idx_in = n; fds[n++] = {child.in.get(), POLLOUT, 0}; }
         if (::poll(fds, n, -1) < 0) {
             if (errno == EINTR) continue;
             c.io_error = errno;
@@ -118,7 +110,7 @@ Drained drain(Child& child, std::string_view input, bool keep_out) {
         }
         auto read_one = [&](int idx, Fd& fd, std::string* sink) {
             if (idx < 0 || fds[idx].revents == 0) return;
-            ssize_t r = ::read(fd.fd, buf, sizeof buf);
+            ssize_t r = ::read(fd.get(), buf, sizeof buf);
             if (r > 0) {
                 if (sink) sink->append(buf, static_cast<std::size_t>(r));
             } else if (r == 0) {
@@ -131,7 +123,7 @@ Drained drain(Child& child, std::string_view input, bool keep_out) {
         read_one(idx_out, child.out, keep_out ? &c.out : nullptr);
         read_one(idx_err, child.err, &c.err);
         if (idx_in >= 0 && fds[idx_in].revents != 0) {
-            ssize_t w = ::write(child.in.fd, input.data() + written, input.size() - written);
+            ssize_t w = ::write(child.in.get(), input.data() + written, input.size() - written);
             if (w > 0) {
                 written += static_cast<std::size_t>(w);
                 if (written == input.size()) child.in.reset();
@@ -147,6 +139,22 @@ Drained drain(Child& child, std::string_view input, bool keep_out) {
     return c;
 }
 
+bool Captured::exited_ok() const { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
+
+std::expected<Captured, std::string> capture(const std::vector<std::string>& argv, const std::string& stdin_path) {
+    if (argv.empty()) return std::unexpected(std::string("empty command"));
+    SpawnOptions options;
+    options.stdin_path = stdin_path;
+    Child child;
+    if (int e = spawn(argv, options, child)) return std::unexpected(errno_text(e));
+    Drained d = drain(child, {}, true);
+    Captured c;
+    c.out = std::move(d.out);
+    c.err = std::move(d.err);
+    (void)reap(child.pid, c.status);
+    return c;
+}
+
 int reap(pid_t pid, int& status) {
     while (::waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR) return errno;
@@ -154,4 +162,4 @@ int reap(pid_t pid, int& status) {
     return 0;
 }
 
-} // namespace platform
+} // namespace base

@@ -2,9 +2,9 @@
 
 #include <string>
 
-namespace platform {
+namespace base {
 
 // The system's text for an errno value ("No such file or directory").
 std::string errno_text(int err);
 
-} // namespace platform
+} // namespace base

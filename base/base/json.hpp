@@ -46,7 +46,7 @@
 #include <string_view>
 #include <vector>
 
-namespace zem::json {
+namespace base::json {
 
 struct Position {
     std::uint32_t line = 1;
@@ -243,13 +243,11 @@ Result<Variant> external_variant(const Value& v, std::span<const std::string_vie
 // ---------------------------------------------------------------------------
 
 // Appends `s` quoted and escaped as described above. Bytes are copied as
-// they are: callers that need valid UTF-8 check it (see `is_valid_utf8`).
+// they are: callers that need valid UTF-8 check it (base::utf8::is_valid).
 void append_string(std::string& out, std::string_view s);
 // Shortest text reading back as the same float; "null" when not finite.
 std::string format_f32(float v);
 std::string format_f64(double v);
-
-bool is_valid_utf8(std::string_view s);
 
 // Compact writer: separators are inserted automatically.
 //   std::string out; Writer w(out);
@@ -286,4 +284,4 @@ private:
 // Compact text of a value.
 std::string to_string(const Value& v);
 
-}  // namespace zem::json
+}  // namespace base::json

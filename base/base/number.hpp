@@ -5,10 +5,10 @@
 #include <optional>
 #include <string_view>
 
-namespace platform {
+namespace base {
 
 // A decimal unsigned integer: digits only, an optional leading '+', no
 // blanks; nothing when empty, malformed or above 2^64 - 1.
 std::optional<std::uint64_t> parse_unsigned(std::string_view text);
 
-} // namespace platform
+} // namespace base

@@ -1,9 +1,9 @@
-#include "platform/sigpipe.hpp"
+#include <base/sigpipe.hpp>
 
 #include <csignal>
 #include <mutex>
 
-namespace platform {
+namespace base {
 
 void ignore_sigpipe() {
     static std::once_flag once;
@@ -15,4 +15,4 @@ void ignore_sigpipe() {
     });
 }
 
-} // namespace platform
+} // namespace base

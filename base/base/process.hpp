@@ -4,27 +4,16 @@
 // (close-on-exec pipes, everything above 2 closed), and SIGPIPE and the
 // signal mask back to their defaults in the child.
 
-#include "platform/error.hpp"
+#include <base/fd.hpp>
+
+#include <expected>
 
 #include <string>
 #include <string_view>
 #include <sys/types.h>
 #include <vector>
 
-namespace platform {
-
-// An owned descriptor, closed on destruction.
-struct Fd {
-    int fd = -1;
-    Fd() = default;
-    explicit Fd(int f) : fd(f) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { reset(); }
-    void reset();
-    // Hands the descriptor over; this one no longer owns it.
-    int release();
-};
+namespace base {
 
 enum class ChildStdin {
     Inherit, // the caller's own standard input
@@ -65,4 +54,19 @@ Drained drain(Child& child, std::string_view input, bool keep_out);
 // Waits for `pid`, retrying on EINTR; 0 or the errno of the failure.
 int reap(pid_t pid, int& status);
 
-} // namespace platform
+// What a finished program left: its wait status and both output streams.
+struct Captured {
+    int status = 0;      // raw wait status
+    std::string out;     // standard output, raw bytes
+    std::string err;     // standard error, raw bytes
+    bool exited_ok() const;
+};
+
+// Starts argv[0] (searched on PATH) with standard input read from
+// `stdin_path`, drains its output and waits for it. Fails only when the
+// program cannot be started; the error is the system's text ("empty
+// command" for an empty list).
+[[nodiscard]] std::expected<Captured, std::string> capture(const std::vector<std::string>& argv,
+                                                           const std::string& stdin_path = "/dev/null");
+
+} // namespace base

@@ -1,8 +1,8 @@
-#include "platform/error.hpp"
+#include <base/error.hpp>
 
 #include <cstring>
 
-namespace platform {
+namespace base {
 
 std::string errno_text(int err) {
     char buf[256];
@@ -10,4 +10,4 @@ std::string errno_text(int err) {
     return std::string(strerror_r(err, buf, sizeof buf));
 }
 
-} // namespace platform
+} // namespace base

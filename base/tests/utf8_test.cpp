@@ -1,4 +1,4 @@
-#include "platform/utf8.hpp"
+#include <base/utf8.hpp>
 
 #include <gtest/gtest.h>
 
@@ -25,8 +25,8 @@ TEST(Utf8, ValidityAndLossyForm) {
         {"\x80", false, R},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(platform::is_valid_utf8(c.bytes), c.valid) << c.lossy;
-        EXPECT_EQ(platform::lossy_utf8(c.bytes), c.lossy) << c.lossy;
+        EXPECT_EQ(base::utf8::is_valid(c.bytes), c.valid) << c.lossy;
+        EXPECT_EQ(base::utf8::lossy(c.bytes), c.lossy) << c.lossy;
     }
 }
 
@@ -44,7 +44,7 @@ TEST(Utf8, TrimRemovesUnicodeWhiteSpaceOnly) {
         {"   ", ""},
         {"", ""},
     };
-    for (const auto& c : cases) EXPECT_EQ(platform::trim_space(c.in), c.out) << c.in;
+    for (const auto& c : cases) EXPECT_EQ(base::utf8::trim(c.in), c.out) << c.in;
 }
 
 } // namespace

@@ -1,11 +1,14 @@
-#include <zem/json/json.hpp>
+#include <base/json.hpp>
+
+#include <base/quote.hpp>
+#include <base/utf8.hpp>
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
 
-namespace zem::json {
+namespace base::json {
 
 std::string Error::text() const {
     return message + " at line " + std::to_string(position.line) + " column " +
@@ -216,54 +219,6 @@ private:
         return std::nullopt;
     }
 
-    static void put_utf8(std::string& out, std::uint32_t cp) {
-        if (cp < 0x80) {
-            out += char(cp);
-        } else if (cp < 0x800) {
-            out += char(0xC0 | (cp >> 6));
-            out += char(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += char(0xE0 | (cp >> 12));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        } else {
-            out += char(0xF0 | (cp >> 18));
-            out += char(0x80 | ((cp >> 12) & 0x3F));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        }
-    }
-
-    // Length of the UTF-8 sequence starting at i_, or 0 when it is invalid.
-    std::size_t utf8_length() const {
-        auto b = [&](std::size_t k) { return static_cast<unsigned char>(s_[i_ + k]); };
-        unsigned char c = b(0);
-        std::size_t n;
-        std::uint32_t cp;
-        if (c < 0x80) return 1;
-        if (c >= 0xC2 && c <= 0xDF) {
-            n = 2;
-            cp = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            n = 3;
-            cp = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            n = 4;
-            cp = c & 0x07;
-        } else {
-            return 0;
-        }
-        if (i_ + n > s_.size()) return 0;
-        for (std::size_t k = 1; k < n; ++k) {
-            if ((b(k) & 0xC0) != 0x80) return 0;
-            cp = (cp << 6) | (b(k) & 0x3F);
-        }
-        if ((n == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-            (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
-            return 0;
-        return n;
-    }
-
     Failure string(std::string& out) {
         bump();  // opening quote
         while (true) {
@@ -307,7 +262,7 @@ private:
                         if (low < 0xDC00 || low > 0xDFFF) return error("lone leading surrogate in hex escape");
                         cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
                     }
-                    put_utf8(out, cp);
+                    utf8::append(out, cp);
                     break;
                 }
                 default:
@@ -315,7 +270,7 @@ private:
                 }
                 continue;
             }
-            std::size_t n = utf8_length();
+            std::size_t n = utf8::sequence_length(s_.substr(i_));
             if (n == 0) {
                 bump();
                 return error("invalid UTF-8 in string");
@@ -395,76 +350,9 @@ private:
 
 Result<Value> parse(std::string_view text) { return Parser(text).document(); }
 
-bool is_valid_utf8(std::string_view s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        std::size_t n;
-        std::uint32_t cp;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        if (c >= 0xC2 && c <= 0xDF) {
-            n = 2;
-            cp = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            n = 3;
-            cp = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            n = 4;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + n > s.size()) return false;
-        for (std::size_t k = 1; k < n; ++k) {
-            unsigned char d = static_cast<unsigned char>(s[i + k]);
-            if ((d & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (d & 0x3F);
-        }
-        if ((n == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-            (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
-            return false;
-        i += n;
-    }
-    return true;
-}
-
 // ---------------------------------------------------------------------------
 // Typed decoding
 // ---------------------------------------------------------------------------
-
-namespace {
-
-// A string as a programmer would write it in a message: quoted, with
-// quotes, backslashes and control characters escaped.
-std::string quoted(std::string_view s) {
-    std::string out = "\"";
-    for (char c : s) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                static const char* digits = "0123456789abcdef";
-                out += "\\u{";
-                if (static_cast<unsigned char>(c) >= 0x10) out += digits[(c >> 4) & 0xF];
-                out += digits[c & 0xF];
-                out += '}';
-            } else {
-                out += c;
-            }
-        }
-    }
-    out += '"';
-    return out;
-}
-
-}  // namespace
 
 std::string describe(const Value& v) {
     switch (v.kind) {
@@ -477,7 +365,7 @@ std::string describe(const Value& v) {
         case NumberKind::Float: return "floating point `" + format_f64(v.f) + "`";
         }
         break;
-    case Kind::String: return "string " + quoted(v.string);
+    case Kind::String: return "string " + debug_quote(v.string);
     case Kind::Array: return "sequence";
     case Kind::Object: return "map";
     }
@@ -874,4 +762,4 @@ std::string to_string(const Value& v) {
     return out;
 }
 
-}  // namespace zem::json
+}  // namespace base::json

@@ -1,11 +1,11 @@
-#include <zem/json/json.hpp>
+#include <base/json.hpp>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <random>
 
-using namespace zem::json;
+using namespace base::json;
 
 namespace {
 
