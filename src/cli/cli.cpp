@@ -1,5 +1,6 @@
 #include "cli/cli.hpp"
 
+#include <base/files.hpp>
 #include <base/utf8.hpp>
 
 #include <charconv>
@@ -127,25 +128,13 @@ std::expected<Cli, Exit> parse_args(std::span<const std::string> args) {
     return cli;
 }
 
-namespace {
-
-void write_all(int fd, std::string_view s) {
-    while (!s.empty()) {
-        ssize_t n = ::write(fd, s.data(), s.size());
-        if (n <= 0) return;
-        s.remove_prefix(static_cast<std::size_t>(n));
-    }
-}
-
-} // namespace
-
 Cli parse(int argc, char** argv) {
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
     auto r = parse_args(args);
     if (r) return *r;
-    write_all(STDOUT_FILENO, r.error().out);
-    write_all(STDERR_FILENO, r.error().err);
+    (void)base::write_all(STDOUT_FILENO, r.error().out);
+    (void)base::write_all(STDERR_FILENO, r.error().err);
     std::exit(r.error().status);
 }
 

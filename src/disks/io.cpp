@@ -7,8 +7,6 @@
 
 namespace disks::io {
 
-std::string errno_text(int err) { return base::errno_text(err); }
-
 std::expected<void, std::string> read_at(int fd, void* buf, std::size_t len, std::uint64_t offset) {
     auto* p = static_cast<char*>(buf);
     std::size_t done = 0;

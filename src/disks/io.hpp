@@ -1,6 +1,8 @@
 #pragma once
 // Small helpers shared by the table codec and the disk edits.
 
+#include <base/error.hpp>
+
 #include <cstdint>
 #include <cstring>
 #include <expected>
@@ -8,7 +10,7 @@
 
 namespace disks::io {
 
-std::string errno_text(int err);
+using base::errno_text;
 
 // Whole-buffer positional read and write; a short read at the end of the
 // device is an error.

@@ -1,5 +1,6 @@
 #include "install/encryption.hpp"
 
+#include <base/files.hpp>
 #include <base/utf8.hpp>
 
 #include <base/process.hpp>
@@ -50,7 +51,7 @@ std::expected<std::string, std::string> setup_luks(const std::string& node, cons
 bool tpm_present() {
     const auto& p = platform::paths();
     if (exists(p.dev + "/tpmrm0")) return true;
-    auto major = read_text(p.sys + "/class/tpm/tpm0/tpm_version_major");
+    auto major = base::read_file(p.sys + "/class/tpm/tpm0/tpm_version_major");
     return major && std::string(base::utf8::trim(*major)) == "2";
 }
 

@@ -2,6 +2,7 @@
 // Turning the plan's target into partitions, and the nodes the later install
 // steps work on.
 
+#include <base/units.hpp>
 #include "install/target_layout.hpp"
 #include "ipc/protocol.hpp"
 
@@ -13,7 +14,7 @@
 namespace install {
 
 // Byte sizes of the layouts.
-inline constexpr std::uint64_t MIB = 1024ull * 1024;
+using base::MIB;
 inline constexpr std::uint64_t EFI_FIRST_START = 1 * MIB;
 inline constexpr std::uint64_t UBOOT_FIRST_START = 16 * MIB; // leaves room for the U-Boot area
 inline constexpr std::uint64_t ESP_BYTES = 512 * MIB;

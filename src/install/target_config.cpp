@@ -1,5 +1,6 @@
 #include "install/target_config.hpp"
 
+#include <base/files.hpp>
 #include <base/utf8.hpp>
 
 #include "disks/disks.hpp"
@@ -110,7 +111,7 @@ void reset_machine_id() {
 void enable_os_prober() {
     const std::string path = join(target(), "etc/default/grub");
     std::string out;
-    for (const auto& line : split_lines(read_text(path).value_or(""))) {
+    for (const auto& line : split_lines(base::read_file(path).value_or(""))) {
         std::string_view t = trim_start(line);
         if (t.starts_with("GRUB_DISABLE_OS_PROBER") || t == "#GRUB_DISABLE_OS_PROBER=false") continue;
         out += line + "\n";
@@ -127,7 +128,7 @@ void apply_locale(const std::string& root, const std::string& code) {
 
     const std::string gen_path = join(root, "etc/locale.gen");
     const std::string wanted = locale + " UTF-8";
-    const std::string gen = read_text(gen_path).value_or("");
+    const std::string gen = base::read_file(gen_path).value_or("");
     bool present = false;
     for (const auto& line : split_lines(gen))
         if (std::string(base::utf8::trim(line)) == wanted) present = true;
@@ -161,7 +162,7 @@ std::expected<void, std::string> apply_account(const std::string& root, const ip
     const std::string entry = "127.0.1.1\t" + H;
     std::string hosts;
     bool replaced = false;
-    for (const auto& line : split_lines(read_text(hosts_path).value_or(""))) {
+    for (const auto& line : split_lines(base::read_file(hosts_path).value_or(""))) {
         if (trim_start(line).starts_with("127.0.1.1")) {
             hosts += entry + "\n";
             replaced = true;
@@ -176,7 +177,7 @@ std::expected<void, std::string> apply_account(const std::string& root, const ip
 
 void make_swapfile() {
     const std::string& R = target();
-    auto meminfo = read_text(platform::paths().proc + "/meminfo");
+    auto meminfo = base::read_file(platform::paths().proc + "/meminfo");
     if (!meminfo) return;
     std::optional<std::uint64_t> kib;
     for (const auto& line : split_lines(*meminfo)) {

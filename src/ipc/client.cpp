@@ -4,6 +4,7 @@
 #include "install/encryption.hpp"
 #include "install/staging.hpp"
 #include "install/target_config.hpp"
+#include <base/fd.hpp>
 #include <base/error.hpp>
 #include <base/sigpipe.hpp>
 #include "platform/system_paths.hpp"
@@ -29,21 +30,6 @@ void log_line(std::string line) {
     line += '\n';
     (void)!::write(STDERR_FILENO, line.data(), line.size());
 }
-
-struct OwnedFd {
-    int fd = -1;
-    explicit OwnedFd(int f) : fd(f) {}
-    OwnedFd(const OwnedFd&) = delete;
-    OwnedFd& operator=(const OwnedFd&) = delete;
-    ~OwnedFd() {
-        if (fd >= 0) ::close(fd);
-    }
-    int release() {
-        int f = fd;
-        fd = -1;
-        return f;
-    }
-};
 
 // A connected socket, or the system's error text.
 std::expected<int, std::string> connect_daemon() {
@@ -80,12 +66,12 @@ bool is_root() {
 
 std::expected<void, std::string> run_remote_install(int fd, const InstallPlan& plan,
                                                     const install::InstallHandle& handle) {
-    OwnedFd conn(fd);
-    OwnedFd writing(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
-    if (writing.fd < 0) return std::unexpected("clone socket: " + errno_text(errno));
-    if (auto w = write_line(writing.fd, Request::Install{plan}); !w) return w;
+    base::Fd conn(fd);
+    base::Fd writing(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+    if (writing.get() < 0) return std::unexpected("clone socket: " + errno_text(errno));
+    if (auto w = write_line(writing.get(), Request::Install{plan}); !w) return w;
 
-    EventReader events(conn.fd);
+    EventReader events(conn.get());
     for (;;) {
         auto next = events.next();
         if (!next) return std::unexpected(next.error());
@@ -158,12 +144,12 @@ std::expected<void, std::string> request(const Request& req) {
     auto conn = connect_daemon();
     if (!conn)
         return std::unexpected("connect " + platform::paths().daemon_socket() + ": " + conn.error());
-    OwnedFd reading(*conn);
-    OwnedFd writing(::fcntl(reading.fd, F_DUPFD_CLOEXEC, 0));
-    if (writing.fd < 0) return std::unexpected("clone socket: " + errno_text(errno));
-    if (auto w = write_line(writing.fd, req); !w) return w;
+    base::Fd reading(*conn);
+    base::Fd writing(::fcntl(reading.get(), F_DUPFD_CLOEXEC, 0));
+    if (writing.get() < 0) return std::unexpected("clone socket: " + errno_text(errno));
+    if (auto w = write_line(writing.get(), req); !w) return w;
 
-    EventReader events(reading.fd);
+    EventReader events(reading.get());
     for (;;) {
         auto next = events.next();
         if (!next) return std::unexpected(next.error());

@@ -8,6 +8,7 @@
 // vfat mounting: a tmpfs synchronised with mtools); inside the copied system (where chroot finds
 // them) grub-install, update-grub, update-initramfs, u-boot-update and mkimage.
 
+#include <base/units.hpp>
 #include "install/engine.hpp"
 #include "ipc/client.hpp"
 #include "platform/system_paths.hpp"
@@ -31,7 +32,7 @@ namespace {
 using namespace std::chrono_literals;
 using ipc::InstallPhase;
 
-constexpr std::uint64_t MIB = 1ull << 20;
+using base::MIB;
 
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
