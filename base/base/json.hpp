@@ -108,7 +108,7 @@ inline constexpr int max_depth = 128;
 
 // Reads exactly one value; anything but white space after it is an error
 // ("trailing characters"). Strings must be valid UTF-8.
-Result<Value> parse(std::string_view text);
+[[nodiscard]] Result<Value> parse(std::string_view text);
 
 // ---------------------------------------------------------------------------
 // Typed decoding
@@ -140,16 +140,16 @@ std::string with_elements(std::string_view description, std::size_t n);
 // their width and sign ("invalid value: integer `-1`, expected u32"); a
 // fraction given to an integer field is a type error. Floats accept any
 // number, integers included, and refuse null.
-Result<std::string> get_string(const Value& v);
-Result<bool> get_bool(const Value& v);
-Result<std::uint8_t> get_u8(const Value& v);
-Result<std::uint16_t> get_u16(const Value& v);
-Result<std::uint32_t> get_u32(const Value& v);
-Result<std::uint64_t> get_u64(const Value& v);
-Result<std::int32_t> get_i32(const Value& v);
-Result<std::int64_t> get_i64(const Value& v);
-Result<float> get_f32(const Value& v);
-Result<double> get_f64(const Value& v);
+[[nodiscard]] Result<std::string> get_string(const Value& v);
+[[nodiscard]] Result<bool> get_bool(const Value& v);
+[[nodiscard]] Result<std::uint8_t> get_u8(const Value& v);
+[[nodiscard]] Result<std::uint16_t> get_u16(const Value& v);
+[[nodiscard]] Result<std::uint32_t> get_u32(const Value& v);
+[[nodiscard]] Result<std::uint64_t> get_u64(const Value& v);
+[[nodiscard]] Result<std::int32_t> get_i32(const Value& v);
+[[nodiscard]] Result<std::int64_t> get_i64(const Value& v);
+[[nodiscard]] Result<float> get_f32(const Value& v);
+[[nodiscard]] Result<double> get_f64(const Value& v);
 
 // The fields of one record, given either as an object (members by name, in
 // any order, unknown names ignored, a known name twice is an error) or as an
@@ -161,20 +161,20 @@ Result<double> get_f64(const Value& v);
 //   auto name = rec->required(0).and_then(get_string);
 class Record {
 public:
-    static Result<Record> open(const Value& v, std::string_view description,
+    [[nodiscard]] static Result<Record> open(const Value& v, std::string_view description,
                                std::span<const std::string_view> fields);
     // Like open, for a record whose object form is shared with other keys
     // (an internally tagged variant): `skip` names a member that belongs to
     // the enclosing record and is not a field; `array_offset` elements at
     // the front of an array form are skipped likewise.
-    static Result<Record> open_inner(const Value& v, std::string_view description,
+    [[nodiscard]] static Result<Record> open_inner(const Value& v, std::string_view description,
                                      std::span<const std::string_view> fields,
                                      std::string_view skip, std::size_t array_offset);
 
     // The value of field `index`, or nullptr when the object lacks it.
     const Value* optional(std::size_t index) const { return values_[index]; }
     // The value of field `index`, or "missing field `name`" at the record's end.
-    Result<const Value*> required(std::size_t index) const;
+    [[nodiscard]] Result<const Value*> required(std::size_t index) const;
     // Field `index` decoded with `decode`; a missing field is an error.
     template <class F>
     auto get(std::size_t index, F&& decode) const
@@ -223,7 +223,7 @@ auto get_list(const Value& v, F&& decode)
 // integer is the 0-based index ("invalid value: integer `9`, expected
 // variant index 0 <= i < N" when outside). Anything else:
 // "invalid type: ..., expected variant identifier".
-Result<std::size_t> variant_index(const Value& v, std::span<const std::string_view> names,
+[[nodiscard]] Result<std::size_t> variant_index(const Value& v, std::span<const std::string_view> names,
                                   bool allow_index);
 
 // An externally tagged union: either a bare variant identifier (a variant
@@ -235,7 +235,7 @@ struct Variant {
     const Value* data = nullptr;  // nullptr for the bare form
     const Value* whole = nullptr;
 };
-Result<Variant> external_variant(const Value& v, std::span<const std::string_view> names,
+[[nodiscard]] Result<Variant> external_variant(const Value& v, std::span<const std::string_view> names,
                                  bool allow_index);
 
 // ---------------------------------------------------------------------------

@@ -55,7 +55,7 @@ DeviceKind device_kind(const std::string& sysfs_name);
 // An open descriptor that closes itself.
 using File = base::Fd;
 
-std::expected<File, std::string> open_rw(const std::string& disk);
+[[nodiscard]] std::expected<File, std::string> open_rw(const std::string& disk);
 
 std::optional<std::uint32_t> mbr_free_primaries(const std::string& disk);
 std::optional<std::pair<std::uint64_t, std::uint64_t>> extended_range(const std::string& disk);

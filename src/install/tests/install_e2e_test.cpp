@@ -10,7 +10,7 @@
 
 #include <base/units.hpp>
 #include "install/engine.hpp"
-#include "ipc/client.hpp"
+#include "client/client.hpp"
 #include "platform/system_paths.hpp"
 #include "support/debian_root.hpp"
 #include "support/live_daemon.hpp"
@@ -204,7 +204,7 @@ protected:
             return o;
         }
         platform::set_paths((*daemon)->client_paths());
-        auto handle = ipc::start_install(plan);
+        auto handle = client::start_install(plan);
         bool cancelled = false;
         const auto deadline = std::chrono::steady_clock::now() + 240s;
         for (;;) {
@@ -213,7 +213,7 @@ protected:
             if (o.steps.empty() || !(o.steps.back() == step)) {
                 o.steps.push_back(step);
                 if (live.cancel_at && !cancelled && live.cancel_at(s.phase, s.fraction)) {
-                    ipc::cancel_install();
+                    client::cancel_install();
                     cancelled = true;
                 }
             }

@@ -1,8 +1,8 @@
-#include <zem/i18n/catalogue.hpp>
+#include <base/i18n.hpp>
 
 #include <mutex>
 
-namespace zem::i18n {
+namespace base::i18n {
 
 void Catalogue::add_texts(std::string_view code, std::span<const TextPair> pairs) {
     auto it = tables_.find(code);
@@ -92,4 +92,4 @@ std::optional<std::string_view> lookup_with_fallback(const Catalogue& table, std
     return table.lookup(FALLBACK_LOCALE, key);
 }
 
-} // namespace zem::i18n
+} // namespace base::i18n

@@ -1,6 +1,6 @@
 // The client against a scripted peer on a socket of the test's own, and
 // without any daemon at all.
-#include "ipc/client.hpp"
+#include "client/client.hpp"
 #include "platform/system_paths.hpp"
 #include "support/daemon_process.hpp"
 #include "support/temp_dir.hpp"
@@ -152,7 +152,7 @@ TEST_F(Client, RemoteInstallFollowsTheDaemon) {
         SCOPED_TRACE(c.name);
         std::filesystem::remove(socket());
         ScriptedDaemon peer(socket(), c.reply);
-        auto end = wait_end(ipc::start_install(real_plan()));
+        auto end = wait_end(client::start_install(real_plan()));
         EXPECT_EQ(end.error, c.want.error);
         EXPECT_EQ(end.done, c.want.done);
         EXPECT_EQ(end.phase, c.want.phase);
@@ -164,7 +164,7 @@ TEST_F(Client, RemoteInstallFollowsTheDaemon) {
 
     std::filesystem::remove(socket());
     ScriptedDaemon garbage(socket(), "{\"event\":\"reboot\"}\n");
-    auto end = wait_end(ipc::start_install(real_plan()));
+    auto end = wait_end(client::start_install(real_plan()));
     ASSERT_TRUE(end.error.has_value());
     EXPECT_TRUE(end.error->starts_with("bad event from daemon: unknown variant `reboot`")) << *end.error;
 }
@@ -186,7 +186,7 @@ TEST_F(Client, RequestWaitsForTheAnswer) {
         SCOPED_TRACE(c.name);
         std::filesystem::remove(socket());
         ScriptedDaemon peer(socket(), c.reply);
-        auto got = ipc::stage_account("ann", "box", "pw", true);
+        auto got = client::stage_account("ann", "box", "pw", true);
         if (c.want.has_value() || !c.want.error().empty()) {
             EXPECT_EQ(got, c.want);
         } else {
@@ -201,17 +201,17 @@ TEST_F(Client, RequestWaitsForTheAnswer) {
 
 TEST_F(Client, ProbesBeforeDiskBatchAndLocale) {
     ScriptedDaemon peer(socket(), R"({"event":"failed","message":"first\nsecond"})" "\n");
-    EXPECT_TRUE(ipc::apply_disk_ops({}).empty());
+    EXPECT_TRUE(client::apply_disk_ops({}).empty());
     EXPECT_TRUE(peer.received().empty()) << "an empty batch contacts nobody";
 
-    auto errors = ipc::apply_disk_ops({ipc::RemoteDiskOp::Wipe{"/dev/tavix-none"}});
+    auto errors = client::apply_disk_ops({ipc::RemoteDiskOp::Wipe{"/dev/tavix-none"}});
     EXPECT_EQ(errors, std::vector<std::string>{"first\nsecond"});
     auto sent = peer.received();
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[0], "") << "the probe writes nothing";
     EXPECT_EQ(sent[1], R"({"cmd":"disk_ops","ops":[{"Wipe":{"disk":"/dev/tavix-none"}}]})" "\n");
 
-    EXPECT_EQ(ipc::apply_locale("ja"), std::unexpected(std::string("first\nsecond")));
+    EXPECT_EQ(client::apply_locale("ja"), std::unexpected(std::string("first\nsecond")));
     sent = peer.received();
     ASSERT_EQ(sent.size(), 4u);
     EXPECT_EQ(sent[3], R"({"cmd":"apply_locale","locale":"ja"})" "\n");
@@ -221,10 +221,10 @@ TEST_F(Client, TestPlanNeverContactsTheDaemon) {
     ScriptedDaemon peer(socket(), DONE);
     auto plan = real_plan();
     plan.test = true;
-    auto handle = ipc::start_install(plan);
+    auto handle = client::start_install(plan);
     ASSERT_TRUE(wait_until([&] { return handle->snapshot().fraction >= 0.01f; }));
     EXPECT_EQ(handle->snapshot().phase, InstallPhase::Partition);
-    ipc::cancel_install(); // also asks the peer, which answers nothing useful
+    client::cancel_install(); // also asks the peer, which answers nothing useful
     EXPECT_EQ(wait_end(handle).error, "cancelled");
     auto sent = peer.received();
     ASSERT_EQ(sent.size(), 1u);
@@ -236,7 +236,7 @@ TEST_F(Client, CancelDoesNotWait) {
     ScriptedDaemon mute(socket(), "", false);
     install::CANCEL_FLAG.store(false);
     const auto before = std::chrono::steady_clock::now();
-    ipc::cancel_install();
+    client::cancel_install();
     EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
     EXPECT_TRUE(install::CANCEL_FLAG.load());
     ASSERT_TRUE(wait_until([&] { return mute.received().size() == 1; }));
@@ -244,22 +244,22 @@ TEST_F(Client, CancelDoesNotWait) {
 
     std::filesystem::remove(socket());
     install::CANCEL_FLAG.store(false);
-    ipc::cancel_install();
+    client::cancel_install();
     EXPECT_TRUE(install::CANCEL_FLAG.load());
 }
 
 TEST_F(Client, WithoutDaemonAsRoot) {
-    if (!ipc::is_root()) GTEST_SKIP() << "needs root";
+    if (!client::is_root()) GTEST_SKIP() << "needs root";
     const std::string connect_error = "connect " + socket() + ": No such file or directory";
-    EXPECT_EQ(ipc::stage_account("ann", "box", "pw", false), std::unexpected(connect_error));
-    EXPECT_EQ(ipc::request(ipc::Request::FinishConfigure{}), std::unexpected(connect_error));
-    EXPECT_TRUE(ipc::apply_locale("de").has_value());
+    EXPECT_EQ(client::stage_account("ann", "box", "pw", false), std::unexpected(connect_error));
+    EXPECT_EQ(client::request(ipc::Request::FinishConfigure{}), std::unexpected(connect_error));
+    EXPECT_TRUE(client::apply_locale("de").has_value());
     // Root does the disk batch and the install itself.
-    auto errors = ipc::apply_disk_ops({ipc::RemoteDiskOp::Wipe{"/dev/tavix-none"}});
+    auto errors = client::apply_disk_ops({ipc::RemoteDiskOp::Wipe{"/dev/tavix-none"}});
     EXPECT_EQ(errors.size(), 1u);
     EXPECT_NE(errors, std::vector<std::string>{"no-daemon"});
     testing::internal::CaptureStderr();
-    auto handle = ipc::start_install(real_plan());
+    auto handle = client::start_install(real_plan());
     auto log = testing::internal::GetCapturedStderr();
     EXPECT_EQ(log, "ipc: daemon unreachable (No such file or directory); running the engine in-process\n");
     auto end = wait_end(handle);
@@ -290,19 +290,19 @@ TEST_F(Client, WithoutDaemonAndNotRoot) {
                 ++failures;
             }
         };
-        check(!ipc::is_root(), "is_root");
+        check(!client::is_root(), "is_root");
         testing::internal::CaptureStderr();
-        auto handle = ipc::start_install(real_plan());
+        auto handle = client::start_install(real_plan());
         auto log = testing::internal::GetCapturedStderr();
         auto s = handle->snapshot();
         check(s.error == "no-daemon" && !s.done && s.fraction == 0.0f && s.phase == InstallPhase::Partition,
               "refusal handle");
         check(log == "ipc: daemon unreachable (No such file or directory) and not root\n", "log line");
-        check(ipc::apply_disk_ops({ipc::RemoteDiskOp::Wipe{"/dev/tavix-none"}}) ==
+        check(client::apply_disk_ops({ipc::RemoteDiskOp::Wipe{"/dev/tavix-none"}}) ==
                   std::vector<std::string>{"no-daemon"},
               "disk batch");
-        check(ipc::apply_locale("de").has_value(), "locale in-process");
-        check(ipc::stage_account("a", "b", "c", false) ==
+        check(client::apply_locale("de").has_value(), "locale in-process");
+        check(client::stage_account("a", "b", "c", false) ==
                   std::unexpected("connect " + sock + ": No such file or directory"),
               "staging has no fallback");
         _exit(failures == 0 ? 0 : 1);

@@ -1,4 +1,4 @@
-#include "ipc/client.hpp"
+#include "client/client.hpp"
 
 #include "install/disk_ops.hpp"
 #include "install/encryption.hpp"
@@ -18,9 +18,17 @@
 #include <thread>
 #include <unistd.h>
 
-namespace ipc {
+namespace client {
 
 namespace {
+
+using ipc::Event;
+using ipc::EventReader;
+using ipc::InstallPlan;
+using ipc::NO_DAEMON;
+using ipc::RemoteDiskOp;
+using ipc::Request;
+using ipc::write_line;
 
 constexpr std::string_view CONNECTION_LOST = "connection to the install daemon lost";
 
@@ -187,4 +195,4 @@ std::expected<void, std::string> stage_account(const std::string& username, cons
     return request(Request::StageAccount{username, hostname, password, encrypt});
 }
 
-} // namespace ipc
+} // namespace client

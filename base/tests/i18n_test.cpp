@@ -1,4 +1,4 @@
-#include <zem/i18n/catalogue.hpp>
+#include <base/i18n.hpp>
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-namespace zem::i18n {
+namespace base::i18n {
 namespace {
 
 Catalogue sample() {
@@ -155,4 +155,4 @@ TEST(I18nLocale, ConcurrentSetAndReadNeverMixCodes) {
 }
 
 } // namespace
-} // namespace zem::i18n
+} // namespace base::i18n

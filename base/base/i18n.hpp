@@ -17,7 +17,7 @@
 #include <unordered_map>
 #include <utility>
 
-namespace zem::i18n {
+namespace base::i18n {
 
 // The language every process starts in, and the one every lookup tries last.
 inline constexpr std::string_view DEFAULT_LOCALE = "en";
@@ -74,4 +74,4 @@ LocaleSnapshot current_locale();
 std::optional<std::string_view> lookup_with_fallback(const Catalogue& table, std::string_view locale,
                                                      std::string_view key);
 
-} // namespace zem::i18n
+} // namespace base::i18n
