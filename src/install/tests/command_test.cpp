@@ -1,3 +1,4 @@
+#include <base/files.hpp>
 #include "install/command.hpp"
 #include <base/sigpipe.hpp>
 #include "support/temp_dir.hpp"
@@ -80,12 +81,7 @@ TEST(CommandRun, DescriptorsDoNotLeakIntoPrograms) {
     EXPECT_TRUE(r2.has_value()) << r2.error();
 }
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+std::string read_file(const std::string& path) { return base::read_file(path).value_or(""); }
 
 TEST(CommandRunWithStdin, InputArrivesWholeAndThenEnds) {
     support::TempDir dir;

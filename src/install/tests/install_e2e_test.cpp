@@ -8,6 +8,7 @@
 // vfat mounting: a tmpfs synchronised with mtools); inside the copied system (where chroot finds
 // them) grub-install, update-grub, update-initramfs, u-boot-update and mkimage.
 
+#include <base/files.hpp>
 #include <base/units.hpp>
 #include "install/engine.hpp"
 #include "client/client.hpp"
@@ -34,12 +35,7 @@ using ipc::InstallPhase;
 
 using base::MIB;
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+std::string read_file(const std::string& path) { return base::read_file(path).value_or(""); }
 
 void write_file(const std::string& path, const std::string& text, sfs::perms mode = sfs::perms(0644)) {
     sfs::create_directories(sfs::path(path).parent_path());
