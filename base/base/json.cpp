@@ -463,6 +463,61 @@ Result<double> get_f64(const Value& v) {
     return v.f;
 }
 
+std::string one_of(std::span<const std::string_view> names) {
+    auto tick = [](std::string_view n) { return "`" + std::string(n) + "`"; };
+    if (names.size() == 1) return tick(names[0]);
+    if (names.size() == 2) return tick(names[0]) + " or " + tick(names[1]);
+    std::string out = "one of ";
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i) out += ", ";
+        out += tick(names[i]);
+    }
+    return out;
+}
+
+Error unknown_field(std::string_view name, std::span<const std::string_view> expected, Position at) {
+    std::string m = "unknown field `" + std::string(name) + "`, ";
+    if (expected.empty()) return {m + "there are no fields", at};
+    return {m + "expected " + one_of(expected), at};
+}
+
+Result<Record> Record::open(const Value& v, const Shape& shape) {
+    Record r;
+    r.names_ = shape.names;
+    r.end_ = v.end;
+    r.array_expectation_ = shape.array;
+    r.values_.assign(shape.names.size(), nullptr);
+    if (v.is_object()) {
+        for (const Member& m : v.object) {
+            auto it = std::find(shape.names.begin(), shape.names.end(), m.key);
+            if (it != shape.names.end()) {
+                std::size_t k = std::size_t(it - shape.names.begin());
+                if (r.values_[k]) return std::unexpected(duplicate_field(m.key, m.key_end));
+                r.values_[k] = &m.value;
+                continue;
+            }
+            if (std::find(shape.skip.begin(), shape.skip.end(), m.key) != shape.skip.end()) continue;
+            if (shape.deny_unknown) return std::unexpected(unknown_field(m.key, shape.names, m.key_end));
+        }
+        return r;
+    }
+    if (v.is_array()) {
+        r.from_array_ = true;
+        const std::size_t n = v.array.size() > shape.array_offset ? v.array.size() - shape.array_offset : 0;
+        if (shape.exact_array ? n != shape.names.size() : n > shape.names.size())
+            return std::unexpected(
+                invalid_length(n, shape.exact_array ? shape.array : "fewer elements in array", v.end));
+        r.available_ = n;
+        for (std::size_t k = 0; k < n; ++k) r.values_[k] = &v.array[shape.array_offset + k];
+        return r;
+    }
+    if (v.is_null() && shape.null_name != "null")
+        return std::unexpected(Error{"invalid type: " + std::string(shape.null_name) + ", expected " +
+                                         std::string(shape.type),
+                                     v.end});
+    return std::unexpected(invalid_type(v, shape.type));
+}
+
 Result<Record> Record::open(const Value& v, std::string_view description,
                             std::span<const std::string_view> fields) {
     return open_inner(v, description, fields, {}, 0);
@@ -471,35 +526,16 @@ Result<Record> Record::open(const Value& v, std::string_view description,
 Result<Record> Record::open_inner(const Value& v, std::string_view description,
                                   std::span<const std::string_view> fields,
                                   std::string_view skip, std::size_t array_offset) {
-    Record r;
-    r.names_ = fields;
-    r.end_ = v.end;
-    r.values_.assign(fields.size(), nullptr);
-    if (v.is_object()) {
-        for (const Member& m : v.object) {
-            if (!skip.empty() && m.key == skip) continue;
-            auto it = std::find(fields.begin(), fields.end(), m.key);
-            if (it == fields.end()) continue;
-            std::size_t k = std::size_t(it - fields.begin());
-            if (r.values_[k]) return std::unexpected(duplicate_field(m.key, m.key_end));
-            r.values_[k] = &m.value;
-        }
-        return r;
-    }
-    if (v.is_array()) {
-        std::size_t n = v.array.size() >= array_offset ? v.array.size() - array_offset : 0;
-        if (n != fields.size())
-            return std::unexpected(
-                invalid_length(n, with_elements(description, fields.size()), v.end));
-        for (std::size_t k = 0; k < n; ++k) r.values_[k] = &v.array[array_offset + k];
-        return r;
-    }
-    return std::unexpected(invalid_type(v, description));
+    const std::string array = with_elements(description, fields.size());
+    Shape shape{description, array, fields, false, {}, array_offset};
+    if (!skip.empty()) shape.skip = std::span<const std::string_view>(&skip, 1);
+    return open(v, shape);
 }
 
 Result<const Value*> Record::required(std::size_t index) const {
-    if (!values_[index]) return std::unexpected(missing_field(names_[index], end_));
-    return values_[index];
+    if (values_[index]) return values_[index];
+    if (from_array_) return std::unexpected(invalid_length(available_, array_expectation_, end_));
+    return std::unexpected(missing_field(names_[index], end_));
 }
 
 namespace {

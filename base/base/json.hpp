@@ -151,29 +151,53 @@ std::string with_elements(std::string_view description, std::size_t n);
 [[nodiscard]] Result<float> get_f32(const Value& v);
 [[nodiscard]] Result<double> get_f64(const Value& v);
 
-// The fields of one record, given either as an object (members by name, in
-// any order, unknown names ignored, a known name twice is an error) or as an
-// array of the field values in declaration order (the count must match).
-//
+// "`a`", "`a` or `b`", "one of `a`, `b`, `c`".
+std::string one_of(std::span<const std::string_view> names);
+// "unknown field `<name>`, expected one of ..." (none: "there are no fields")
+Error unknown_field(std::string_view name, std::span<const std::string_view> expected, Position at);
+
+// How one record's two JSON forms map onto its fields: an object (members
+// by name, in any order) or an array of the field values in declaration
+// order. Every typed reader of JSON, the wire protocol's and the theme
+// files', opens its records through one.
+struct Shape {
+    std::string_view type;   // what a value of the wrong JSON type expected: "struct Plan"
+    std::string_view array;  // what a short array form expected: "struct Plan with 6 elements"
+    std::span<const std::string_view> names;
+    bool deny_unknown = false;                    // an unknown key fails (else it is ignored)
+    std::span<const std::string_view> skip = {};  // keys that belong to an enclosing record
+    std::size_t array_offset = 0;                 // leading array elements that are not fields (a tag)
+    // The array form must hold exactly the fields (a wrong count fails on
+    // open); else a shorter one leaves the rest missing and a longer one
+    // fails as "fewer elements in array".
+    bool exact_array = true;
+    std::string_view null_name = "null";  // how a null is named in the type error
+};
+
 //   static constexpr std::string_view kFields[] = {"username", "hostname"};
 //   auto rec = Record::open(v, "struct Account", kFields);
 //   if (!rec) return std::unexpected(rec.error());
-//   auto name = rec->required(0).and_then(get_string);
+//   auto name = rec->get(0, get_string);
 class Record {
 public:
+    [[nodiscard]] static Result<Record> open(const Value& v, const Shape& shape);
+    // An object form that ignores unknown keys, or an array form of exactly
+    // the fields.
     [[nodiscard]] static Result<Record> open(const Value& v, std::string_view description,
-                               std::span<const std::string_view> fields);
+                                             std::span<const std::string_view> fields);
     // Like open, for a record whose object form is shared with other keys
     // (an internally tagged variant): `skip` names a member that belongs to
     // the enclosing record and is not a field; `array_offset` elements at
     // the front of an array form are skipped likewise.
     [[nodiscard]] static Result<Record> open_inner(const Value& v, std::string_view description,
-                                     std::span<const std::string_view> fields,
-                                     std::string_view skip, std::size_t array_offset);
+                                                   std::span<const std::string_view> fields,
+                                                   std::string_view skip, std::size_t array_offset);
 
-    // The value of field `index`, or nullptr when the object lacks it.
+    // The value of field `index`, or nullptr when the record lacks it.
     const Value* optional(std::size_t index) const { return values_[index]; }
-    // The value of field `index`, or "missing field `name`" at the record's end.
+    // The value of field `index`; when absent "missing field `name`" at the
+    // record's end (object form) or "invalid length N, expected <array>"
+    // (a short array form).
     [[nodiscard]] Result<const Value*> required(std::size_t index) const;
     // Field `index` decoded with `decode`; a missing field is an error.
     template <class F>
@@ -193,12 +217,22 @@ public:
         if (!r) return std::unexpected(r.error());
         return std::optional(std::move(*r));
     }
+    // Field `index` decoded with `decode`; missing gives `fallback` (a null
+    // is decoded).
+    template <class T, class F>
+    Result<T> get_or(std::size_t index, T fallback, F&& decode) const {
+        if (!values_[index]) return fallback;
+        return decode(*values_[index]);
+    }
 
     Position end() const { return end_; }
 
 private:
     std::vector<const Value*> values_;
     std::span<const std::string_view> names_;
+    bool from_array_ = false;
+    std::size_t available_ = 0;  // array elements after the offset
+    std::string array_expectation_;
     Position end_;
 };
 

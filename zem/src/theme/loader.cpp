@@ -191,7 +191,7 @@ std::expected<Theme, ThemeError> load_theme_file(const std::filesystem::path& di
     if (auto r = resolve_references(document, *colours, tokens); !r) return std::unexpected(r.error());
 
     auto raw = schema::read_document(document);
-    if (!raw) return std::unexpected(ThemeError::parse_json(dir, raw.error()));
+    if (!raw) return std::unexpected(ThemeError::parse_json(dir, raw.error().message));
 
     Theme theme;
     theme.id = std::move(raw->theme.id);
