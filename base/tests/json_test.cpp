@@ -356,4 +356,43 @@ TEST(JsonDecode, ListsDecodeEveryElement) {
     EXPECT_EQ(notlist.error().message, "invalid type: map, expected a sequence");
 }
 
+// A shape that refuses unknown keys, lets an array form (behind a tag) be
+// short and names null its own way: a short array fails only at the field it
+// lacks, a long one at once.
+TEST(JsonDecode, ShapesWithShortArraysAndUnknownKeys) {
+    static constexpr std::string_view names[] = {"a", "b"};
+    static constexpr std::string_view tag[] = {"type"};
+    const Shape shape{"struct Pair", "struct Pair with 2 elements", names, true, tag, 1, false, "unit value"};
+    struct Case {
+        std::string text;
+        std::string error;  // of reading both fields as u32, message only
+    };
+    const std::vector<Case> cases = {
+        {R"({"type":"p","a":1,"b":2})", ""},
+        {R"(["p",1,2])", ""},
+        {R"(["p",1])", "invalid length 1, expected struct Pair with 2 elements"},
+        {R"(["p",1,2,3])", "invalid length 3, expected fewer elements in array"},
+        {R"({"a":1,"b":2,"c":3})", "unknown field `c`, expected `a` or `b`"},
+        {R"({"a":1})", "missing field `b`"},
+        {"null", "invalid type: unit value, expected struct Pair"},
+        {"true", "invalid type: boolean `true`, expected struct Pair"},
+    };
+    for (const auto& c : cases) {
+        Value v = parsed(c.text);
+        auto rec = Record::open(v, shape);
+        Result<std::uint32_t> sum = rec ? rec->get(0, get_u32) : Result<std::uint32_t>(std::unexpected(rec.error()));
+        if (sum) {
+            auto b = rec->get(1, get_u32);
+            sum = b ? Result<std::uint32_t>(*sum + *b) : Result<std::uint32_t>(std::unexpected(b.error()));
+        }
+        if (c.error.empty()) {
+            ASSERT_TRUE(sum) << c.text << ": " << sum.error().text();
+            EXPECT_EQ(*sum, 3u) << c.text;
+        } else {
+            ASSERT_FALSE(sum) << c.text;
+            EXPECT_EQ(sum.error().message, c.error) << c.text;
+        }
+    }
+}
+
 }  // namespace

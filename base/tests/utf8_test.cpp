@@ -48,3 +48,45 @@ TEST(Utf8, TrimRemovesUnicodeWhiteSpaceOnly) {
 }
 
 } // namespace
+
+namespace {
+
+// A walk over ill-formed text advances by each maximal ill-formed prefix and
+// never steps into the middle of a well-formed character.
+TEST(Utf8, DecodeWalksIllFormedTextOnePrefixAtATime) {
+    struct Case {
+        std::string bytes;
+        std::vector<char32_t> code_points;
+    };
+    const std::vector<Case> cases = {
+        {"a\xC3\xA9", {U'a', 0xE9}},
+        {"\xF0\x9F\x98\x80", {0x1F600}},
+        {"\xE6\x97" "a", {0xFFFD, U'a'}},      // truncated three-byte form
+        {"\xF5\x80", {0xFFFD, 0xFFFD}},        // lead byte above U+10FFFF
+        {"\xC1\xBF", {0xFFFD, 0xFFFD}},        // overlong two-byte form
+        {"\xED\xBF\xBF", {0xFFFD, 0xFFFD, 0xFFFD}},  // surrogate
+        {"\x80\xC3\xA9", {0xFFFD, 0xE9}},
+    };
+    for (const auto& c : cases) {
+        std::vector<char32_t> got;
+        for (std::size_t i = 0; i < c.bytes.size();) {
+            const auto d = base::utf8::decode(c.bytes, i);
+            ASSERT_GE(d.length, 1u);
+            got.push_back(d.code_point);
+            i += d.length;
+        }
+        EXPECT_EQ(got, c.code_points) << base::utf8::lossy(c.bytes);
+        EXPECT_EQ(base::utf8::count(c.bytes), c.code_points.size());
+    }
+}
+
+TEST(Utf8, AppendEncodesScalarValuesOnly) {
+    std::string out;
+    for (char32_t cp : {char32_t(0x41), char32_t(0x7FF), char32_t(0xFFFF), char32_t(0x10FFFF), char32_t(0xD800),
+                        char32_t(0x110000)})
+        base::utf8::append(out, cp);
+    EXPECT_EQ(out, "A\xDF\xBF\xEF\xBF\xBF\xF4\x8F\xBF\xBF\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_TRUE(base::utf8::is_valid(out));
+}
+
+} // namespace
