@@ -1,3 +1,4 @@
+#include <base/units.hpp>
 #include "disks/edit.hpp"
 
 #include "disks/disks.hpp"
@@ -15,7 +16,7 @@ using io::errno_text;
 
 namespace {
 
-constexpr std::uint64_t MIB = 1u << 20;
+using base::MIB;
 constexpr std::uint64_t U32_MAX = 0xFFFFFFFFu;
 
 // An occupied stretch of sectors, inclusive, belonging to partition `number`.
@@ -119,7 +120,7 @@ Guid clock_guid() {
 std::expected<void, std::string> wipe(const std::string& disk) {
     auto f = open_rw(disk);
     if (!f) return std::unexpected(f.error());
-    const int fd = f->fd();
+    const int fd = f->get();
     std::vector<char> zeros(MIB, 0);
     if (auto r = io::write_at(fd, zeros.data(), zeros.size(), 0); !r)
         return std::unexpected("wipe head " + disk + ": " + r.error());
@@ -140,7 +141,7 @@ std::expected<std::uint32_t, std::string> create_partition(const std::string& di
                                                            std::uint64_t size) {
     auto f = open_rw(disk);
     if (!f) return std::unexpected(f.error());
-    const int fd = f->fd();
+    const int fd = f->get();
     if (auto g = find_gpt(fd)) {
         const std::uint64_t S = g->sector_size;
         if (S == 0) return std::unexpected(std::string("gpt sector size is 0"));
@@ -201,7 +202,7 @@ std::expected<void, std::string> delete_partitions(const std::string& disk, cons
     if (numbers.empty()) return {};
     auto f = open_rw(disk);
     if (!f) return std::unexpected(f.error());
-    const int fd = f->fd();
+    const int fd = f->get();
     if (auto g = find_gpt(fd)) {
         for (auto n : numbers)
             if (n >= 1 && n <= g->entries.size()) g->entries[n - 1].type = Guid{};
@@ -225,7 +226,7 @@ std::expected<void, std::string> delete_partitions(const std::string& disk, cons
 std::expected<void, std::string> resize_partition(const std::string& disk, std::uint32_t n, std::uint64_t new_size) {
     auto f = open_rw(disk);
     if (!f) return std::unexpected(f.error());
-    const int fd = f->fd();
+    const int fd = f->get();
     if (auto g = find_gpt(fd)) {
         const std::uint64_t S = g->sector_size;
         if (n < 1 || n > g->entries.size()) return std::unexpected("p" + std::to_string(n) + ": not in GPT");

@@ -12,10 +12,10 @@
 
 namespace disks {
 
-std::expected<void, std::string> wipe(const std::string& disk);
-std::expected<std::uint32_t, std::string> create_partition(const std::string& disk, std::uint64_t start, std::uint64_t size);
-std::expected<void, std::string> delete_partitions(const std::string& disk, const std::vector<std::uint32_t>& numbers);
-std::expected<void, std::string> resize_partition(const std::string& disk, std::uint32_t n, std::uint64_t new_size);
+[[nodiscard]] std::expected<void, std::string> wipe(const std::string& disk);
+[[nodiscard]] std::expected<std::uint32_t, std::string> create_partition(const std::string& disk, std::uint64_t start, std::uint64_t size);
+[[nodiscard]] std::expected<void, std::string> delete_partitions(const std::string& disk, const std::vector<std::uint32_t>& numbers);
+[[nodiscard]] std::expected<void, std::string> resize_partition(const std::string& disk, std::uint32_t n, std::uint64_t new_size);
 
 // Nanoseconds since the UNIX epoch (0 before it); strictly increasing within
 // the process, so two GUIDs taken from it never repeat.

@@ -53,7 +53,7 @@ std::expected<TargetLayout, std::string> whole_disk(const std::string& disk, boo
     {
         auto file = disks::open_rw(disk);
         if (!file) return std::unexpected(file.error());
-        const int fd = file->fd();
+        const int fd = file->get();
         const std::uint64_t lbs = disks::logical_block_size(disk);
         auto bytes = disks::device_bytes(fd);
         if (!bytes) return std::unexpected("new gpt on " + disk + ": " + bytes.error());

@@ -1,5 +1,6 @@
 #include "install/mounts.hpp"
 
+#include <base/files.hpp>
 #include "install/command.hpp"
 #include "platform/system_paths.hpp"
 
@@ -15,15 +16,6 @@ namespace install {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::optional<std::string> read_text(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    if (in.bad()) return std::nullopt;
-    return ss.str();
-}
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -110,7 +102,7 @@ std::vector<std::string> mounts_of_device(const std::string& mounts, const std::
 }
 
 void unmount_disk(const std::string& device) {
-    auto mounts = read_text(platform::paths().proc + "/self/mounts");
+    auto mounts = base::read_file(platform::paths().proc + "/self/mounts");
     if (!mounts) return;
     for (const auto& point : mounts_of_device(*mounts, device)) (void)run({"umount", point});
 }
@@ -130,7 +122,7 @@ std::expected<void, std::string> bind_mounts(MountList& list) {
 
 std::optional<std::string> medium_disk() {
     const auto& p = platform::paths();
-    auto mounts = read_text(p.proc + "/self/mounts");
+    auto mounts = base::read_file(p.proc + "/self/mounts");
     if (!mounts) return std::nullopt;
     std::istringstream in(*mounts);
     std::string line;

@@ -13,7 +13,7 @@ namespace install {
 using MountList = std::vector<std::string>;
 
 // Runs "mount" OPTIONS... SOURCE TARGET; on success records TARGET.
-std::expected<void, std::string> mount(const std::string& source, const std::string& target,
+[[nodiscard]] std::expected<void, std::string> mount(const std::string& source, const std::string& target,
                                        const std::vector<std::string>& options, MountList& list);
 
 // Unmounts every recorded mount point, last first; a mount that refuses a
@@ -30,7 +30,7 @@ std::vector<std::string> mounts_of_device(const std::string& mounts, const std::
 
 // Binds /dev and mounts devpts, proc, sysfs (and efivarfs where the firmware
 // offers it) under the target root, each recorded in the list.
-std::expected<void, std::string> bind_mounts(MountList& list);
+[[nodiscard]] std::expected<void, std::string> bind_mounts(MountList& list);
 
 // Device path of the disk holding the running root file system; nothing when
 // the root is not a block device (an overlay, for example).
