@@ -67,6 +67,7 @@ private:
     LayoutId draw_anchored(const Anchored& a, Canvas& canvas, const Rect& rect, LayoutId n);
     LayoutId draw_gesture_area(const Element& e, const GestureArea& g, Canvas& canvas, const Rect& rect, LayoutId n);
     LayoutId draw_leaf(const Element& e, Canvas& canvas, const Rect& rect, LayoutId n);
+    void lift_areas_and_nodes(std::size_t areas_before, std::size_t nodes_before, const Rect& rect);
 
     FrameLayout& layout_;
 };
@@ -235,6 +236,18 @@ LayoutId Pass::draw_scroll(const Scroll& s, Canvas& canvas, const Rect& rect, La
         if (visible) layout_.regions.push_back(std::move(region));
     }
 
+    lift_areas_and_nodes(areas_before, nodes_before, rect);
+    layout_.scroll_areas.push_back(ScrollArea{rect, n, s.axis});
+
+    canvas.blit(*layer, static_cast<std::int32_t>(std::trunc(rect.x)), static_cast<std::int32_t>(std::trunc(rect.y)));
+    layout_.layer_canvases.insert_or_assign(n, std::move(*layer));
+    return next;
+}
+
+// Moves the scroll areas and accessibility nodes recorded inside a viewport
+// drawn at `rect` (since the given counts) out into the parent's pixels; the
+// areas are clipped to the viewport and dropped when nothing of them is left.
+void Pass::lift_areas_and_nodes(std::size_t areas_before, std::size_t nodes_before, const Rect& rect) {
     std::vector<ScrollArea> areas(layout_.scroll_areas.begin() + static_cast<std::ptrdiff_t>(areas_before),
                                   layout_.scroll_areas.end());
     layout_.scroll_areas.resize(areas_before);
@@ -242,14 +255,9 @@ LayoutId Pass::draw_scroll(const Scroll& s, Canvas& canvas, const Rect& rect, La
         area.rect = rect_clip(translated(area.rect, rect.x, rect.y), rect);
         if (area.rect.w > 0.0f && area.rect.h > 0.0f) layout_.scroll_areas.push_back(area);
     }
-    layout_.scroll_areas.push_back(ScrollArea{rect, n, s.axis});
     for (std::size_t i = nodes_before; i < layout_.access_nodes.size(); ++i) {
         layout_.access_nodes[i].rect = translated(layout_.access_nodes[i].rect, rect.x, rect.y);
     }
-
-    canvas.blit(*layer, static_cast<std::int32_t>(std::trunc(rect.x)), static_cast<std::int32_t>(std::trunc(rect.y)));
-    layout_.layer_canvases.insert_or_assign(n, std::move(*layer));
-    return next;
 }
 
 LayoutId Pass::draw_layer(const Layer& l, Canvas& canvas, const Rect& rect, LayoutId n) {
@@ -275,16 +283,7 @@ LayoutId Pass::draw_layer(const Layer& l, Canvas& canvas, const Rect& rect, Layo
         // Only the vertical extent is tested: a region beside the layer stays.
         if (r.y < rect.y + rect.h && r.y + r.h > rect.y) layout_.regions.push_back(std::move(region));
     }
-    std::vector<ScrollArea> areas(layout_.scroll_areas.begin() + static_cast<std::ptrdiff_t>(areas_before),
-                                  layout_.scroll_areas.end());
-    layout_.scroll_areas.resize(areas_before);
-    for (ScrollArea& area : areas) {
-        area.rect = rect_clip(translated(area.rect, rect.x, rect.y), rect);
-        if (area.rect.w > 0.0f && area.rect.h > 0.0f) layout_.scroll_areas.push_back(area);
-    }
-    for (std::size_t i = nodes_before; i < layout_.access_nodes.size(); ++i) {
-        layout_.access_nodes[i].rect = translated(layout_.access_nodes[i].rect, rect.x, rect.y);
-    }
+    lift_areas_and_nodes(areas_before, nodes_before, rect);
     canvas.blit_with_fade(layer, static_cast<std::int32_t>(std::trunc(rect.x)),
                           static_cast<std::int32_t>(std::trunc(rect.y)), l.fade_bottom);
     return next;
