@@ -15,6 +15,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace disks {
@@ -217,6 +219,34 @@ std::expected<File, std::string> open_rw(const std::string& disk) {
     return File(fd);
 }
 
+std::expected<File, std::string> open_whole_disk(const std::string& disk) {
+    // O_PATH opens nothing for reading or writing: a character device named
+    // here (a watchdog, a terminal) never sees an open of its own.
+    File handle(::open(disk.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (handle.fd() < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return std::unexpected(disk + " is not a block device");
+        return std::unexpected("open " + disk + ": " + io::errno_text(errno));
+    }
+    struct stat st {};
+    if (::fstat(handle.fd(), &st) != 0) return std::unexpected("open " + disk + ": " + io::errno_text(errno));
+    if (S_ISLNK(st.st_mode)) return std::unexpected(disk + " is a symbolic link, not a disk");
+    if (!S_ISBLK(st.st_mode)) return std::unexpected(disk + " is not a block device");
+    const std::string dir = platform::paths().sys + "/dev/block/" + std::to_string(major(st.st_rdev)) + ":" +
+                            std::to_string(minor(st.st_rdev));
+    struct stat dir_st {};
+    if (::stat(dir.c_str(), &dir_st) != 0) return std::unexpected(disk + " is not a disk the kernel lists");
+    if (::stat((dir + "/partition").c_str(), &dir_st) == 0)
+        return std::unexpected(disk + " is a partition, not a whole disk");
+    // Reopening the descriptor itself reaches the very inode checked above.
+    const std::string self = platform::paths().proc + "/self/fd/" + std::to_string(handle.fd());
+    File rw(::open(self.c_str(), O_RDWR | O_CLOEXEC));
+    if (rw.fd() < 0) return std::unexpected("open " + disk + ": " + io::errno_text(errno));
+    struct stat rw_st {};
+    if (::fstat(rw.fd(), &rw_st) != 0 || !S_ISBLK(rw_st.st_mode) || rw_st.st_rdev != st.st_rdev)
+        return std::unexpected(disk + " is not a block device");
+    return rw;
+}
+
 std::optional<std::uint32_t> mbr_free_primaries(const std::string& disk) {
     File f = open_ro(disk);
     if (f.fd() < 0 || find_gpt(f.fd())) return std::nullopt;
@@ -240,6 +270,12 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> extended_range(const std:
 
 std::optional<std::pair<std::uint64_t, std::uint64_t>> partition_range(const std::string& disk, std::uint32_t n) {
     File f = open_ro(disk);
+    if (f.fd() < 0) return std::nullopt;
+    return partition_range(f, disk, n);
+}
+
+std::optional<std::pair<std::uint64_t, std::uint64_t>> partition_range(const File& f, const std::string& disk,
+                                                                       std::uint32_t n) {
     if (f.fd() < 0 || n == 0) return std::nullopt;
     if (auto g = find_gpt(f.fd())) {
         if (n > g->entries.size()) return std::nullopt;
