@@ -223,10 +223,7 @@ std::expected<File, std::string> open_whole_disk(const std::string& disk) {
     // O_PATH opens nothing for reading or writing: a character device named
     // here (a watchdog, a terminal) never sees an open of its own.
     File handle(::open(disk.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    if (handle.fd() < 0) {
-        if (errno == ENOENT || errno == ENOTDIR) return std::unexpected(disk + " is not a block device");
-        return std::unexpected("open " + disk + ": " + io::errno_text(errno));
-    }
+    if (handle.fd() < 0) return std::unexpected("open " + disk + ": " + io::errno_text(errno));
     struct stat st {};
     if (::fstat(handle.fd(), &st) != 0) return std::unexpected("open " + disk + ": " + io::errno_text(errno));
     if (S_ISLNK(st.st_mode)) return std::unexpected(disk + " is a symbolic link, not a disk");

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace install {
 
@@ -30,17 +31,22 @@ bool is_block_device(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
 }
 
-// The kernel's view: /sys/block/<disk>/<part>/partition holds the number.
-std::expected<void, std::string> check_partition(const std::string& disk, const std::string& part, std::uint32_t n) {
+std::string dev_text(dev_t d) { return std::to_string(major(d)) + ":" + std::to_string(minor(d)); }
+
+// The kernel's view of the node itself (never of a link to it): its sysfs
+// entry holds the partition number and sits below the opened disk's.
+std::expected<void, std::string> check_partition(const disks::File& file, const std::string& disk,
+                                                 const std::string& part, std::uint32_t n) {
     const std::string refused = part + " is not partition " + std::to_string(n) + " of " + disk;
-    if (!is_block_device(part)) return std::unexpected(refused);
+    struct stat disk_st {}, part_st {};
+    if (::fstat(file.fd(), &disk_st) != 0 || ::lstat(part.c_str(), &part_st) != 0 || !S_ISBLK(part_st.st_mode))
+        return std::unexpected(refused);
     std::error_code ec;
-    const std::string disk_name = stdfs::canonical(disk, ec).filename().string();
+    const stdfs::path dir = stdfs::canonical(platform::paths().sys + "/dev/block/" + dev_text(part_st.st_rdev), ec);
     if (ec) return std::unexpected(refused);
-    const std::string part_name = stdfs::canonical(part, ec).filename().string();
-    if (ec) return std::unexpected(refused);
-    auto number = disks::read_attr(platform::paths().sys + "/block/" + disk_name + "/" + part_name, "partition");
-    if (number != std::optional<std::string>(std::to_string(n))) return std::unexpected(refused);
+    if (disks::read_attr(dir.string(), "partition") != std::optional<std::string>(std::to_string(n)) ||
+        disks::read_attr(dir.parent_path().string(), "dev") != std::optional<std::string>(dev_text(disk_st.st_rdev)))
+        return std::unexpected(refused);
     return {};
 }
 
@@ -53,7 +59,7 @@ void apply_resize(const ipc::RemoteDiskOp::Resize& op, std::vector<std::string>&
         errors.push_back("resize partition: " + file.error());
         return;
     }
-    if (auto r = check_partition(disk, part, op.number); !r) {
+    if (auto r = check_partition(*file, disk, part, op.number); !r) {
         errors.push_back("resize partition: " + r.error());
         return;
     }

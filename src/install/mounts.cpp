@@ -3,14 +3,12 @@
 #include "install/command.hpp"
 #include "platform/system_paths.hpp"
 
-#include "disks/disks.hpp"
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
-#include <fstream>
 #include <sstream>
 #include <system_error>
 #include <sys/stat.h>
@@ -76,7 +74,6 @@ std::vector<std::string> fields_of(const std::string& line) {
     while (ss >> f) fields.push_back(f);
     return fields;
 }
-
 
 // One line of /proc/self/mountinfo.
 struct MountInfo {
@@ -146,7 +143,9 @@ public:
 
 private:
     std::optional<std::string> of_mount(const MountInfo& m, int depth) {
-        if (depth > 8) return std::nullopt;
+        // An overlay whose layers lie below itself (as seen from inside a
+        // chroot) must not send the walk round in circles.
+        if (depth > 8 || !mounts_seen_.insert(&m).second) return std::nullopt;
         if (::major(m.dev) != 0) return of_device(m.dev, depth + 1);
         if (m.type == "overlay") {
             std::istringstream opts(m.options);
@@ -189,6 +188,7 @@ private:
     std::vector<MountInfo> mounts_;
     const std::map<dev_t, std::string>& wanted_;
     std::set<dev_t> seen_;
+    std::set<const MountInfo*> mounts_seen_;
 };
 
 } // namespace

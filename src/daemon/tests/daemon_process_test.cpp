@@ -153,7 +153,7 @@ TEST_F(Daemon, InstallIsAlwaysRealAndReportsProgressFirst) {
     EXPECT_TRUE(ex.received.substr(last).starts_with(R"({"event":"failed","message":")")) << ex.received;
     // Only the real pipeline looks at the plan's disk; the simulation never
     // fails on its own.
-    EXPECT_EQ(ex.received.substr(last), failed("/dev/tavix-none is not a block device")) << ex.received;
+    EXPECT_EQ(ex.received.substr(last), failed("open /dev/tavix-none: No such file or directory")) << ex.received;
     EXPECT_TRUE(daemon_->wait_for_log("daemon: install requested: Partition(3) on /dev/tavix-none\n"));
     EXPECT_TRUE(daemon_->wait_for_log("daemon: install failed: "));
     // The busy flag went with the finished install.

@@ -317,6 +317,8 @@ TEST(DiskOpsDaemon, HostileRequestsChangeNothing) {
     }
     const std::string link = dir.path() + "/disk-link";
     stdfs::create_symlink(gpt->path(), link);
+    const std::string part_link = dir.path() + "/part-link";
+    stdfs::create_symlink(gpt->part(1), part_link);
     auto daemon = support::DaemonProcess::start(TAVIX_INSTALLER_EXE, [](const std::string& root) {
         std::ofstream(root + "/var/lib/tavix-installer/install-pending") << "";
     });
@@ -349,6 +351,9 @@ TEST(DiskOpsDaemon, HostileRequestsChangeNothing) {
          "wipe disk: " + P1 + " is a partition, not a whole disk"},
         {"wipe through a symbolic link", ops_line(RemoteDiskOp::Wipe{link}), G,
          "wipe disk: " + link + " is a symbolic link, not a disk"},
+        {"shrink through a link to the partition",
+         ops_line(RemoteDiskOp::Resize{G, part_link, 1, 64 * MIB, 32 * MIB, "ext4"}), G,
+         "resize partition: " + part_link + " is not partition 1 of " + G},
         {"grow below the real size", ops_line(resize(*gpt, 1, 1, 20 * MIB, "ext4")), G,
          "resize partition: " + P1 + " has 67108864 bytes, not 1 as the request says; list the disks again"},
         {"shrink above the real size", ops_line(resize(*gpt, 1, 100 * MIB, 80 * MIB, "ext4")), G,
