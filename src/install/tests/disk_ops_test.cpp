@@ -37,8 +37,6 @@ std::map<std::uint32_t, std::uint64_t> sizes(const LoopDisk& d) {
     if (r.exit_code != 0) return out;
     auto json = nlohmann::json::parse(r.out)["partitiontable"];
     for (const auto& p : json["partitions"]) {
-        // sfdisk lists a freed GPT slot that still holds its old range.
-        if (p["type"] == "00000000-0000-0000-0000-000000000000") continue;
         std::string node = p["node"];
         auto n = std::stoul(node.substr(d.path().size() + 1));
         out[std::uint32_t(n)] = p["size"].get<std::uint64_t>() * json["sectorsize"].get<std::uint64_t>();
