@@ -4,8 +4,9 @@
 #include "install/encryption.hpp"
 #include "install/staging.hpp"
 #include "install/target_config.hpp"
-#include "platform/error.hpp"
-#include "platform/sigpipe.hpp"
+#include <base/fd.hpp>
+#include <base/error.hpp>
+#include <base/sigpipe.hpp>
 #include "platform/system_paths.hpp"
 
 #include <cerrno>
@@ -30,7 +31,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-using platform::errno_text;
+using base::errno_text;
 
 // One line on standard error in a single write, so that lines of parallel
 // connections never interleave.
@@ -118,13 +119,6 @@ private:
     std::map<std::uint64_t, Entry> entries_;
     std::uint64_t next_id_ = 0;
     bool started_ = false;
-};
-
-struct OwnedFd {
-    int fd;
-    ~OwnedFd() {
-        if (fd >= 0) ::close(fd);
-    }
 };
 
 // Clears DAEMON_BUSY when the holder's scope ends, however it ends.
@@ -267,9 +261,9 @@ void handle_install(int fd, ipc::InstallPlan plan, const InstallStarter& start) 
 }
 
 void handle_connection(int fd, const InstallStarter& start) {
-    OwnedFd conn{fd};
-    OwnedFd reading{::fcntl(fd, F_DUPFD_CLOEXEC, 0)};
-    if (reading.fd < 0) {
+    base::Fd conn{fd};
+    base::Fd reading{::fcntl(fd, F_DUPFD_CLOEXEC, 0)};
+    if (!reading) {
         log_line("daemon: clone socket: " + errno_text(errno));
         return;
     }
@@ -277,10 +271,9 @@ void handle_connection(int fd, const InstallStarter& start) {
     // forever; what follows the line is never bounded.
     auto& deadlines = LineDeadlines::instance();
     const auto watch = deadlines.arm(fd, REQUEST_LINE_TIMEOUT);
-    ipc::RequestRead read = ipc::read_request(reading.fd);
+    ipc::RequestRead read = ipc::read_request(reading.get());
     const bool timed_out = deadlines.disarm(watch);
-    ::close(reading.fd);
-    reading.fd = -1;
+    reading.reset();
 
     // Out of time counts as a failed read: no answer.
     if (timed_out || read.status == ipc::RequestRead::Status::ReadFailed) return;
@@ -320,7 +313,7 @@ void handle_connection(int fd, const InstallStarter& start) {
 }
 
 std::expected<void, std::string> run() {
-    platform::ignore_sigpipe();
+    base::ignore_sigpipe();
     const auto& p = platform::paths();
     const std::string socket_path = p.daemon_socket();
 

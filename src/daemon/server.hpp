@@ -36,7 +36,7 @@ using InstallStarter = std::function<install::InstallHandle(ipc::InstallPlan)>;
 // Creates the socket and serves it for as long as the process lives.
 // Returns only when the socket cannot be set up, with the reason
 // ("mkdir ...", "bind ...", "chmod ...").
-std::expected<void, std::string> run();
+[[nodiscard]] std::expected<void, std::string> run();
 
 // Serves one accepted connection (taken over and closed).
 void handle_connection(int fd, const InstallStarter& start = install::start);

@@ -1,3 +1,4 @@
+#include <base/units.hpp>
 #include "disks/edit.hpp"
 
 #include "disks/disks.hpp"
@@ -15,7 +16,7 @@ using io::errno_text;
 
 namespace {
 
-constexpr std::uint64_t MIB = 1u << 20;
+using base::MIB;
 constexpr std::uint64_t U32_MAX = 0xFFFFFFFFu;
 
 // An occupied stretch of sectors, inclusive, belonging to partition `number`.
@@ -230,7 +231,7 @@ std::expected<void, std::string> wipe(const std::string& disk) {
 }
 
 std::expected<void, std::string> wipe(const File& file, const std::string& disk) {
-    const int fd = file.fd();
+    const int fd = file.get();
     std::vector<char> zeros(MIB, 0);
     if (auto r = io::write_at(fd, zeros.data(), zeros.size(), 0); !r)
         return std::unexpected("wipe head " + disk + ": " + r.error());
@@ -254,11 +255,11 @@ std::expected<std::uint32_t, std::string> create_partition(const std::string& di
 
 std::expected<std::uint32_t, std::string> create_partition(const File& file, const std::string& disk,
                                                            std::uint64_t start, std::uint64_t size) {
-    auto t = load_table(file.fd(), disk);
+    auto t = load_table(file.get(), disk);
     if (!t) return std::unexpected(t.error());
     auto n = create_in(*t, disk, start, size);
     if (!n) return n;
-    if (auto r = store_table(file.fd(), *t, disk); !r) return std::unexpected(r.error());
+    if (auto r = store_table(file.get(), *t, disk); !r) return std::unexpected(r.error());
     return n;
 }
 
@@ -270,16 +271,16 @@ std::expected<void, std::string> delete_partitions(const std::string& disk, cons
 std::expected<void, std::string> delete_partitions(const File& file, const std::string& disk,
                                                    const std::vector<std::uint32_t>& numbers) {
     if (numbers.empty()) return {};
-    auto t = load_table(file.fd(), disk);
+    auto t = load_table(file.get(), disk);
     if (!t) return std::unexpected(t.error());
     delete_in(*t, numbers);
-    return store_table(file.fd(), *t, disk);
+    return store_table(file.get(), *t, disk);
 }
 
 std::expected<std::vector<std::uint32_t>, std::string> replace_partitions(const File& file, const std::string& disk,
                                                                           const std::vector<std::uint32_t>& numbers,
                                                                           const std::vector<NewPartition>& ranges) {
-    auto t = load_table(file.fd(), disk);
+    auto t = load_table(file.get(), disk);
     if (!t) return std::unexpected(t.error());
     delete_in(*t, numbers);
     std::vector<std::uint32_t> created;
@@ -288,7 +289,7 @@ std::expected<std::vector<std::uint32_t>, std::string> replace_partitions(const 
         if (!n) return std::unexpected(n.error());
         created.push_back(*n);
     }
-    if (auto r = store_table(file.fd(), *t, disk); !r) return std::unexpected(r.error());
+    if (auto r = store_table(file.get(), *t, disk); !r) return std::unexpected(r.error());
     return created;
 }
 
@@ -298,7 +299,7 @@ std::expected<void, std::string> resize_partition(const std::string& disk, std::
 
 std::expected<void, std::string> resize_partition(const File& file, const std::string& disk, std::uint32_t n,
                                                   std::uint64_t new_size) {
-    const int fd = file.fd();
+    const int fd = file.get();
     if (auto g = find_gpt(fd)) {
         const std::uint64_t S = g->sector_size;
         if (n < 1 || n > g->entries.size()) return std::unexpected("p" + std::to_string(n) + ": not in GPT");

@@ -13,19 +13,19 @@
 
 namespace disks {
 
-std::expected<void, std::string> wipe(const std::string& disk);
-std::expected<std::uint32_t, std::string> create_partition(const std::string& disk, std::uint64_t start, std::uint64_t size);
-std::expected<void, std::string> delete_partitions(const std::string& disk, const std::vector<std::uint32_t>& numbers);
-std::expected<void, std::string> resize_partition(const std::string& disk, std::uint32_t n, std::uint64_t new_size);
+[[nodiscard]] std::expected<void, std::string> wipe(const std::string& disk);
+[[nodiscard]] std::expected<std::uint32_t, std::string> create_partition(const std::string& disk, std::uint64_t start, std::uint64_t size);
+[[nodiscard]] std::expected<void, std::string> delete_partitions(const std::string& disk, const std::vector<std::uint32_t>& numbers);
+[[nodiscard]] std::expected<void, std::string> resize_partition(const std::string& disk, std::uint32_t n, std::uint64_t new_size);
 
 // The same edits on a disk the caller has already opened (and checked, see
 // open_whole_disk); `disk` names it in the texts and for its sector size.
-std::expected<void, std::string> wipe(const File& file, const std::string& disk);
-std::expected<std::uint32_t, std::string> create_partition(const File& file, const std::string& disk,
+[[nodiscard]] std::expected<void, std::string> wipe(const File& file, const std::string& disk);
+[[nodiscard]] std::expected<std::uint32_t, std::string> create_partition(const File& file, const std::string& disk,
                                                            std::uint64_t start, std::uint64_t size);
-std::expected<void, std::string> delete_partitions(const File& file, const std::string& disk,
+[[nodiscard]] std::expected<void, std::string> delete_partitions(const File& file, const std::string& disk,
                                                    const std::vector<std::uint32_t>& numbers);
-std::expected<void, std::string> resize_partition(const File& file, const std::string& disk, std::uint32_t n,
+[[nodiscard]] std::expected<void, std::string> resize_partition(const File& file, const std::string& disk, std::uint32_t n,
                                                   std::uint64_t new_size);
 
 // A byte range to create: start and size.
@@ -37,7 +37,7 @@ struct NewPartition {
 // Deletes `numbers` and then creates `ranges` in order, all in memory, and
 // writes the table once: when any step is refused, nothing is written.
 // Returns the numbers of the new partitions, in the order of `ranges`.
-std::expected<std::vector<std::uint32_t>, std::string> replace_partitions(const File& file, const std::string& disk,
+[[nodiscard]] std::expected<std::vector<std::uint32_t>, std::string> replace_partitions(const File& file, const std::string& disk,
                                                                           const std::vector<std::uint32_t>& numbers,
                                                                           const std::vector<NewPartition>& ranges);
 

@@ -39,7 +39,7 @@ std::expected<void, std::string> check_partition(const disks::File& file, const 
                                                  const std::string& part, std::uint32_t n) {
     const std::string refused = part + " is not partition " + std::to_string(n) + " of " + disk;
     struct stat disk_st {}, part_st {};
-    if (::fstat(file.fd(), &disk_st) != 0 || ::lstat(part.c_str(), &part_st) != 0 || !S_ISBLK(part_st.st_mode))
+    if (::fstat(file.get(), &disk_st) != 0 || ::lstat(part.c_str(), &part_st) != 0 || !S_ISBLK(part_st.st_mode))
         return std::unexpected(refused);
     std::error_code ec;
     const stdfs::path dir = stdfs::canonical(platform::paths().sys + "/dev/block/" + dev_text(part_st.st_rdev), ec);

@@ -51,7 +51,7 @@ std::expected<TargetLayout, std::string> whole_disk(disks::File file, const std:
 
     std::uint32_t root_entry = 0, boot_entry = 0;
     {
-        const int fd = file.fd();
+        const int fd = file.get();
         const std::uint64_t lbs = disks::logical_block_size(disk);
         auto bytes = disks::device_bytes(fd);
         if (!bytes) return std::unexpected("new gpt on " + disk + ": " + bytes.error());
@@ -144,7 +144,7 @@ std::expected<TargetLayout, std::string> encrypted_region(disks::File file, cons
     if (!ranges) return std::unexpected(ranges.error());
     auto made = disks::replace_partitions(file, disk, numbers, *ranges);
     if (!made) return std::unexpected(made.error());
-    (void)::fsync(file.fd());
+    (void)::fsync(file.get());
     file = disks::File();
     reread_partitions(disk);
     const std::string boot = disks::partition_path(disk, (*made)[0]);
@@ -190,7 +190,7 @@ std::expected<TargetLayout, std::string> free_space(disks::File file, const std:
     }
     auto n = disks::create_partition(file, disk, start, size);
     if (!n) return std::unexpected(n.error());
-    (void)::fsync(file.fd());
+    (void)::fsync(file.get());
     file = disks::File();
     reread_partitions(disk);
     const std::string node = disks::partition_path(disk, *n);

@@ -1,5 +1,6 @@
 #include "install/mounts.hpp"
 
+#include <base/files.hpp>
 #include "install/command.hpp"
 #include "platform/system_paths.hpp"
 
@@ -19,15 +20,6 @@ namespace install {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::optional<std::string> read_text(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    if (in.bad()) return std::nullopt;
-    return ss.str();
-}
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -86,7 +78,7 @@ struct MountInfo {
 
 std::vector<MountInfo> read_mountinfo() {
     std::vector<MountInfo> out;
-    auto text = read_text(platform::paths().proc + "/self/mountinfo");
+    auto text = base::read_file(platform::paths().proc + "/self/mountinfo");
     if (!text) return out;
     std::istringstream in(*text);
     std::string line;
@@ -116,7 +108,7 @@ fs::path sys_dir(dev_t d) {
 }
 
 std::optional<dev_t> dev_attr(const fs::path& dir) {
-    auto text = read_text((dir / "dev").string());
+    auto text = base::read_file((dir / "dev").string());
     unsigned maj = 0, min = 0;
     if (!text || std::sscanf(text->c_str(), "%u:%u", &maj, &min) != 2) return std::nullopt;
     return ::makedev(maj, min);
@@ -176,7 +168,7 @@ private:
             if (auto slave = dev_attr(it->path()))
                 if (auto hit = of_device(*slave, depth + 1)) return hit;
         // A loop device lives on a file of some other mount.
-        if (auto backing = read_text((dir / "loop/backing_file").string())) {
+        if (auto backing = base::read_file((dir / "loop/backing_file").string())) {
             std::string file = *backing;
             while (!file.empty() && (file.back() == '\n' || file.back() == ' ')) file.pop_back();
             if (!file.empty())
@@ -230,14 +222,14 @@ std::vector<std::string> mounts_of_device(const std::string& mounts, const std::
 }
 
 void unmount_disk(const std::string& device) {
-    auto mounts = read_text(platform::paths().proc + "/self/mounts");
+    auto mounts = base::read_file(platform::paths().proc + "/self/mounts");
     if (!mounts) return;
     for (const auto& point : mounts_of_device(*mounts, device)) (void)run({"umount", point});
 }
 
 std::expected<void, std::string> release_disk(const disks::File& file, const std::string& disk) {
     struct stat st {};
-    if (::fstat(file.fd(), &st) != 0 || !S_ISBLK(st.st_mode)) return std::unexpected(disk + " is not a block device");
+    if (::fstat(file.get(), &st) != 0 || !S_ISBLK(st.st_mode)) return std::unexpected(disk + " is not a block device");
     // The disk and its partitions as the kernel numbers them, with the
     // node names the texts use.
     const std::string dev_dir = platform::paths().dev;
@@ -255,7 +247,7 @@ std::expected<void, std::string> release_disk(const disks::File& file, const std
     if (auto hit = Underneath(read_mountinfo(), ours).of_path("/", 0))
         return std::unexpected(*hit + " holds the running system");
 
-    if (auto swaps = read_text(platform::paths().proc + "/swaps")) {
+    if (auto swaps = base::read_file(platform::paths().proc + "/swaps")) {
         std::istringstream in(*swaps);
         std::string line;
         std::getline(in, line); // the heading
@@ -302,7 +294,7 @@ std::expected<void, std::string> bind_mounts(MountList& list) {
 
 std::optional<std::string> medium_disk() {
     const auto& p = platform::paths();
-    auto mounts = read_text(p.proc + "/self/mounts");
+    auto mounts = base::read_file(p.proc + "/self/mounts");
     if (!mounts) return std::nullopt;
     std::istringstream in(*mounts);
     std::string line;

@@ -15,7 +15,7 @@ namespace install {
 using MountList = std::vector<std::string>;
 
 // Runs "mount" OPTIONS... SOURCE TARGET; on success records TARGET.
-std::expected<void, std::string> mount(const std::string& source, const std::string& target,
+[[nodiscard]] std::expected<void, std::string> mount(const std::string& source, const std::string& target,
                                        const std::vector<std::string>& options, MountList& list);
 
 // Unmounts every recorded mount point, last first; a mount that refuses a
@@ -33,7 +33,7 @@ void unmount_disk(const std::string& device);
 // backing file or a stacked device (sysfs "slaves"); and a partition that is
 // active swap. Then everything mounted from it is unmounted; a mount that
 // stays is refused too. Each text names the partition and the reason.
-std::expected<void, std::string> release_disk(const disks::File& file, const std::string& disk);
+[[nodiscard]] std::expected<void, std::string> release_disk(const disks::File& file, const std::string& disk);
 
 // The mount points of `device` and its partitions in the mount table text
 // `mounts` (as /proc/self/mounts), in the order to unmount them.
@@ -41,7 +41,7 @@ std::vector<std::string> mounts_of_device(const std::string& mounts, const std::
 
 // Binds /dev and mounts devpts, proc, sysfs (and efivarfs where the firmware
 // offers it) under the target root, each recorded in the list.
-std::expected<void, std::string> bind_mounts(MountList& list);
+[[nodiscard]] std::expected<void, std::string> bind_mounts(MountList& list);
 
 // Device path of the disk holding the running root file system; nothing when
 // the root is not a block device (an overlay, for example).

@@ -1,6 +1,6 @@
 #include "support/rooted_process.hpp"
 
-#include "fs/process.hpp"
+#include <base/process.hpp>
 
 #include <cerrno>
 #include <csignal>
@@ -50,7 +50,7 @@ std::string parent_of(const std::string& path) { return stdfs::path(path).parent
 // Copies the executable, its libraries and the dynamic loader into the root.
 std::expected<std::pair<std::string, std::string>, std::string> stage_executable(const std::string& exe,
                                                                                  const std::string& root) {
-    auto c = fs::capture({"ldd", exe});
+    auto c = base::capture({"ldd", exe});
     if (!c || !c->exited_ok()) return std::unexpected("ldd " + exe + " failed");
     const std::string dir = root + EXE_DIR;
     std::error_code ec;
@@ -254,7 +254,7 @@ std::expected<std::unique_ptr<Mounted>, std::string> Mounted::create(const std::
     std::unique_ptr<Mounted> m(new Mounted());
     char tmpl[] = "/tmp/tavix-mnt-XXXXXX";
     if (!mkdtemp(tmpl)) return std::unexpected(std::string("mkdtemp: ") + strerror(errno));
-    auto c = fs::capture({"mount", device, tmpl});
+    auto c = base::capture({"mount", device, tmpl});
     if (!c || !c->exited_ok()) {
         rmdir(tmpl);
         return std::unexpected("mount " + device + ": " + (c ? c->err : c.error()));

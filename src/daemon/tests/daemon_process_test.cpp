@@ -1,6 +1,6 @@
 // The real daemon, as a separate process on its socket, in a mount namespace
 // of its own.
-#include "ipc/client.hpp"
+#include "client/client.hpp"
 #include "platform/system_paths.hpp"
 #include "support/daemon_process.hpp"
 
@@ -306,18 +306,18 @@ protected:
 };
 
 TEST_F(ClientWithDaemon, Requests) {
-    EXPECT_EQ(ipc::apply_locale("fr"), std::unexpected(std::string("not-pending")));
-    EXPECT_EQ(ipc::stage_account("ann", "box", "pw", false), std::unexpected(std::string("not-pending")));
-    EXPECT_EQ(ipc::apply_disk_ops({ipc::RemoteDiskOp::Wipe{"/dev/tavix-none"}}),
+    EXPECT_EQ(client::apply_locale("fr"), std::unexpected(std::string("not-pending")));
+    EXPECT_EQ(client::stage_account("ann", "box", "pw", false), std::unexpected(std::string("not-pending")));
+    EXPECT_EQ(client::apply_disk_ops({ipc::RemoteDiskOp::Wipe{"/dev/tavix-none"}}),
               std::vector<std::string>{"not-pending"});
     touch(daemon_->marker("configure-pending"));
-    EXPECT_TRUE(ipc::apply_locale("fr").has_value());
+    EXPECT_TRUE(client::apply_locale("fr").has_value());
     EXPECT_TRUE(daemon_->wait_for_log("daemon: applying locale fr to the running system\n"));
-    EXPECT_TRUE(ipc::request(ipc::Request::FinishConfigure{}).has_value());
+    EXPECT_TRUE(client::request(ipc::Request::FinishConfigure{}).has_value());
     EXPECT_FALSE(fs::exists(daemon_->marker("configure-pending")));
     EXPECT_TRUE(fs::exists(daemon_->marker("configured")));
 
-    ipc::cancel_install();
+    client::cancel_install();
     EXPECT_TRUE(install::CANCEL_FLAG.load());
     EXPECT_TRUE(daemon_->wait_for_log("daemon: install cancellation requested\n"));
 }
@@ -334,12 +334,12 @@ TEST_F(ClientWithDaemon, InstallOutcomeReachesTheHandle) {
         }
         return h->snapshot();
     };
-    auto refused = wait_end(ipc::start_install(plan));
+    auto refused = wait_end(client::start_install(plan));
     EXPECT_EQ(refused.error, "not-pending");
     EXPECT_FALSE(refused.done);
 
     touch(daemon_->marker("install-pending"));
-    auto failed_run = wait_end(ipc::start_install(plan));
+    auto failed_run = wait_end(client::start_install(plan));
     ASSERT_TRUE(failed_run.error.has_value());
     EXPECT_FALSE(failed_run.done);
     EXPECT_TRUE(daemon_->wait_for_log("daemon: install failed: " + *failed_run.error + "\n"));

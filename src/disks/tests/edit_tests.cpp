@@ -1,6 +1,7 @@
 // Partition-table edits on loop devices, every result checked with sfdisk,
 // sgdisk and blkid.
 
+#include <base/units.hpp>
 #include "disks/disks.hpp"
 #include "disks/edit.hpp"
 #include "tools.hpp"
@@ -16,7 +17,7 @@ using support::LoopDisk;
 
 namespace {
 
-constexpr std::uint64_t MIB = 1 << 20;
+using base::MIB;
 
 std::string s(std::uint64_t v) { return std::to_string(v); }
 

@@ -1,6 +1,7 @@
 // The GPT and MBR codec against tables written and checked by sfdisk,
 // sgdisk and blkid on real loop devices.
 
+#include <base/units.hpp>
 #include "disks/disks.hpp"
 #include "disks/table.hpp"
 #include "tools.hpp"
@@ -14,7 +15,7 @@ using support::LoopDisk;
 
 namespace {
 
-constexpr std::uint64_t MIB = 1 << 20;
+using base::MIB;
 
 struct Fd {
     int fd;

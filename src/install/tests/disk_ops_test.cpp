@@ -1,6 +1,7 @@
 // The disk-operation batch on loop devices: real tables, real ext4 and LUKS,
 // and once through the real daemon.
 
+#include <base/units.hpp>
 #include "disks/disks.hpp"
 #include "install/disk_ops.hpp"
 #include "install/layout.hpp"
@@ -28,7 +29,7 @@ namespace stdfs = std::filesystem;
 
 namespace {
 
-constexpr std::uint64_t MIB = 1 << 20;
+using base::MIB;
 
 // Partition sizes in bytes by number, as sfdisk reads the table.
 std::map<std::uint32_t, std::uint64_t> sizes(const LoopDisk& d) {

@@ -1,4 +1,6 @@
 #include <zem/app/app_data.hpp>
+
+#include <base/env.hpp>
 #include <zem/app/hooks.hpp>
 #include <zem/app/wayland_internal.hpp>
 
@@ -28,8 +30,7 @@ bool perf_warnings_enabled() {
     static std::once_flag once;
     static bool enabled = false;
     std::call_once(once, [] {
-        const char* v = std::getenv("ZEM_PERF_WARN");
-        enabled = v != nullptr && v[0] != '\0' && std::strcmp(v, "0") != 0;
+        enabled = base::env_flag("ZEM_PERF_WARN");
     });
     return enabled;
 }

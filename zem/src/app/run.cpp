@@ -1,5 +1,9 @@
 // Start-up, the main loop and its ending.
 #include <zem/app/app.hpp>
+
+#include <base/env.hpp>
+#include <base/quote.hpp>
+#include <base/utf8.hpp>
 #include <zem/app/app_data.hpp>
 #include <zem/app/hooks.hpp>
 #include <zem/app/signals.hpp>
@@ -154,38 +158,9 @@ std::optional<std::string> take_activation_token() {
     if (v == nullptr || v[0] == '\0') return std::nullopt;
     std::string token = v;
     // Only UTF-8 text is a token.
-    for (size_t i = 0; i < token.size();) {
-        unsigned char c = static_cast<unsigned char>(token[i]);
-        size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        if (n == 0 || i + n > token.size()) return std::nullopt;
-        for (size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(token[i + k]) & 0xC0) != 0x80) return std::nullopt;
-        i += n;
-    }
+    if (!base::utf8::is_valid(token)) return std::nullopt;
     unsetenv("XDG_ACTIVATION_TOKEN");
     return token;
-}
-
-std::string debug_quoted(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20 || c == 0x7f) {
-                    char b[12];
-                    std::snprintf(b, sizeof b, "\\u{%x}", c);
-                    out += b;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
 }
 
 bool drawable(const SurfaceState& s) { return s.configured && s.redraw && !s.frame_pending; }
@@ -263,9 +238,8 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
     d.subcompositor = bind<wl_subcompositor>(d, &wl_subcompositor_interface, 1);
 
     // 7. Renderer: frames are drawn in software.
-    const char* force = std::getenv("ZEM_FORCE_SOFTWARE");
-    announce_render_backend(force && std::strcmp(force, "0") != 0 ? "ZEM_FORCE_SOFTWARE=1"
-                                                                   : "no EGL context in this build");
+    announce_render_backend(base::env_flag("ZEM_FORCE_SOFTWARE") ? "ZEM_FORCE_SOFTWARE=1"
+                                                                  : "no EGL context in this build");
     set_software_renderer_active(true);
 
     d.layer_shell = bind<zwlr_layer_shell_v1>(d, &zwlr_layer_shell_v1_interface, 4, &d.layer_shell_version);
@@ -277,7 +251,7 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
     d.app_id = d.app->app_id();
     if (config && config->app_id != d.app_id)
         std::fprintf(stderr, "zem: window_config app_id %s differs from App::app_id %s; App::app_id wins\n",
-                     debug_quoted(config->app_id).c_str(), debug_quoted(d.app_id).c_str());
+                     base::debug_quote(config->app_id).c_str(), base::debug_quote(d.app_id).c_str());
 
     // 11. xdg shell and the main window.
     d.wm_base = bind<xdg_wm_base>(d, &xdg_wm_base_interface, 6, &d.wm_base_version);

@@ -1,5 +1,7 @@
 #include <zem/app/text_scale.hpp>
 
+#include <base/utf8.hpp>
+
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -103,19 +105,6 @@ void reap(pid_t pid) {
     }
 }
 
-bool valid_utf8(std::string_view s) {
-    size_t i = 0;
-    while (i < s.size()) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        if (n == 0 || i + n > s.size()) return false;
-        for (size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        i += n;
-    }
-    return true;
-}
-
 }  // namespace
 
 std::optional<float> read_text_scaling_factor(const std::string& program) {
@@ -131,7 +120,7 @@ std::optional<float> read_text_scaling_factor(const std::string& program) {
     }
     close(child->out);
     reap(child->pid);
-    if (!valid_utf8(out)) return std::nullopt;
+    if (!base::utf8::is_valid(out)) return std::nullopt;
     return parse_scaling_factor(out);
 }
 
@@ -151,7 +140,7 @@ void watch_text_scaling_factor(event_loop::Sender<float> sender, const std::stri
         while ((nl = pending.find('\n')) != std::string::npos) {
             std::string line = pending.substr(0, nl + 1);
             pending.erase(0, nl + 1);
-            if (!valid_utf8(line)) {
+            if (!base::utf8::is_valid(line)) {
                 stop = true;
                 break;
             }

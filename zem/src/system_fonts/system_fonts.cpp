@@ -1,5 +1,7 @@
 #include <zem/system_fonts/system_fonts.hpp>
 
+#include <base/env.hpp>
+
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -31,30 +33,6 @@ std::uint32_t be32(const std::uint8_t* p) {
   std::fprintf(stderr, "%s\n", message.c_str());
   std::fflush(stderr);
   std::abort();
-}
-
-bool valid_utf8(const char* s) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s);
-  while (*p != 0) {
-    unsigned char c = *p;
-    int n = 0;
-    char32_t cp = 0;
-    if (c < 0x80) { ++p; continue; }
-    if ((c & 0xE0) == 0xC0) { n = 1; cp = c & 0x1F; }
-    else if ((c & 0xF0) == 0xE0) { n = 2; cp = c & 0x0F; }
-    else if ((c & 0xF8) == 0xF0) { n = 3; cp = c & 0x07; }
-    else return false;
-    ++p;
-    for (int i = 0; i < n; ++i, ++p) {
-      if ((*p & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (*p & 0x3F);
-    }
-    if ((n == 1 && cp < 0x80) || (n == 2 && cp < 0x800) || (n == 3 && cp < 0x10000) ||
-        cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-      return false;
-    }
-  }
-  return true;
 }
 
 }  // namespace
@@ -322,9 +300,7 @@ std::optional<FontFace> fallback_font_for_char(char32_t c) {
 }
 
 bool perf_warn_value_enabled(const char* value) {
-  if (value == nullptr || *value == '\0') return false;
-  if (!valid_utf8(value)) return false;
-  return std::strcmp(value, "0") != 0;
+  return base::flag_value_on(value);
 }
 
 bool perf_warn_enabled() {

@@ -1,5 +1,7 @@
 #include <zem/text_shaping/shaping.hpp>
 
+#include <base/utf8.hpp>
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -67,22 +69,9 @@ ShapeCache& cache() {
 
 // Decodes the character at `i`, advancing `i`; malformed bytes decode as U+FFFD.
 char32_t next_char(std::string_view s, std::size_t& i) {
-  auto b = static_cast<unsigned char>(s[i]);
-  if (b < 0x80) { ++i; return b; }
-  int n = 0;
-  char32_t cp = 0;
-  if ((b & 0xE0) == 0xC0) { n = 1; cp = b & 0x1F; }
-  else if ((b & 0xF0) == 0xE0) { n = 2; cp = b & 0x0F; }
-  else if ((b & 0xF8) == 0xF0) { n = 3; cp = b & 0x07; }
-  else { ++i; return 0xFFFD; }
-  if (i + static_cast<std::size_t>(n) >= s.size()) { ++i; return 0xFFFD; }
-  for (int k = 1; k <= n; ++k) {
-    auto c = static_cast<unsigned char>(s[i + static_cast<std::size_t>(k)]);
-    if ((c & 0xC0) != 0x80) { ++i; return 0xFFFD; }
-    cp = (cp << 6) | (c & 0x3F);
-  }
-  i += static_cast<std::size_t>(n) + 1;
-  return cp;
+  const base::utf8::Decoded d = base::utf8::decode(s, i);
+  i += d.length;
+  return d.code_point;
 }
 
 struct LevelRun {

@@ -4,25 +4,6 @@
 
 namespace zem::theme {
 
-std::string debug_quote(std::string_view text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '\0': out += "\\0"; break;
-            default:
-                if (c < 0x20 || c == 0x7f) out += fmt::format("\\u{{{:x}}}", c);
-                else out += static_cast<char>(c);
-        }
-    }
-    out += '"';
-    return out;
-}
-
 std::string ThemeError::display() const {
     switch (kind) {
         case Kind::Io: return fmt::format("reading {}: {}", path.string(), text);

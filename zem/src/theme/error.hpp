@@ -2,6 +2,8 @@
 // The failure of a theme load.
 
 #include <filesystem>
+
+#include <base/quote.hpp>
 #include <string>
 
 namespace zem::theme {
@@ -34,8 +36,6 @@ struct ThemeError {
     friend bool operator==(const ThemeError&, const ThemeError&) = default;
 };
 
-// A string in double quotes with quotes, backslashes and control characters
-// escaped.
-std::string debug_quote(std::string_view text);
+using base::debug_quote;
 
 }  // namespace zem::theme

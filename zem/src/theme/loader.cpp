@@ -1,5 +1,7 @@
 #include <zem/theme/loader.hpp>
 
+#include <base/utf8.hpp>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -49,7 +51,7 @@ std::expected<std::string, std::string> read_text_file(const std::filesystem::pa
     const int saved = errno;
     std::fclose(f);
     if (failed) return std::unexpected(std::string(std::strerror(saved ? saved : EIO)));
-    if (!json::is_valid_utf8(text)) return std::unexpected(std::string("stream did not contain valid UTF-8"));
+    if (!base::utf8::is_valid(text)) return std::unexpected(std::string("stream did not contain valid UTF-8"));
     return text;
 }
 
@@ -189,7 +191,7 @@ std::expected<Theme, ThemeError> load_theme_file(const std::filesystem::path& di
     if (auto r = resolve_references(document, *colours, tokens); !r) return std::unexpected(r.error());
 
     auto raw = schema::read_document(document);
-    if (!raw) return std::unexpected(ThemeError::parse_json(dir, raw.error()));
+    if (!raw) return std::unexpected(ThemeError::parse_json(dir, raw.error().message));
 
     Theme theme;
     theme.id = std::move(raw->theme.id);

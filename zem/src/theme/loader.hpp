@@ -6,10 +6,12 @@
 #include <string>
 #include <expected>
 
-#include <zem/json/json.hpp>
+#include <base/json.hpp>
 #include <zem/theme/error.hpp>
 
 namespace zem::theme {
+
+namespace json = base::json;
 
 // Colour name → colour text exactly as written.
 using ColourTable = std::map<std::string, std::string, std::less<>>;

@@ -2,12 +2,14 @@
 // The toolkit's own texts (context-menu entries, date-picker names), in a
 // small table of their own that follows the application's current language.
 
-#include <zem/i18n/catalogue.hpp>
+#include <base/i18n.hpp>
 
 #include <optional>
 #include <string_view>
 
 namespace zem {
+
+namespace i18n = base::i18n;
 
 // Builds a fresh toolkit string table: seven languages ("de", "en", "es",
 // "fr", "it", "pt", "pt_BR"), each with the same keys.

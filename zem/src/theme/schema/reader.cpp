@@ -9,75 +9,28 @@ std::string describe_value(const Value& v) {
     return json::describe(v);
 }
 
-std::string one_of(std::span<const std::string_view> names) {
-    auto tick = [](std::string_view n) { return "`" + std::string(n) + "`"; };
-    if (names.size() == 1) return tick(names[0]);
-    if (names.size() == 2) return tick(names[0]) + " or " + tick(names[1]);
-    std::string out = "one of ";
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (i) out += ", ";
-        out += tick(names[i]);
-    }
-    return out;
+json::Error error(std::string message) { return {std::move(message), {}}; }
+
+json::Error type_error(const Value& v, std::string_view expected) {
+    return error("invalid type: " + describe_value(v) + ", expected " + std::string(expected));
 }
 
-std::string type_error(const Value& v, std::string_view expected) {
-    return "invalid type: " + describe_value(v) + ", expected " + std::string(expected);
+json::Error value_error(const Value& v, std::string_view expected) {
+    return error("invalid value: " + describe_value(v) + ", expected " + std::string(expected));
 }
 
-std::string value_error(const Value& v, std::string_view expected) {
-    return "invalid value: " + describe_value(v) + ", expected " + std::string(expected);
+json::Error length_error(std::size_t n, std::string_view expected) { return json::invalid_length(n, expected, {}); }
+
+json::Error missing_error(std::string_view name) { return json::missing_field(name, {}); }
+
+json::Error field_error(std::string_view name, std::span<const std::string_view> expected) {
+    return json::unknown_field(name, expected, {});
 }
 
-std::string length_error(std::size_t n, std::string_view expected) {
-    return "invalid length " + std::to_string(n) + ", expected " + std::string(expected);
-}
-
-std::string missing_error(std::string_view name) { return "missing field `" + std::string(name) + "`"; }
-
-std::string field_error(std::string_view name, std::span<const std::string_view> expected) {
-    std::string m = "unknown field `" + std::string(name) + "`, ";
-    if (expected.empty()) return m + "there are no fields";
-    return m + "expected " + one_of(expected);
-}
-
-std::string variant_error(std::string_view name, std::span<const std::string_view> expected) {
+json::Error variant_error(std::string_view name, std::span<const std::string_view> expected) {
     std::string m = "unknown variant `" + std::string(name) + "`, ";
-    if (expected.empty()) return m + "there are no variants";
-    return m + "expected " + one_of(expected);
-}
-
-Read<Fields> Fields::open(const Value& v, const Shape& shape) {
-    Fields f;
-    f.shape_ = &shape;
-    f.values_.assign(shape.names.size(), nullptr);
-    if (v.is_object()) {
-        for (const json::Member& m : v.object) {
-            auto it = std::find(shape.names.begin(), shape.names.end(), m.key);
-            if (it != shape.names.end()) {
-                f.values_[static_cast<std::size_t>(it - shape.names.begin())] = &m.value;
-                continue;
-            }
-            if (std::find(shape.skip.begin(), shape.skip.end(), m.key) != shape.skip.end()) continue;
-            if (shape.deny_unknown) return std::unexpected(field_error(m.key, shape.names));
-        }
-        return f;
-    }
-    if (v.is_array()) {
-        f.from_array_ = true;
-        const std::size_t n = v.array.size() > shape.array_offset ? v.array.size() - shape.array_offset : 0;
-        if (n > shape.names.size()) return std::unexpected(length_error(n, "fewer elements in array"));
-        f.available_ = n;
-        for (std::size_t i = 0; i < n; ++i) f.values_[i] = &v.array[shape.array_offset + i];
-        return f;
-    }
-    return std::unexpected(type_error(v, shape.type));
-}
-
-Read<const Value*> Fields::required(std::size_t i) const {
-    if (values_[i]) return values_[i];
-    if (from_array_) return std::unexpected(length_error(available_, shape_->array));
-    return std::unexpected(missing_error(shape_->names[i]));
+    if (expected.empty()) return error(m + "there are no variants");
+    return error(m + "expected " + one_of(expected));
 }
 
 Read<std::string> read_string(const Value& v) {
@@ -100,7 +53,9 @@ Read<std::vector<std::string>> read_strings(const Value& v) { return read_list(v
 
 Read<Color> deserialize_colour(const Value& v) {
     if (!v.is_string()) return std::unexpected(type_error(v, "a string"));
-    return parse_colour(v.string);
+    auto colour = parse_colour(v.string);
+    if (!colour) return std::unexpected(error(colour.error()));
+    return *colour;
 }
 
 Read<std::array<float, 2>> read_pair(const Value& v) {
@@ -124,7 +79,7 @@ Read<std::size_t> read_keyword(const Value& v, std::span<const std::string_view>
     };
     if (v.is_string()) return index_of(v.string);
     if (v.is_object()) {
-        if (v.object.size() != 1) return std::unexpected("invalid value: map, expected map with a single key");
+        if (v.object.size() != 1) return std::unexpected(error("invalid value: map, expected map with a single key"));
         auto index = index_of(v.object.front().key);
         if (!index) return index;
         const Value& unit = v.object.front().value;

@@ -14,77 +14,41 @@
 #include <string_view>
 #include <vector>
 
-#include <zem/json/json.hpp>
+#include <base/json.hpp>
 #include <zem/theme/color.hpp>
 
 namespace zem::theme::schema {
 
+namespace json = base::json;
+
 using json::Value;
+// A theme reader's result: its error's message is what the loader reports
+// (the document is already parsed, so positions are not shown).
 template <class T>
-using Read = std::expected<T, std::string>;
+using Read = json::Result<T>;
 
 // "unit value", "boolean `true`", "integer `5`", "floating point `1.5`",
 // "string \"x\"", "sequence", "map".
 std::string describe_value(const Value& v);
-// "`a`", "`a` or `b`", "one of `a`, `b`, `c`".
-std::string one_of(std::span<const std::string_view> names);
+using json::one_of;
 
-std::string type_error(const Value& v, std::string_view expected);
-std::string value_error(const Value& v, std::string_view expected);
-std::string length_error(std::size_t n, std::string_view expected);
-std::string missing_error(std::string_view name);
-std::string field_error(std::string_view name, std::span<const std::string_view> expected);
-std::string variant_error(std::string_view name, std::span<const std::string_view> expected);
+json::Error type_error(const Value& v, std::string_view expected);
+json::Error value_error(const Value& v, std::string_view expected);
+json::Error length_error(std::size_t n, std::string_view expected);
+json::Error missing_error(std::string_view name);
+json::Error field_error(std::string_view name, std::span<const std::string_view> expected);
+json::Error variant_error(std::string_view name, std::span<const std::string_view> expected);
+json::Error error(std::string message);
 
-// The fields of one record.
-class Fields {
-public:
-    struct Shape {
-        std::string_view type;   // "struct RawShadow": what a wrong JSON type expected
-        std::string_view array;  // "struct RawShadow with 5 elements"
-        std::span<const std::string_view> names;
-        bool deny_unknown = true;        // unknown keys fail (else they are ignored)
-        std::span<const std::string_view> skip = {};  // keys that belong to an enclosing record
-        std::size_t array_offset = 0;    // leading array elements that are not fields (a tag)
-    };
+using Fields = json::Record;
 
-    static Read<Fields> open(const Value& v, const Shape& shape);
-
-    // Present and not null (null counts as absent only where optional_or_null
-    // is used).
-    const Value* get(std::size_t i) const { return values_[i]; }
-    // The value, or the missing-field (object) or short-array error.
-    Read<const Value*> required(std::size_t i) const;
-
-    template <class F>
-    auto req(std::size_t i, F&& decode) const -> decltype(decode(std::declval<const Value&>())) {
-        auto v = required(i);
-        if (!v) return std::unexpected(v.error());
-        return decode(**v);
-    }
-    // Absent: the default; present (null included) decoded.
-    template <class T, class F>
-    Read<T> or_default(std::size_t i, T fallback, F&& decode) const {
-        if (!values_[i]) return fallback;
-        return decode(*values_[i]);
-    }
-    // Absent or null: none.
-    template <class F>
-    auto or_null(std::size_t i, F&& decode) const
-        -> Read<std::optional<typename decltype(decode(std::declval<const Value&>()))::value_type>> {
-        const Value* v = values_[i];
-        if (!v || v->is_null()) return std::nullopt;
-        auto r = decode(*v);
-        if (!r) return std::unexpected(r.error());
-        return std::optional(std::move(*r));
-    }
-
-private:
-    std::vector<const Value*> values_;
-    bool from_array_ = false;
-    std::size_t available_ = 0;  // array elements after the offset
-    const Shape* shape_ = nullptr;
-};
+// A theme record: unknown keys fail, an array form may be short (the missing
+// fields fail when read), and null is a "unit value".
+constexpr json::Shape record_shape(std::string_view type, std::string_view array,
+                                   std::span<const std::string_view> names, bool deny_unknown = true,
+                                   std::span<const std::string_view> skip = {}, std::size_t array_offset = 0) {
+    return json::Shape{type, array, names, deny_unknown, skip, array_offset, false, "unit value"};
+}
 
 Read<std::string> read_string(const Value& v);
 Read<float> read_f32(const Value& v);
@@ -99,19 +63,12 @@ Read<std::array<float, 2>> read_pair(const Value& v);
 // whose value is null (or, where empty_object_unit, an empty object).
 Read<std::size_t> read_keyword(const Value& v, std::span<const std::string_view> names, bool empty_object_unit);
 
+// json::get_list with the theme's name for null.
 template <class F>
-auto read_list(const Value& v, F&& decode)
-    -> Read<std::vector<typename decltype(decode(std::declval<const Value&>()))::value_type>> {
-    using T = typename decltype(decode(std::declval<const Value&>()))::value_type;
-    if (!v.is_array()) return std::unexpected(type_error(v, "a sequence"));
-    std::vector<T> out;
-    out.reserve(v.array.size());
-    for (const Value& e : v.array) {
-        auto r = decode(e);
-        if (!r) return std::unexpected(r.error());
-        out.push_back(std::move(*r));
-    }
-    return out;
+auto read_list(const Value& v, F&& decode) {
+    using List = decltype(json::get_list(v, decode));
+    if (!v.is_array()) return List(std::unexpected(type_error(v, "a sequence")));
+    return json::get_list(v, decode);
 }
 
 }  // namespace zem::theme::schema
