@@ -19,11 +19,11 @@
 #include <sys/un.h>
 #include <condition_variable>
 #include <map>
-#include <poll.h>
-#include <vector>
 #include <mutex>
+#include <poll.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace daemon_server {
 
