@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <tuple>
 #include <utility>
 #include <cairo.h>
 #include <cmath>
@@ -401,36 +402,49 @@ void SoftwareCanvas::draw_text(std::string_view text, float x, float baseline, f
   ShapedRun run = shape_text(text, used.identity(), used, primary, px);
   if (!run || run->empty()) return;
 
-  // Warm the cache, recording where each glyph goes.
+  // Warm the cache, recording where each glyph goes. Room is made before
+  // anything is recorded, so one pass suffices whatever the string holds: a
+  // string with more distinct glyphs than the cache's limit would otherwise
+  // evict its own glyphs and start over for ever. The cache may then run past
+  // its limit for that one string; the next miss halves it again.
   struct Placed {
     const GlyphBitmap* bitmap;
     float x;
     float y_offset;
   };
   thread_local std::vector<Placed> placed;
+  thread_local std::vector<GlyphKey> missing;
   const std::uint32_t size_bits = std::bit_cast<std::uint32_t>(px);
-  for (bool again = true; again;) {
-    again = false;
-    placed.clear();
-    float pen = x;
-    for (std::size_t i = 0; i < run->size(); ++i) {
-      const ShapedGlyph& g = (*run)[i];
-      if (g.font) {
-        GlyphKey key{g.font.get(), size_bits, g.glyph};
-        auto it = glyph_cache_.find(key);
-        if (it == glyph_cache_.end()) {
-          if (glyph_cache_.size() >= GLYPH_CACHE_LIMIT) {
-            std::size_t drop = glyph_cache_.size() / 2;
-            for (auto e = glyph_cache_.begin(); drop > 0; --drop) e = glyph_cache_.erase(e);
-            // Entries recorded earlier in this string may be gone: warm again.
-            if (!placed.empty()) again = true;
-          }
-          it = glyph_cache_.emplace(key, g.font->rasterize(g.glyph, px)).first;
-        }
-        placed.push_back(Placed{&it->second, pen + g.x_offset, g.y_offset});
-      }
-      pen += g.x_advance;
+  missing.clear();
+  for (const ShapedGlyph& g : *run) {
+    if (!g.font) continue;
+    GlyphKey key{g.font.get(), size_bits, g.glyph};
+    if (!glyph_cache_.contains(key)) missing.push_back(key);
+  }
+  if (!missing.empty()) {
+    std::sort(missing.begin(), missing.end(), [](const GlyphKey& a, const GlyphKey& b) {
+      return std::tie(a.font, a.size_bits, a.glyph) < std::tie(b.font, b.size_bits, b.glyph);
+    });
+    missing.erase(std::unique(missing.begin(), missing.end()), missing.end());
+    while (!glyph_cache_.empty() && glyph_cache_.size() + missing.size() > GLYPH_CACHE_LIMIT) {
+      std::size_t drop = glyph_cache_.size() / 2;
+      if (drop == 0) drop = 1;
+      for (auto e = glyph_cache_.begin(); drop > 0; --drop) e = glyph_cache_.erase(e);
     }
+  }
+  // Insertions never move existing entries, so the recorded pointers hold.
+  placed.clear();
+  float pen = x;
+  for (const ShapedGlyph& g : *run) {
+    if (g.font) {
+      GlyphKey key{g.font.get(), size_bits, g.glyph};
+      auto it = glyph_cache_.find(key);
+      if (it == glyph_cache_.end()) {
+        it = glyph_cache_.emplace(key, g.font->rasterize(g.glyph, px)).first;
+      }
+      placed.push_back(Placed{&it->second, pen + g.x_offset, g.y_offset});
+    }
+    pen += g.x_advance;
   }
 
   // Blend the coverage straight into the premultiplied pixels.

@@ -413,6 +413,28 @@ TEST_F(SoftwareText, EvictionInsideAStringStillDrawsEveryGlyph) {
   }
 }
 
+TEST_F(SoftwareText, StringWithMoreDistinctGlyphsThanTheCacheHoldsFinishes) {
+  // More distinct CJK ideographs than the cache's limit, each uncached: the
+  // warming pass must not evict its own glyphs and start over.
+  std::string text;
+  const std::size_t n = GLYPH_CACHE_LIMIT + 900;
+  for (char32_t cp = 0x4E00; cp < 0x4E00 + n; ++cp) {
+    text += char(0xE0 | (cp >> 12));
+    text += char(0x80 | ((cp >> 6) & 0x3F));
+    text += char(0x80 | (cp & 0x3F));
+  }
+  SoftwareCanvas c = SoftwareCanvas::create(200, 40);
+  for (std::size_t i = 0; i < 100; ++i) c.draw_text("a", 2, 20, 8.0F + float(i) / 1024.0F, kWhite);
+  c.clear();
+  c.draw_text(text, 0, 30, 4, kWhite);
+  EXPECT_FALSE(blank(c));
+  const std::size_t after = c.glyph_cache_size();
+  EXPECT_GT(after, GLYPH_CACHE_LIMIT);  // the whole string went in at once
+  // The next miss trims the cache back below its limit.
+  c.draw_text("a", 2, 20, 30, kWhite);
+  EXPECT_LE(c.glyph_cache_size(), GLYPH_CACHE_LIMIT);
+}
+
 // ---- target ----
 
 TEST(SoftwareCanvas, SubCanvasAndBlit) {
