@@ -124,12 +124,14 @@ void AppData::remove_overlay(OverlayId id) {
 }
 
 void AppData::resize_main_surface(uint32_t w, uint32_t h) {
-    configure_surface(main_surface, shm, w, h);
+    const bool changed = configure_surface(main_surface, shm, w, h);
     // (The accessibility adapter is told the window size here once it exists.)
     std::optional<std::string> token = std::move(activation_token);
     activation_token.reset();
     if (token && xdg_activation && main_surface.role.wl_surface_ptr())
         xdg_activation_v1_activate(xdg_activation, token->c_str(), main_surface.role.wl_surface_ptr());
+    // The view and the overlays depend on the size only.
+    if (!changed) return;
     uint32_t s = static_cast<uint32_t>(main_surface.effective_scale());
     uint32_t pw = main_surface.size[0] * s, ph = main_surface.size[1] * s;
     set_physical_size(pw, ph);

@@ -36,27 +36,35 @@ std::pair<uint32_t, bool> shm_format(const std::vector<uint32_t>& formats) {
     return {WL_SHM_FORMAT_ARGB8888, true};
 }
 
-void configure_surface(SurfaceState& s, wl_shm* shm, uint32_t w, uint32_t h) {
+bool configure_surface(SurfaceState& s, wl_shm* shm, uint32_t w, uint32_t h) {
     uint32_t sc = static_cast<uint32_t>(s.effective_scale());
     uint32_t W = sat_mul(w, sc), H = sat_mul(h, sc);
     uint32_t bytes = sat_mul(sat_mul(W, H), 4);
     if (W == 0 || H == 0 || bytes > kMaxBufferBytes) {
         std::fprintf(stderr, "[zem] on_configure: size %u×%u (physical %u×%u) out of range — ignoring\n", w, h, W, H);
-        return;
+        return false;
+    }
+    if (s.configured && s.shm_pool && s.size == std::array<uint32_t, 2>{w, h}) {
+        // Only the window state changed (focus, tiling, a repeated request):
+        // the buffers and the laid-out view still fit. A scale change comes
+        // through apply_buffer_scale, which reallocates itself. The commit
+        // makes the acknowledged configure take effect.
+        if (wl_surface* ws = s.role.wl_surface_ptr()) wl_surface_commit(ws);
+        return false;
     }
     if (s.shm_pool) {
         auto pool = ShmPool::create(shm, bytes);
         if (!pool) {
             std::fprintf(stderr, "[zem] SlotPool resize failed: %s — keeping previous allocation\n",
                          pool.error().c_str());
-            return;
+            return false;
         }
         s.shm_pool = std::move(*pool);
     } else {
         auto pool = ShmPool::create(shm, bytes);
         if (!pool) {
             std::fprintf(stderr, "[zem] SlotPool init failed: %s\n", pool.error().c_str());
-            return;
+            return false;
         }
         s.shm_pool = std::move(*pool);
     }
@@ -65,6 +73,7 @@ void configure_surface(SurfaceState& s, wl_shm* shm, uint32_t w, uint32_t h) {
     s.configured = true;
     s.redraw = true;
     s.relayout = true;
+    return true;
 }
 
 std::optional<std::pair<uint32_t, uint32_t>> apply_buffer_scale(SurfaceState& s, wl_shm* shm, int32_t n) {

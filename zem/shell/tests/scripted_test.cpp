@@ -309,6 +309,49 @@ TEST(Scripted, ConfigureOutOfRangeIsIgnored) {
     EXPECT_EQ(c->matching("wl_surface.attach").size(), 1u) << "the surface keeps its first frame";
 }
 
+// Waits (with a deadline) until the log holds a request beginning with `prefix`.
+bool wait_for_request(const ScriptedCompositor& c, const std::string& prefix, size_t n = 1) {
+    auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (c.matching(prefix).size() >= n) return true;
+        std::this_thread::sleep_for(5ms);
+    }
+    return false;
+}
+
+TEST(Scripted, ConfigureOfTheSameSizeKeepsBuffersAndView) {
+    auto c = compositor(ScriptedOptions{});
+    ASSERT_TRUE(c);
+    std::vector<std::pair<uint32_t, uint32_t>> resizes;
+    TestApp app;
+    app.resizes = &resizes;
+    bool steps_ok = true;
+    std::thread driver([&] {
+        steps_ok = wait_for_request(*c, "wl_surface.attach");
+        c->configure_toplevel(320, 240);  // a state-only configure: same size
+        steps_ok = steps_ok && wait_for_request(*c, "xdg_surface.ack_configure(2)");
+        c->configure_toplevel(400, 300);
+        steps_ok = steps_ok && wait_for_request(*c, "wl_surface.attach(wl_buffer,0,0) format=875708993 size=400x300");
+        c->close_toplevel();
+    });
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(run_on(*c, app));
+    testing::internal::GetCapturedStderr();
+    driver.join();
+    ASSERT_TRUE(steps_ok);
+    // The same size neither told the application of a resize nor drew again.
+    EXPECT_EQ(resizes, (std::vector<std::pair<uint32_t, uint32_t>>{{320, 240}, {400, 300}}));
+    auto attaches = c->matching("wl_surface.attach");
+    ASSERT_EQ(attaches.size(), 2u);
+    EXPECT_NE(attaches[0].find("size=320x240"), std::string::npos);
+    // The acknowledged state-only configure is still committed.
+    auto log = shell_requests(*c);
+    auto ack = std::find(log.begin(), log.end(), "xdg_surface.ack_configure(2)");
+    ASSERT_NE(ack, log.end());
+    auto next_ack = std::find(ack, log.end(), "xdg_surface.ack_configure(3)");
+    EXPECT_NE(std::find(ack, next_ack, "wl_surface.commit()"), next_ack);
+}
+
 TEST(Scripted, WorkerMessagesAreAllAppliedInOrderOverSeveralWakeUps) {
     ScriptedOptions o;
     auto c = compositor(o);
@@ -470,11 +513,12 @@ TEST(ScriptedOverlays, AnOverlayThatDisappearsAndReappearsGetsNewObjects) {
         return std::vector<zem::OverlayDecl>{popup(9, "button.secondary")};
     };
     // The loop only runs when something wakes it: each step below sends a
-    // configure, which also makes the application iterate.
+    // configure of a new size, which also makes the application ask for its
+    // overlays again (a configure of the same size changes nothing).
     std::thread driver([&] {
         std::this_thread::sleep_for(300ms);
         shown->store(0);
-        c->configure_toplevel(320, 240);
+        c->configure_toplevel(321, 240);
         std::this_thread::sleep_for(300ms);
         shown->store(1);
         c->configure_toplevel(320, 240);

@@ -152,8 +152,10 @@ struct AppData {
 // The format to use for SHM buffers given the advertised formats.
 std::pair<uint32_t, bool> shm_format(const std::vector<uint32_t>& formats);
 
-// The configure step: buffers for a logical w × h.
-void configure_surface(SurfaceState& s, wl_shm* shm, uint32_t w, uint32_t h);
+// The configure step: buffers for a logical w × h. True when the surface
+// took a new size (buffers reallocated, relayout and redraw due); false when
+// the size is refused or unchanged, which leaves buffers and view alone.
+bool configure_surface(SurfaceState& s, wl_shm* shm, uint32_t w, uint32_t h);
 
 // A buffer-scale change; returns the new buffer size when anything changed.
 std::optional<std::pair<uint32_t, uint32_t>> apply_buffer_scale(SurfaceState& s, wl_shm* shm, int32_t n);
