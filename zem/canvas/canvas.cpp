@@ -193,36 +193,43 @@ void Canvas::draw_surface(const Rect& rect, const Paint& paint,
   }
 }
 
+// Every length resolves in one space: logical units against the logical
+// viewport, then times the buffer scale. A page at scale 2 is then the
+// scale-1 page drawn at twice the resolution, and responsive bounds, `px`
+// lengths and text sizes (logical, scaled by the back end) agree.
+namespace {
+float scale_of(const CanvasState& st) { return st.scale > 0 ? st.scale : 1.0F; }
+SizeF logical_viewport(const CanvasState& st) {
+  SizeF v = st.metric_size();
+  const float s = scale_of(st);
+  return {v.w / s, v.h / s};
+}
+}  // namespace
+
 float Canvas::resolve_length(const Length& length) const {
   const CanvasState& st = state();
-  SizeF v = st.metric_size();
-  return length.resolve(v.w, v.h, 16.0F, st.unit_scale.value_or(UNIT_SCALE));
+  SizeF v = logical_viewport(st);
+  return length.resolve(v.w, v.h, 16.0F, st.unit_scale.value_or(UNIT_SCALE)) * scale_of(st);
 }
 
 float Canvas::resolve_text_length(const Length& length) const {
   const CanvasState& st = state();
-  SizeF v = st.metric_size();
-  if (st.scale > 0) {
-    v.w /= st.scale;
-    v.h /= st.scale;
-  }
+  SizeF v = logical_viewport(st);
   return length.resolve(v.w, v.h, 16.0F, st.unit_scale.value_or(UNIT_SCALE)) * text_scale();
 }
 
 float Canvas::responsive_px(float base) const {
-  SizeF v = state().metric_size();
-  return responsive(base, v.w, v.h);
+  const CanvasState& st = state();
+  SizeF v = logical_viewport(st);
+  return responsive(base, v.w, v.h) * scale_of(st);
 }
 
 float Canvas::responsive_text_px(float base) const {
-  const CanvasState& st = state();
-  SizeF v = st.metric_size();
-  if (st.scale > 0) {
-    v.w /= st.scale;
-    v.h /= st.scale;
-  }
+  SizeF v = logical_viewport(state());
   return responsive(base, v.w, v.h) * text_scale();
 }
+
+float Canvas::px(float logical) const { return logical * scale_of(state()); }
 
 void Canvas::set_theme_fonts(std::shared_ptr<const FontRegistry> registry) {
   clear_shape_cache();

@@ -17,33 +17,33 @@ namespace {
 
 void paint_label_button(const Button& b, const std::string& label, Canvas& canvas, const Rect& rect, bool focused) {
     const float fs = b.font_size ? canvas.resolve_text_length(*b.font_size) : canvas.responsive_text_px(16.0f);
-    const float baseline = rect.y + (fs + rect.h) / 2.0f - 2.0f;
+    const float baseline = rect.y + (canvas.px(fs) + rect.h) / 2.0f - canvas.px(2.0f);
     const float pad = canvas.responsive_px(24.0f);
     const std::string shown = truncate_to_width(canvas, label, fs, rect.w - 2.0f * pad);
     const bool enabled = b.on_press.has_value();
-    const float radius = 100.0f;
+    const float radius = canvas.px(100.0f);
     Color text_color = enabled ? theme::palette_text_primary() : theme::palette_text_secondary();
     switch (b.style) {
     case ButtonStyle::Filled:
         if (enabled) {
             canvas.fill_rect_radius(rect, theme::palette_accent(), radius);
-            canvas.stroke_rect_radius(rect, theme::accent_dimmed(), 1.0f, radius);
+            canvas.stroke_rect_radius(rect, theme::accent_dimmed(), canvas.px(1.0f), radius);
         } else {
             canvas.fill_rect_radius(rect, theme::palette_divider(), radius);
         }
         break;
     case ButtonStyle::Outlined:
         canvas.fill_rect_radius(rect, theme::palette_surface_alt(), radius);
-        canvas.stroke_rect_radius(rect, enabled ? theme::palette_text_primary() : theme::palette_divider(), 2.0f,
+        canvas.stroke_rect_radius(rect, enabled ? theme::palette_text_primary() : theme::palette_divider(), canvas.px(2.0f),
                                   radius);
         break;
     case ButtonStyle::Plain: break;
     }
     if (focused) {
         if (b.style == ButtonStyle::Plain) {
-            canvas.stroke_rect_radius(grow(rect, 2.0f), theme::palette_accent(), 3.0f, 100.0f);
+            canvas.stroke_rect_radius(grow(rect, canvas.px(2.0f)), theme::palette_accent(), canvas.px(3.0f), canvas.px(100.0f));
         } else {
-            canvas.stroke_rect_radius(grow(rect, 5.0f), theme::palette_accent(), 3.0f, 105.0f);
+            canvas.stroke_rect_radius(grow(rect, canvas.px(5.0f)), theme::palette_accent(), canvas.px(3.0f), canvas.px(105.0f));
         }
     }
     const float tw = canvas.measure_text(shown, fs);
@@ -52,14 +52,14 @@ void paint_label_button(const Button& b, const std::string& label, Canvas& canva
 
 void paint_icon_button(const ImageData& icon, Canvas& canvas, const Rect& rect, bool focused, bool hovered,
                        bool pressed) {
-    const float r = std::min(rect.w, rect.h) / 2.0f + 8.0f;
+    const float r = std::min(rect.w, rect.h) / 2.0f + canvas.px(8.0f);
     const Rect circle{rect.x + rect.w / 2.0f - r, rect.y + rect.h / 2.0f - r, 2.0f * r, 2.0f * r};
     if (pressed) {
         canvas.fill_rect_radius(circle, theme::with_alpha(theme::palette_text_primary(), 0.18f), r);
     } else if (hovered) {
         canvas.fill_rect_radius(circle, theme::with_alpha(theme::palette_text_primary(), 0.10f), r);
     }
-    if (focused) canvas.stroke_rect_radius(grow(circle, 4.0f), theme::palette_accent(), 3.0f, r + 4.0f);
+    if (focused) canvas.stroke_rect_radius(grow(circle, canvas.px(4.0f)), theme::palette_accent(), canvas.px(3.0f), r + canvas.px(4.0f));
     draw_image(canvas, icon, rect, 1.0f);
 }
 

@@ -24,17 +24,17 @@ void Checkbox::paint(Canvas& canvas, const Rect& r, const PaintState& state) con
     const float s = canvas.responsive_px(24.0f);
     const Rect box{r.x, r.y + (r.h - s) / 2.0f, s, s};
     if (checked) {
-        canvas.fill_rect_radius(box, theme::palette_accent(), 4.0f);
+        canvas.fill_rect_radius(box, theme::palette_accent(), canvas.px(4.0f));
         const float cx = box.x + s / 2.0f;
         const float cy = box.y + s / 2.0f;
         const float o = 0.3f * s;
         const Color mark = theme::palette_bg_page();
-        canvas.draw_line(mark, cx - o, cy, cx - 0.3f * o, cy + 0.7f * o, 2.5f);
+        canvas.draw_line(mark, cx - o, cy, cx - 0.3f * o, cy + 0.7f * o, canvas.px(2.5f));
         canvas.draw_line(mark, cx - 0.3f * o, cy + 0.7f * o, cx + o, cy - 0.5f * o, 2.5f);
     } else {
-        canvas.stroke_rect_radius(box, theme::palette_divider(), 2.0f, 4.0f);
+        canvas.stroke_rect_radius(box, theme::palette_divider(), canvas.px(2.0f), canvas.px(4.0f));
     }
-    if (focused) canvas.stroke_rect_radius(grow(box, 5.0f), theme::palette_accent(), 3.0f, 9.0f);
+    if (focused) canvas.stroke_rect_radius(grow(box, canvas.px(5.0f)), theme::palette_accent(), canvas.px(3.0f), canvas.px(9.0f));
     if (label) draw_label_after_mark(canvas, *label, r, s);
 }
 

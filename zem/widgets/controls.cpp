@@ -14,7 +14,10 @@
 
 namespace zem {
 
-float label_baseline(const Rect& r, float size) { return r.y + (r.h + size) / 2.0f - 2.0f; }
+// Text sizes are logical; the rectangle is in buffer pixels.
+float label_baseline(const Canvas& canvas, const Rect& r, float size) {
+    return r.y + (r.h + canvas.px(size)) / 2.0f - canvas.px(2.0f);
+}
 
 float label_width(Canvas& canvas, const std::optional<std::string>& label) {
     return label ? canvas.measure_text(*label, canvas.responsive_text_px(16.0f)) : 0.0f;
@@ -32,7 +35,7 @@ Traits control_traits(std::optional<WidgetKey> key, bool focusable, float painte
 
 void draw_label_after_mark(Canvas& canvas, const std::string& label, const Rect& r, float mark) {
     const float size = canvas.responsive_text_px(16.0f);
-    canvas.draw_text(label, r.x + mark + canvas.responsive_px(12.0f), label_baseline(r, size), size,
+    canvas.draw_text(label, r.x + mark + canvas.responsive_px(12.0f), label_baseline(canvas, r, size), size,
                      theme::palette_text_primary());
 }
 
@@ -80,17 +83,17 @@ void draw_window_control_icon(Canvas& canvas, WindowControl control, const Rect&
     const float cy = rect.y + rect.h / 2.0f;
     const float f = std::min(rect.w, rect.h) * 0.22f;
     switch (control) {
-    case WindowControl::Minimize: canvas.draw_line(color, cx - f, cy + 0.65f * f, cx + f, cy + 0.65f * f, 2.0f); break;
-    case WindowControl::Maximize: canvas.stroke_rect_radius(Rect{cx - f, cy - f, 2.0f * f, 2.0f * f}, color, 2.0f, 2.0f); break;
+    case WindowControl::Minimize: canvas.draw_line(color, cx - f, cy + 0.65f * f, cx + f, cy + 0.65f * f, canvas.px(2.0f)); break;
+    case WindowControl::Maximize: canvas.stroke_rect_radius(Rect{cx - f, cy - f, 2.0f * f, 2.0f * f}, color, canvas.px(2.0f), canvas.px(2.0f)); break;
     case WindowControl::Restore: {
         const float s = 1.55f * f;
-        canvas.stroke_rect_radius(Rect{cx - 0.45f * f, cy - f, s, s}, color, 2.0f, 2.0f);
-        canvas.stroke_rect_radius(Rect{cx - f, cy - 0.45f * f, s, s}, color, 2.0f, 2.0f);
+        canvas.stroke_rect_radius(Rect{cx - 0.45f * f, cy - f, s, s}, color, canvas.px(2.0f), canvas.px(2.0f));
+        canvas.stroke_rect_radius(Rect{cx - f, cy - 0.45f * f, s, s}, color, canvas.px(2.0f), canvas.px(2.0f));
         break;
     }
     case WindowControl::Close:
-        canvas.draw_line(color, cx - f, cy - f, cx + f, cy + f, 2.0f);
-        canvas.draw_line(color, cx + f, cy - f, cx - f, cy + f, 2.0f);
+        canvas.draw_line(color, cx - f, cy - f, cx + f, cy + f, canvas.px(2.0f));
+        canvas.draw_line(color, cx + f, cy - f, cx - f, cy + f, canvas.px(2.0f));
         break;
     }
 }

@@ -16,7 +16,7 @@ namespace zem {
 std::pair<float, float> ListItem::measure(Canvas& canvas, float available) const {
     if (height) {
         const float size = font_size ? canvas.resolve_text_length(*font_size) : canvas.responsive_text_px(16.0f);
-        return {available, std::max(canvas.resolve_length(*height), size * canvas.scale() + 4.0f)};
+        return {available, std::max(canvas.resolve_length(*height), canvas.px(size + 4.0f))};
     }
     return {available, canvas.responsive_px(subtitle ? 68.0f : 56.0f)};
 }
@@ -30,15 +30,15 @@ void ListItem::paint(Canvas& canvas, const Rect& r, const PaintState& state) con
     const float gap = canvas.responsive_px(12.0f);
     const Color primary = theme::palette_text_primary();
     if (selected) {
-        canvas.fill_rect_radius(r, primary, 12.0f);
+        canvas.fill_rect_radius(r, primary, canvas.px(12.0f));
     } else if (pressed) {
-        canvas.fill_rect_radius(r, theme::text_primary_a12(), 12.0f);
+        canvas.fill_rect_radius(r, theme::text_primary_a12(), canvas.px(12.0f));
     } else if (hovered) {
-        canvas.fill_rect_radius(r, theme::text_primary_a06(), 12.0f);
+        canvas.fill_rect_radius(r, theme::text_primary_a06(), canvas.px(12.0f));
     }
     const Color title_color = selected ? theme::palette_bg_page() : primary;
     const Color second_color = selected ? theme::palette_bg_page() : theme::palette_text_secondary();
-    if (focused) canvas.stroke_rect_radius(r, theme::palette_accent(), 2.0f, 12.0f);
+    if (focused) canvas.stroke_rect_radius(r, theme::palette_accent(), canvas.px(2.0f), canvas.px(12.0f));
 
     float tx = r.x + pad;
     if (leading_image) {
@@ -57,18 +57,18 @@ void ListItem::paint(Canvas& canvas, const Rect& r, const PaintState& state) con
     if (trailing_text) {
         const float ts = canvas.responsive_text_px(14.0f);
         const float tw = canvas.measure_text(*trailing_text, ts);
-        canvas.draw_text(*trailing_text, e - tw, label_baseline(r, ts), ts, second_color);
+        canvas.draw_text(*trailing_text, e - tw, label_baseline(canvas, r, ts), ts, second_color);
         e -= tw + gap;
     }
     const float aw = std::max(e - tx, 0.0f);
     const std::string shown = truncate_to_width(canvas, title, size, aw);
     if (subtitle) {
-        canvas.draw_text(shown, tx, r.y + 0.35f * r.h + 0.3f * size, size, title_color);
+        canvas.draw_text(shown, tx, r.y + 0.35f * r.h + 0.3f * canvas.px(size), size, title_color);
         const float ss = canvas.responsive_text_px(13.0f);
-        canvas.draw_text(truncate_to_width(canvas, *subtitle, ss, aw), tx, r.y + 0.62f * r.h + 0.3f * ss, ss,
+        canvas.draw_text(truncate_to_width(canvas, *subtitle, ss, aw), tx, r.y + 0.62f * r.h + 0.3f * canvas.px(ss), ss,
                          second_color);
     } else {
-        canvas.draw_text(shown, tx, label_baseline(r, size), size, title_color);
+        canvas.draw_text(shown, tx, label_baseline(canvas, r, size), size, title_color);
     }
 }
 

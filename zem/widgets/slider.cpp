@@ -48,12 +48,14 @@ void Slider::paint(Canvas& canvas, const Rect& r, const PaintState&) const {
     const float cx = track.x + fw;
     const float cy = r.y + r.h / 2.0f;
     if (large_knob) {
-        canvas.fill_rect_radius(Rect{cx - 10.0f, cy - 10.0f, 20.0f, 20.0f}, theme::palette_bg_page(), 10.0f);
-        const Rect inner{cx - 6.0f, cy - 6.0f, 12.0f, 12.0f};
+        const float outer_r = canvas.px(10.0f), inner_r = canvas.px(6.0f);
+        canvas.fill_rect_radius(Rect{cx - outer_r, cy - outer_r, 2.0f * outer_r, 2.0f * outer_r}, theme::palette_bg_page(),
+                                outer_r);
+        const Rect inner{cx - inner_r, cy - inner_r, 2.0f * inner_r, 2.0f * inner_r};
         if (fill_surf) {
-            canvas.fill_paint_radius(inner, fill_surf->fill, 6.0f);
+            canvas.fill_paint_radius(inner, fill_surf->fill, inner_r);
         } else {
-            canvas.fill_rect_radius(inner, theme::palette_accent(), 6.0f);
+            canvas.fill_rect_radius(inner, theme::palette_accent(), inner_r);
         }
     } else {
         const Rect knob{cx - ks / 2.0f, cy - ks / 2.0f, ks, ks};

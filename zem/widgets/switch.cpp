@@ -30,7 +30,7 @@ void Switch::paint(Canvas& canvas, const Rect& r, const PaintState& state) const
     float tx = r.x + (r.w - tw) / 2.0f;
     if (label) {
         const float size = canvas.responsive_text_px(16.0f);
-        canvas.draw_text(*label, r.x, label_baseline(r, size), size, theme::palette_text_primary());
+        canvas.draw_text(*label, r.x, label_baseline(canvas, r, size), size, theme::palette_text_primary());
         tx = r.x + r.w - tw;
     }
     const float ty = r.y + (r.h - th) / 2.0f;
@@ -39,10 +39,11 @@ void Switch::paint(Canvas& canvas, const Rect& r, const PaintState& state) const
     const float kx = on ? tx + tw - inset - ks : tx + inset;
     const Rect knob{kx, ty + th / 2.0f - ks / 2.0f, ks, ks};
     canvas.fill_rect_radius(knob, theme::palette_bg_page(), ks / 2.0f);
-    canvas.stroke_rect_radius(knob, theme::palette_text_primary(), 1.0f, ks / 2.0f);
+    canvas.stroke_rect_radius(knob, theme::palette_text_primary(), canvas.px(1.0f), ks / 2.0f);
     if (focused) {
-        canvas.stroke_rect_radius(Rect{tx - 5.0f, ty - 5.0f, tw + 10.0f, th + 10.0f}, theme::palette_accent(), 3.0f,
-                                  th / 2.0f + 5.0f);
+        const float o = canvas.px(5.0f);
+        canvas.stroke_rect_radius(Rect{tx - o, ty - o, tw + 2.0f * o, th + 2.0f * o}, theme::palette_accent(),
+                                  canvas.px(3.0f), th / 2.0f + o);
     }
 }
 

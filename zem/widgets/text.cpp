@@ -107,7 +107,7 @@ std::pair<float, float> Text::measure(Canvas& canvas, float available) const {
         return {available, line_h * static_cast<float>(std::max<std::size_t>(lines.size(), 1))};
     }
     const std::optional<FontFace> face = chosen_face(*this, canvas);
-    return {std::min(canvas.measure_text(text, size_px, face_ptr(face)) + 8.0f, available), line_h};
+    return {std::min(canvas.measure_text(text, size_px, face_ptr(face)) + canvas.px(8.0f), available), line_h};
 }
 
 void Text::paint(Canvas& canvas, const Rect& r, const PaintState&) const {
@@ -119,7 +119,7 @@ void Text::paint(Canvas& canvas, const Rect& r, const PaintState&) const {
     auto draw_line = [&](const std::string& line, float baseline) {
         const float lw = width_of(line);
         const float slack = std::max(r.w - lw, 0.0f);
-        const float inset = std::min(slack, 4.0f);
+        const float inset = std::min(slack, canvas.px(4.0f));
         float x = r.x + inset;
         if (align == TextAlign::Center) {
             x = r.x + slack / 2.0f;

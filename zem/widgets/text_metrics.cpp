@@ -12,7 +12,7 @@ LineBox text_line_box(Canvas& canvas, float size_px) {
             return LineBox{m->ascent, m->new_line_size};
         }
     }
-    return LineBox{0.8f * size_px, size_px};
+    return LineBox{0.8f * canvas.px(size_px), canvas.px(size_px)};
 }
 
 std::string prefix_fitting(Canvas& canvas, std::string_view text, float size, const FontFace* font, float budget) {

@@ -32,10 +32,10 @@ void WindowButton::paint(Canvas& canvas, const Rect& r, const PaintState& state)
         } else if (hovered) {
             bg = control == WindowControl::Close ? wc.close_hover_bg : wc.hover_bg;
         }
-        if (bg && bg->a != 0.0f) canvas.fill_rect_radius(r, *bg, 10.0f);
+        if (bg && bg->a != 0.0f) canvas.fill_rect_radius(r, *bg, canvas.px(10.0f));
     }
     if (focused) {
-        canvas.stroke_rect_radius(Rect{r.x - 3.0f, r.y - 3.0f, r.w + 6.0f, r.h + 6.0f}, wc.focus_ring, 2.0f, 13.0f);
+        canvas.stroke_rect_radius(grow(r, canvas.px(3.0f)), wc.focus_ring, canvas.px(2.0f), canvas.px(13.0f));
     }
     Color icon = hovered && control == WindowControl::Close && enabled ? wc.close_icon : wc.icon;
     if (!enabled) icon.a *= 0.35f;

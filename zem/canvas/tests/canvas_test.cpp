@@ -28,7 +28,11 @@ TEST(Canvas, ResponsiveMetrics) {
       {"upper bound", 824, 1600, {}, 1, 16, 24, 24},
       {"lower bound", 206, 400, {}, 1, 16, 11.2F, 11.2F},
       {"reference side", 412, 900, {}, 1, 16, 16, 16},
-      {"text divides by the scale", 824, 1600, {}, 2, 16, 24, 16},
+      // At scale 2 both resolve against the logical 412 x 800 viewport; the
+      // length comes out in buffer pixels, the text size stays logical.
+      {"scale 2: logical viewport, physical length", 824, 1600, {}, 2, 16, 32, 16},
+      {"scale 2: the bounds are logical too", 1648, 3200, {}, 2, 16, 48, 24},
+      {"scale 3 at the lower bound", 618, 1200, {}, 3, 16, 33.6F, 11.2F},
       {"viewport wins over the target", 2000, 2000, SizeF{412, 900}, 1, 16, 16, 16},
       {"negative base keeps its bounds", 412, 900, {}, 1, -10, -10, -10},
   };
@@ -57,6 +61,35 @@ TEST(Canvas, LengthResolutionUsesViewportScaleAndUnitScale) {
   set_text_scale(1.0F);
   c.set_viewport(SizeF{100, 50});
   EXPECT_FLOAT_EQ(c.resolve_length(Length::percent_height(10)), 5);
+}
+
+TEST(Canvas, LengthsAtScaleTwoAreTheLogicalLengthsDoubled) {
+  // Pixels, ems, unit-scaled and clamped lengths grow with the scale; a
+  // percentage of the viewport is already in buffer pixels.
+  struct Case {
+    const char* name;
+    Length length;
+    float at1, at2;  // on 412 x 900 logical: scale 1, then scale 2 (824 x 1800)
+  };
+  const Case cases[] = {
+      {"px", Length::px(10), 10, 20},
+      {"em", Length::em(1.5F), 24, 48},
+      {"scaled", Length::scaled(3), 3, 6},
+      {"percent of width", Length::percent_width(10), 41.2F, 82.4F},
+      {"responsive", Length::responsive(24), 24, 48},
+      {"clamped at its max", Length::percent_width(50).with_max(100), 100, 200},
+  };
+  for (const Case& k : cases) {
+    Canvas one = Canvas::new_software(412, 900);
+    Canvas two = Canvas::new_software(824, 1800);
+    two.set_scale(2);
+    EXPECT_NEAR(one.resolve_length(k.length), k.at1, 1e-3) << k.name;
+    EXPECT_NEAR(two.resolve_length(k.length), k.at2, 1e-3) << k.name;
+    EXPECT_NEAR(two.resolve_text_length(k.length), k.at1, 1e-3) << k.name;
+  }
+  Canvas two = Canvas::new_software(824, 1800);
+  two.set_scale(2);
+  EXPECT_FLOAT_EQ(two.px(1.5F), 3);
 }
 
 TEST(Canvas, ClipRoundTripsThroughTheDispatch) {

@@ -102,6 +102,8 @@ class Canvas {
   float resolve_text_length(const Length& length) const;
   float responsive_px(float base) const;
   float responsive_text_px(float base) const;
+  // A length in logical units as buffer pixels (times the scale).
+  float px(float logical) const;
   // Empties this thread's shaped-run cache, then installs `registry`.
   void set_theme_fonts(std::shared_ptr<const FontRegistry> registry);
   FontFace resolve_font(std::string_view family, std::uint16_t weight, std::uint8_t style) const;

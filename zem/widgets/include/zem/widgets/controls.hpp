@@ -23,7 +23,7 @@ std::pair<Color, float> accent_with_opacity(float opacity);
 float surface_shadow_reach(std::string_view surface_name);
 
 // Baseline of one label of `size` in a box: a little above its centre.
-float label_baseline(const Rect& r, float size);
+float label_baseline(const Canvas& canvas, const Rect& r, float size);
 
 // Width of an optional control label at the responsive 16 px size.
 float label_width(Canvas& canvas, const std::optional<std::string>& label);
