@@ -115,7 +115,7 @@ LayoutId Pass::draw_anchored(const Anchored& a, Canvas& canvas, const Rect& rect
     for (const HitRegion& region : layout_.previous_regions) {
         if (region.key && *region.key == a.anchor) {
             const auto [cw, ch] = a.child->measure(canvas, rect.w);
-            const Rect below{region.rect.x, region.rect.y + region.rect.h + a.gap, cw, ch};
+            const Rect below{region.rect.x, region.rect.y + region.rect.h + canvas.px(a.gap), cw, ch};
             return draw(*a.child, canvas, below, n);
         }
     }
@@ -129,7 +129,7 @@ LayoutId Pass::draw_gesture_area(const Element& e, const GestureArea& g, Canvas&
         HitRegion region;
         region.action = g.hit_action();
         region.rect = rect;
-        region.painted_rect = painted_bounds(e, rect);
+        region.painted_rect = painted_bounds(e, rect, canvas.px(1.0f));
         region.id = n;
         region.key = traits.key;
         region.focusable = traits.focusable;
@@ -342,7 +342,7 @@ LayoutId Pass::draw_leaf(const Element& e, Canvas& canvas, const Rect& rect, Lay
         region.rect = rect;
         region.id = n;
         region.key = traits.key;
-        region.painted_rect = painted_bounds(e, rect);
+        region.painted_rect = painted_bounds(e, rect, canvas.px(1.0f));
         region.focusable = traits.focusable;
         region.in_modal = in_modal();
         region.cursor = traits.cursor;

@@ -328,13 +328,15 @@ void reconcile_overlays(AppData& d) {
 
     int32_t scale = d.main_surface.effective_scale();
     float s = static_cast<float>(scale);
-    float mw = static_cast<float>(d.main_surface.size[0]) * s;
-    float mh = static_cast<float>(d.main_surface.size[1]) * s;
+    // Declared sizes are logical lengths against the logical main surface,
+    // as on a canvas; surfaces are sized in logical units.
+    float mw = static_cast<float>(d.main_surface.size[0]);
+    float mh = static_cast<float>(d.main_surface.size[1]);
     for (const OverlayDecl& decl : declared) {
         float bw = std::max(decl.width.resolve_scaled(mw, mh, 16), 0.0f);
         float bh = std::max(decl.height.resolve_scaled(mw, mh, 16), 0.0f);
-        uint32_t lw = static_cast<uint32_t>(std::lround(std::round(bw) / s));
-        uint32_t lh = static_cast<uint32_t>(std::lround(std::round(bh) / s));
+        uint32_t lw = static_cast<uint32_t>(std::lround(bw));
+        uint32_t lh = static_cast<uint32_t>(std::lround(bh));
         auto it = d.overlay_surfaces.find(decl.id);
         if (it != d.overlay_surfaces.end()) {
             update_overlay(d, it->second, decl, lw, lh, s);

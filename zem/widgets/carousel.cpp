@@ -19,12 +19,12 @@ std::pair<float, float> Carousel::measure(Canvas& canvas, float available) const
 
 // Pages of `item_fraction` of the width, the first centred, all shifted by
 // `offset`.
-std::vector<ChildSlot> Carousel::arrange(const Rect& rect, Canvas&) const {
+std::vector<ChildSlot> Carousel::arrange(const Rect& rect, Canvas& canvas) const {
     std::vector<ChildSlot> slots;
     if (children.empty()) return slots;
     slots.reserve(children.size());
     const float pw = std::max(rect.w * item_fraction, 1.0f);
-    const float stride = pw + gap;
+    const float stride = pw + canvas.px(gap);
     for (std::size_t i = 0; i < children.size(); ++i) {
         const float x = rect.x + (rect.w - pw) / 2.0f + offset + static_cast<float>(i) * stride;
         slots.push_back(ChildSlot{x, rect.y, pw, rect.h, i});

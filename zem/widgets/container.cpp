@@ -51,6 +51,9 @@ Rect Container::content_rect(const Rect& rect, Canvas& canvas) const {
 // fill; then the border.
 void Container::paint(Canvas& canvas, const Rect& rect, const PaintState&) const {
     const Rect outer = box(rect);
+    // Radii and the border width are logical, like every length.
+    const Radii radii{canvas.px(this->radii.tl), canvas.px(this->radii.tr), canvas.px(this->radii.br),
+                      canvas.px(this->radii.bl)};
     std::optional<Surface> themed;
     if (surface) themed = theme::surface(*surface);
     if (themed) {
@@ -65,7 +68,7 @@ void Container::paint(Canvas& canvas, const Rect& rect, const PaintState&) const
     } else if (fill) {
         canvas.fill_paint(outer, *fill, radii);
     }
-    if (border) canvas.stroke_rounded_rect(outer, border->first, radii, border->second);
+    if (border) canvas.stroke_rounded_rect(outer, border->first, radii, canvas.px(border->second));
 }
 
 Traits Container::traits() const { return {}; }

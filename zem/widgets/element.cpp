@@ -36,8 +36,11 @@ std::optional<std::string> Element::text() const {
     return std::visit([](const auto& k) { return k.access_text(); }, node);
 }
 
-Rect painted_bounds(const Element& element, const Rect& rect) {
-    const float d = element.traits().painted_inset;
+Rect painted_bounds(const Element& element, const Rect& rect) { return painted_bounds(element, rect, 1.0f); }
+
+Rect painted_bounds(const Element& element, const Rect& rect, float scale) {
+    // The inset is in logical units: focus rings and strokes grow with the scale.
+    const float d = element.traits().painted_inset * scale;
     return Rect{rect.x - d, rect.y - d, rect.w + 2.0f * d, rect.h + 2.0f * d};
 }
 

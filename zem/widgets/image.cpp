@@ -13,8 +13,7 @@ namespace zem {
 std::pair<float, float> Image::measure(Canvas& canvas, float available) const {
     const Image& image = *this;
     const SizeF vp = canvas.state().metric_size();
-    const float unit = canvas.unit_scale().value_or(UNIT_SCALE);
-    auto resolve = [&](const Length& l) { return l.resolve(vp.w, vp.h, 16.0f, unit); };
+    auto resolve = [&](const Length& l) { return canvas.resolve_length(l); };
     const float pw = static_cast<float>(image.image.width);
     const float ph = static_cast<float>(image.image.height);
     if (image.size) {

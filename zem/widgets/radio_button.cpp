@@ -31,9 +31,12 @@ void RadioButton::paint(Canvas& canvas, const Rect& r, const PaintState& state) 
         canvas.fill_rect_radius(Rect{circle.x + (d - dot) / 2.0f, circle.y + (d - dot) / 2.0f, dot, dot},
                                 theme::palette_bg_page(), dot / 2.0f);
     } else {
-        canvas.stroke_rect_radius(circle, theme::palette_divider(), 2.0f, d / 2.0f);
+        canvas.stroke_rect_radius(circle, theme::palette_divider(), canvas.px(2.0f), d / 2.0f);
     }
-    if (focused) canvas.stroke_rect_radius(grow(circle, 5.0f), theme::palette_accent(), 3.0f, d / 2.0f + 5.0f);
+    if (focused) {
+        const float o = canvas.px(5.0f);
+        canvas.stroke_rect_radius(grow(circle, o), theme::palette_accent(), canvas.px(3.0f), d / 2.0f + o);
+    }
     if (label) draw_label_after_mark(canvas, *label, r, d);
 }
 

@@ -12,18 +12,22 @@ namespace zem {
 SizeF Spinner::measure(const Spinner& spinner, const Canvas& canvas, float available) {
   float s = 0;
   if (spinner.size > 0) {
-    s = std::min(spinner.size, available);
+    s = std::min(canvas.px(spinner.size), available);
   } else {
+    // Against the logical viewport, then in buffer pixels, like every length.
     SizeF v = canvas.state().metric_size();
+    const float scale = canvas.px(1.0F);
+    v.w /= scale;
+    v.h /= scale;
     float r = (32.0F / REFERENCE_SIDE * 100.0F) * std::min(v.w, v.h) / 100.0F;
-    r = std::clamp(r, 22.4F, 48.0F);
+    r = std::clamp(r, 22.4F, 48.0F) * scale;
     s = std::min(r, available);
   }
   return {s, s};
 }
 
 void Spinner::draw(const Spinner& spinner, Canvas& canvas, const Rect& rect, const Color& accent) {
-  const float w = spinner.stroke;
+  const float w = canvas.px(spinner.stroke);
   const float r = (std::min(rect.w, rect.h) - w) * 0.5F;
   if (!(r > 0)) return;
   const float cx = rect.x + rect.w * 0.5F;

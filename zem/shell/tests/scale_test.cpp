@@ -116,6 +116,46 @@ Element dialog_over(Element base) {
     return s;
 }
 
+// Controls whose labels sit on computed baselines: list items with and
+// without a subtitle, marks with labels, a switch, a slider, a spinner.
+Element controls() {
+    Column c;
+    c.padding = Length::px(16);
+    c.spacing = Length::px(8);
+    c.center_x = false;
+    ListItem plain;
+    plain.title = "Language";
+    plain.trailing_text = "English";
+    plain.on_tap = Message(1);
+    c.children.push_back(std::move(plain));
+    ListItem two;
+    two.title = "Wi-Fi network";
+    two.subtitle = "Connected, secured";
+    two.on_tap = Message(2);
+    two.selected = true;
+    c.children.push_back(std::move(two));
+    Checkbox box;
+    box.label = "Encrypt the disk";
+    box.checked = true;
+    box.on_toggle = Message(3);
+    c.children.push_back(std::move(box));
+    RadioButton radio;
+    radio.label = "Erase everything";
+    radio.selected = true;
+    radio.on_select = Message(4);
+    c.children.push_back(std::move(radio));
+    Switch sw;
+    sw.label = "Install updates";
+    sw.on = false;
+    sw.on_toggle = Message(5);
+    c.children.push_back(std::move(sw));
+    Slider slider;
+    slider.value = 0.3f;
+    c.children.push_back(std::move(slider));
+    c.children.push_back(Spinner{Color{0.2f, 0.4f, 0.9f, 1}, 0.1f, 0, 3});
+    return c;
+}
+
 class Scale : public ::testing::Test {
 protected:
     void SetUp() override { setenv("ZEM_THEMES_DIR", TAVIX_SOURCE_DIR "/themes", 1); }
@@ -129,6 +169,7 @@ TEST_F(Scale, ScaleTwoReducedByHalfIsTheScaleOnePage) {
     const std::vector<Case> cases = {
         {"gallery", [] { return gallery::page(true, 0.5f); }},
         {"dialog", [] { return dialog_over(gallery::page(false, 0.25f)); }},
+        {"controls", controls},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

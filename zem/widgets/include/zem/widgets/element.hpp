@@ -170,5 +170,7 @@ struct StackChild {
 
 // The rectangle the element paints, with its focus rings and shadows.
 Rect painted_bounds(const Element& element, const Rect& rect);
+// The same at a buffer scale.
+Rect painted_bounds(const Element& element, const Rect& rect, float scale);
 
 }  // namespace zem
