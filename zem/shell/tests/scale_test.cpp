@@ -132,8 +132,12 @@ Element controls() {
     two.title = "Wi-Fi network";
     two.subtitle = "Connected, secured";
     two.on_tap = Message(2);
-    two.selected = true;
     c.children.push_back(std::move(two));
+    ListItem chosen;
+    chosen.title = "Keyboard";
+    chosen.selected = true;
+    chosen.on_tap = Message(6);
+    c.children.push_back(std::move(chosen));
     Checkbox box;
     box.label = "Encrypt the disk";
     box.checked = true;
