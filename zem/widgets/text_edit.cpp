@@ -46,11 +46,11 @@ float TextEdit::scroll_offset(Canvas& canvas, const Rect& rect, std::string_view
     caret = floor_boundary(text, caret);
     const float total = canvas.measure_text(edit_display_text(text, masked), font_size);
     const float before = canvas.measure_text(edit_display_text(text.substr(0, caret), masked), font_size);
-    const float visible = std::max(rect.w - 2.0f * EDIT_INSET_X, font_size);
+    const float visible = std::max(rect.w - 2.0f * canvas.px(EDIT_INSET_X), canvas.px(font_size));
     if (visible >= total) return 0.0f;
     const float half = visible * 0.5f;
     if (before <= half) return 0.0f;
-    if (half >= std::max(total - before, 0.0f)) return std::max(total - visible + 4.0f, 0.0f);
+    if (half >= std::max(total - before, 0.0f)) return std::max(total - visible + canvas.px(4.0f), 0.0f);
     return before - half;
 }
 
@@ -58,7 +58,7 @@ float TextEdit::align_offset(Canvas& canvas, const Rect& rect, std::string_view 
                              float font_size) {
     if (align == 0) return 0.0f;
     const float total = canvas.measure_text(edit_display_text(text, masked), font_size);
-    const float visible = std::max(rect.w - 2.0f * EDIT_INSET_X, font_size);
+    const float visible = std::max(rect.w - 2.0f * canvas.px(EDIT_INSET_X), canvas.px(font_size));
     if (total >= visible) return 0.0f;
     if (align == 2) return visible - total;
     return (visible - total) * 0.5f;
@@ -165,23 +165,23 @@ void draw_reveal_icon(const TextEdit& t, Canvas& canvas, const Rect& rect) {
 void paint_single_line_edit(const TextEdit& t, Canvas& canvas, const Rect& rect, bool focused, std::size_t caret,
                             std::size_t anchor) {
     if (!t.bare) {
-        canvas.fill_rect_radius(rect, theme::palette_surface_alt(), 100.0f);
+        canvas.fill_rect_radius(rect, theme::palette_surface_alt(), canvas.px(100.0f));
         if (focused) {
-            canvas.stroke_rect_radius(rect, theme::palette_text_primary(), 2.0f, 100.0f);
+            canvas.stroke_rect_radius(rect, theme::palette_text_primary(), canvas.px(2.0f), canvas.px(100.0f));
         } else {
-            canvas.stroke_rect_radius(rect, theme::palette_divider(), 1.5f, 100.0f);
+            canvas.stroke_rect_radius(rect, theme::palette_divider(), canvas.px(1.5f), canvas.px(100.0f));
         }
     }
     const bool masked = t.masked();
     const float fs = text_edit_font_size(canvas, t.font_size);
-    const float icon_space = t.reveal ? 28.0f : 0.0f;
+    const float icon_space = t.reveal ? canvas.px(28.0f) : 0.0f;
     const std::string shown = edit_display_text(t.value, masked);
-    const Rect narrowed{rect.x, rect.y, std::max(rect.w - icon_space, 40.0f), rect.h};
+    const Rect narrowed{rect.x, rect.y, std::max(rect.w - icon_space, canvas.px(40.0f)), rect.h};
     const float scroll = TextEdit::scroll_offset(canvas, narrowed, t.value, caret, masked, fs);
     const float align = TextEdit::align_offset(canvas, narrowed, t.value, masked, static_cast<std::uint8_t>(t.align), fs);
-    const float text_x = rect.x + EDIT_INSET_X + align - scroll;
-    const float baseline = rect.y + (fs + rect.h) / 2.0f - 2.0f;
-    const Rect inner{rect.x + 10.0f, rect.y, std::max(rect.w - 20.0f - icon_space, 0.0f), rect.h};
+    const float text_x = rect.x + canvas.px(EDIT_INSET_X) + align - scroll;
+    const float baseline = rect.y + (canvas.px(fs) + rect.h) / 2.0f - canvas.px(2.0f);
+    const Rect inner{rect.x + canvas.px(10.0f), rect.y, std::max(rect.w - canvas.px(20.0f) - icon_space, 0.0f), rect.h};
 
     with_clip(canvas, inner, [&] {
         const std::size_t lo = std::min(caret, anchor);
@@ -192,18 +192,20 @@ void paint_single_line_edit(const TextEdit& t, Canvas& canvas, const Rect& rect,
             const std::size_t dhi = display_index(t.value, hi, masked);
             const float sx = text_x + canvas.measure_text(d.substr(0, dlo), fs);
             const float sw = canvas.measure_text(d.substr(dlo, dhi - dlo), fs);
-            canvas.fill_rect_radius(Rect{sx, rect.y + 6.0f, sw, rect.h - 12.0f}, theme::accent_a35(), 2.0f);
+            canvas.fill_rect_radius(Rect{sx, rect.y + canvas.px(6.0f), sw, rect.h - canvas.px(12.0f)}, theme::accent_a35(),
+                                    canvas.px(2.0f));
         }
         if (!shown.empty()) {
             canvas.draw_text(shown, text_x, baseline, fs, theme::palette_text_primary());
         } else {
             const float pa = TextEdit::align_offset(canvas, rect, t.placeholder, false, static_cast<std::uint8_t>(t.align), fs);
-            canvas.draw_text(t.placeholder, rect.x + EDIT_INSET_X + pa, baseline, fs, theme::palette_text_secondary());
+            canvas.draw_text(t.placeholder, rect.x + canvas.px(EDIT_INSET_X) + pa, baseline, fs, theme::palette_text_secondary());
         }
         if (focused) {
             const std::size_t dc = display_index(t.value, caret, masked);
             const float cx = text_x + canvas.measure_text(std::string_view(shown).substr(0, dc), fs);
-            canvas.fill_rounded_rect(Rect{cx, rect.y + (rect.h - (fs + 4.0f)) / 2.0f, 2.0f, fs + 4.0f},
+            const float ch = canvas.px(fs + 4.0f);
+            canvas.fill_rounded_rect(Rect{cx, rect.y + (rect.h - ch) / 2.0f, canvas.px(2.0f), ch},
                                      theme::palette_text_primary(), Radii{});
         }
     });
@@ -212,57 +214,60 @@ void paint_single_line_edit(const TextEdit& t, Canvas& canvas, const Rect& rect,
 
 void paint_multi_line_edit(const TextEdit& t, Canvas& canvas, const Rect& rect, bool focused, std::size_t caret,
                            std::size_t anchor) {
-    constexpr float size = 16.0f;
-    canvas.fill_rect_radius(rect, theme::palette_surface_alt(), 12.0f);
+    constexpr float size = 16.0f;  // logical, like every text size
+    // Insets, strokes and line pitch are logical lengths: times the scale.
+    const float u = canvas.px(1.0f);
+    const float line_h = EDIT_LINE_HEIGHT * u;
+    canvas.fill_rect_radius(rect, theme::palette_surface_alt(), 12.0f * u);
     if (focused) {
-        canvas.stroke_rect_radius(rect, theme::palette_text_primary(), 2.0f, 12.0f);
+        canvas.stroke_rect_radius(rect, theme::palette_text_primary(), 2.0f * u, 12.0f * u);
     } else {
-        canvas.stroke_rect_radius(rect, theme::palette_divider(), 1.5f, 12.0f);
+        canvas.stroke_rect_radius(rect, theme::palette_divider(), 1.5f * u, 12.0f * u);
     }
     const std::string_view text = t.value;
-    const auto lines = wrap_edit_lines(canvas, text, std::max(rect.w - 40.0f, 16.0f), size);
+    const auto lines = wrap_edit_lines(canvas, text, std::max(rect.w - 40.0f * u, 16.0f * u), size);
     const std::size_t rows =
-        std::max<std::size_t>(static_cast<std::size_t>(std::floor(std::max(rect.h - 24.0f, EDIT_LINE_HEIGHT) /
-                                                                  EDIT_LINE_HEIGHT)),
+        std::max<std::size_t>(static_cast<std::size_t>(std::floor(std::max(rect.h - 24.0f * u, line_h) /
+                                                                  line_h)),
                               1);
     const EditLineView view = edit_line_view(lines, rows, caret);
     const std::size_t q = view.caret_line;
     const std::size_t first = view.first;
 
-    const Rect inner{rect.x + 10.0f, rect.y + 6.0f, std::max(rect.w - 20.0f, 0.0f), std::max(rect.h - 12.0f, 0.0f)};
+    const Rect inner{rect.x + 10.0f * u, rect.y + 6.0f * u, std::max(rect.w - 20.0f * u, 0.0f), std::max(rect.h - 12.0f * u, 0.0f)};
     with_clip(canvas, inner, [&] {
         const std::size_t lo = std::min(caret, anchor);
         const std::size_t hi = std::max(caret, anchor);
         if (focused && caret != anchor) {
             for (std::size_t i = first; i < lines.size(); ++i) {
-                const float top = rect.y + 12.0f + static_cast<float>(i - first) * EDIT_LINE_HEIGHT;
-                if (top > rect.y + rect.h - 12.0f) break;
+                const float top = rect.y + 12.0f * u + static_cast<float>(i - first) * line_h;
+                if (top > rect.y + rect.h - 12.0f * u) break;
                 const auto [ls, le] = lines[i];
                 const std::size_t a = std::clamp(lo, ls, le);
                 const std::size_t b = std::clamp(hi, ls, le);
                 if (a >= b) continue;
-                const float x = rect.x + 20.0f + canvas.measure_text(text.substr(ls, a - ls), size);
-                const float w = std::max(canvas.measure_text(text.substr(a, b - a), size), 4.0f);
-                canvas.fill_rect_radius(Rect{x, top, w, EDIT_LINE_HEIGHT}, theme::accent_a35(), 2.0f);
+                const float x = rect.x + 20.0f * u + canvas.measure_text(text.substr(ls, a - ls), size);
+                const float w = std::max(canvas.measure_text(text.substr(a, b - a), size), 4.0f * u);
+                canvas.fill_rect_radius(Rect{x, top, w, line_h}, theme::accent_a35(), 2.0f * u);
             }
         }
         if (text.empty()) {
-            canvas.draw_text(t.placeholder, rect.x + 20.0f, rect.y + 28.0f, size, theme::palette_text_secondary());
+            canvas.draw_text(t.placeholder, rect.x + 20.0f * u, rect.y + 28.0f * u, size, theme::palette_text_secondary());
         } else {
             for (std::size_t i = first; i < lines.size(); ++i) {
-                const float baseline = rect.y + 28.0f + static_cast<float>(i - first) * EDIT_LINE_HEIGHT;
-                if (baseline > rect.y + rect.h - 12.0f + EDIT_LINE_HEIGHT) break;
+                const float baseline = rect.y + 28.0f * u + static_cast<float>(i - first) * line_h;
+                if (baseline > rect.y + rect.h - 12.0f * u + line_h) break;
                 const auto [ls, le] = lines[i];
-                canvas.draw_text(text.substr(ls, le - ls), rect.x + 20.0f, baseline, size,
+                canvas.draw_text(text.substr(ls, le - ls), rect.x + 20.0f * u, baseline, size,
                                  theme::palette_text_primary());
             }
         }
         if (focused && !lines.empty()) {
             const std::size_t ls = lines[q].first;
             const std::size_t c = std::max(caret, ls);
-            const float x = rect.x + 20.0f + canvas.measure_text(text.substr(ls, c - ls), size);
-            const float y = rect.y + 12.0f + static_cast<float>(q >= first ? q - first : 0) * EDIT_LINE_HEIGHT + 2.0f;
-            canvas.fill_rounded_rect(Rect{x, y, 2.0f, 20.0f}, theme::palette_text_primary(), Radii{});
+            const float x = rect.x + 20.0f * u + canvas.measure_text(text.substr(ls, c - ls), size);
+            const float y = rect.y + 12.0f * u + static_cast<float>(q >= first ? q - first : 0) * line_h + 2.0f * u;
+            canvas.fill_rounded_rect(Rect{x, y, 2.0f * u, 20.0f * u}, theme::palette_text_primary(), Radii{});
         }
     });
 }
@@ -282,7 +287,7 @@ void paint_text_edit(const TextEdit& t, Canvas& canvas, const Rect& rect, bool f
 
 std::pair<float, float> TextEdit::measure(Canvas& canvas, float avail) const {
     if (shows_multiline()) {
-        return {avail, static_cast<float>(rows) * EDIT_LINE_HEIGHT + edit_vertical_inset};
+        return {avail, canvas.px(static_cast<float>(rows) * EDIT_LINE_HEIGHT + edit_vertical_inset)};
     }
     const float w = width ? std::min(canvas.resolve_length(*width), avail) : avail;
     const float h = height ? canvas.resolve_length(*height) : canvas.responsive_px(48.0f);

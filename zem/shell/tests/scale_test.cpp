@@ -157,6 +157,14 @@ Element controls() {
     slider.value = 0.3f;
     c.children.push_back(std::move(slider));
     c.children.push_back(Spinner{Color{0.2f, 0.4f, 0.9f, 1}, 0.1f, 0, 3});
+    TextEdit name;
+    name.placeholder = "Computer name";
+    c.children.push_back(std::move(name));
+    TextEdit notes;
+    notes.multiline = true;
+    notes.rows = 3;
+    notes.value = WipingString(std::string("First line\nSecond line"));
+    c.children.push_back(std::move(notes));
     return c;
 }
 
