@@ -67,7 +67,7 @@ float surface_shadow_reach(std::string_view surface_name) {
 void draw_window_control_icon(Canvas& canvas, WindowControl control, const Rect& rect, const Color& color) {
     static constexpr const char* names[] = {"window/minimize", "window/maximize", "window/restore", "window/close"};
     const auto index = static_cast<std::size_t>(control);
-    const float side = std::max(std::round(std::min(rect.w, rect.h) * 0.44f), 8.0f);
+    const float side = std::max(std::round(std::min(rect.w, rect.h) * 0.44f), canvas.px(8.0f));
     if (index < 4) {
         if (PicturePtr icon = theme::icon(names[index], static_cast<std::uint32_t>(side))) {
             const std::vector<std::uint8_t> tinted = theme::tint_rgba(icon->rgba, color);

@@ -145,7 +145,7 @@ void RichText::paint(Canvas& canvas, const Rect& r, const PaintState&) const {
             const float x = r.x + canvas.measure_text(std::string_view(line.text).substr(0, part->first), m.size, m.font_ptr());
             const float pw = canvas.measure_text(part->second, m.size, m.font_ptr());
             canvas.draw_text(part->second, x, baseline, m.size, link_color, m.font_ptr());
-            canvas.draw_line(link_color, x, baseline + 2.0f, x + pw, baseline + 2.0f, 1.0f);
+            canvas.draw_line(link_color, x, baseline + canvas.px(2.0f), x + pw, baseline + canvas.px(2.0f), canvas.px(1.0f));
         }
     }
 }

@@ -48,7 +48,8 @@ std::vector<ChildSlot> Stack::arrange(const Rect& rect, Canvas& canvas) const {
             slots.push_back(ChildSlot{rect.x + p.x, rect.y + p.y, p.w, p.h, i});
             continue;
         }
-        const float m = child.margin;
+        // Margin and offsets are logical, like every length.
+        const float m = canvas.px(child.margin);
         const float avail = std::max(rect.w - 2.0f * m, 0.0f);
         auto [cw, ch] = child.element.measure(canvas, avail);
         float x = rect.x + m;
@@ -71,7 +72,7 @@ std::vector<ChildSlot> Stack::arrange(const Rect& rect, Canvas& canvas) const {
             ch = std::max(rect.h - 2.0f * m, 0.0f);
             break;
         }
-        slots.push_back(ChildSlot{x + child.offset_x, y + child.offset_y, cw, ch, i});
+        slots.push_back(ChildSlot{x + canvas.px(child.offset_x), y + canvas.px(child.offset_y), cw, ch, i});
     }
     return slots;
 }

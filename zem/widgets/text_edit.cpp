@@ -125,8 +125,10 @@ EditLineView edit_line_view(const std::vector<std::pair<std::size_t, std::size_t
     return view;
 }
 
-Rect toggle_icon_rect(const Rect& rect) {
-    const float width = std::min(rect.w, EDIT_ICON_WIDTH);
+Rect toggle_icon_rect(const Rect& rect) { return toggle_icon_rect(rect, 1.0f); }
+
+Rect toggle_icon_rect(const Rect& rect, float scale) {
+    const float width = std::min(rect.w, EDIT_ICON_WIDTH * scale);
     return Rect{rect.x + rect.w - width, rect.y, width, rect.h};
 }
 
@@ -151,10 +153,11 @@ std::size_t display_index(std::string_view text, std::size_t index, bool masked)
 }
 
 void draw_reveal_icon(const TextEdit& t, Canvas& canvas, const Rect& rect) {
-    const PicturePtr icon = theme::icon(t.reveal->revealed ? "actions/invisible" : "actions/visible", 20);
+    const auto side = static_cast<std::uint32_t>(std::lround(canvas.px(20.0f)));
+    const PicturePtr icon = theme::icon(t.reveal->revealed ? "actions/invisible" : "actions/visible", side);
     if (!icon) return;
     const std::vector<std::uint8_t> tinted = theme::tint_rgba(icon->rgba, theme::palette_text_secondary());
-    const Rect slot = toggle_icon_rect(rect);
+    const Rect slot = toggle_icon_rect(rect, canvas.px(1.0f));
     const float w = static_cast<float>(icon->width);
     const float h = static_cast<float>(icon->height);
     const float x = std::round(slot.x + (slot.w - w) / 2.0f);

@@ -100,5 +100,7 @@ EditLineView edit_line_view(const std::vector<std::pair<std::size_t, std::size_t
 
 // The trailing icon's rectangle: the rightmost 38 px of the field.
 Rect toggle_icon_rect(const Rect& rect);
+// The same for a field drawn at a buffer scale (rect in buffer pixels).
+Rect toggle_icon_rect(const Rect& rect, float scale);
 
 }  // namespace zem
