@@ -145,7 +145,7 @@ void window_configure(AppData& d, SurfaceKey key) {
         float band = w->server_side ? 0.0f : st.top_inset_restore;
         if (band != st.top_inset) {
             st.top_inset = band;
-            st.relayout = true;
+            st.relayout = st.redraw = true;
             d.view_dirty = true;
         }
         uint32_t width = w->pending_w > 0 ? uint32_t(w->pending_w) : d.window_size ? d.window_size->first : 800;
