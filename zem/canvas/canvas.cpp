@@ -83,6 +83,10 @@ void Canvas::copy_to_buffer(std::span<std::uint8_t> dst, bool swap_rb) const {
   if (const SoftwareCanvas* sw = software()) sw->copy_to_buffer(dst, swap_rb);
 }
 
+void Canvas::copy_rects_to_buffer(std::span<std::uint8_t> dst, std::span<const Rect> rects, bool swap_rb) const {
+  if (const SoftwareCanvas* sw = software()) sw->copy_rects_to_buffer(dst, rects, swap_rb);
+}
+
 void Canvas::present() {
   if (GlesCanvas* gl = gles()) gl->present();
 }

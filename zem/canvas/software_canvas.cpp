@@ -672,6 +672,42 @@ void SoftwareCanvas::copy_to_buffer(std::span<std::uint8_t> dst, bool swap_rb) c
   }
 }
 
+void SoftwareCanvas::copy_rects_to_buffer(std::span<std::uint8_t> dst, std::span<const Rect> rects,
+                                          bool swap_rb) const {
+  cairo_surface_flush(surface_);
+  const auto* px = reinterpret_cast<const std::uint32_t*>(cairo_image_surface_get_data(surface_));
+  const std::size_t W = state_.width;
+  const std::size_t H = state_.height;
+  if (dst.size() < W * H * 4) return;
+  for (const Rect& r : rects) {
+    // Whole pixels covering the rectangle, inside the canvas.
+    if (!finite(r.x) || !finite(r.y) || !finite(r.w) || !finite(r.h)) continue;
+    const auto clampi = [](float v, std::size_t hi) {
+      return static_cast<std::size_t>(std::clamp(v, 0.0F, static_cast<float>(hi)));
+    };
+    const std::size_t x0 = clampi(std::floor(r.x), W), x1 = clampi(std::ceil(r.x + r.w), W);
+    const std::size_t y0 = clampi(std::floor(r.y), H), y1 = clampi(std::ceil(r.y + r.h), H);
+    if (x0 >= x1 || y0 >= y1) continue;
+    for (std::size_t y = y0; y < y1; ++y) {
+      const std::uint32_t* in = px + y * W + x0;
+      std::uint8_t* out = dst.data() + (y * W + x0) * 4;
+      const std::size_t n = x1 - x0;
+      if (swap_rb && std::endian::native == std::endian::little) {
+        std::memcpy(out, in, n * 4);
+        continue;
+      }
+      for (std::size_t i = 0; i < n; ++i) {
+        const std::uint32_t p = in[i];
+        const std::uint8_t r8 = static_cast<std::uint8_t>(p >> 16), b8 = static_cast<std::uint8_t>(p);
+        out[4 * i] = swap_rb ? b8 : r8;
+        out[4 * i + 1] = static_cast<std::uint8_t>(p >> 8);
+        out[4 * i + 2] = swap_rb ? r8 : b8;
+        out[4 * i + 3] = static_cast<std::uint8_t>(p >> 24);
+      }
+    }
+  }
+}
+
 std::array<std::uint8_t, 4> SoftwareCanvas::pixel(std::uint32_t x, std::uint32_t y) const {
   cairo_surface_flush(surface_);
   const auto* px = reinterpret_cast<const std::uint32_t*>(cairo_image_surface_get_data(surface_));

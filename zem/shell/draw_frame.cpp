@@ -154,7 +154,10 @@ Canvas new_canvas(uint32_t W, uint32_t H, float sc) {
 
 bool present_software(SurfaceState& s, const FrameInputs& in, ShmPool::Buffer& buf, uint32_t W, uint32_t H,
                       const std::vector<Rect>& damage) {
-    s.canvas->copy_to_buffer(buf.bytes, in.swap_rb);
+    // Only what changed since this buffer last held a frame is copied.
+    std::optional<std::vector<Rect>> areas = s.shm_pool ? s.shm_pool->plan_copy(buf, damage) : std::nullopt;
+    if (areas) s.canvas->copy_rects_to_buffer(buf.bytes, *areas, in.swap_rb);
+    else s.canvas->copy_to_buffer(buf.bytes, in.swap_rb);
     wl_surface* surface = s.role.wl_surface_ptr();
     if (surface == nullptr) {
         std::fprintf(stderr, "attach: surface has no wl_surface\n");

@@ -16,6 +16,7 @@ struct ShmPool::Slot {
     uint32_t width = 0, height = 0, stride = 0, format = 0;
     bool busy = false;
     bool orphan = false;  // the pool is gone; destroy on release
+    BufferDamage damage;  // what this buffer missed of later frames
 };
 
 namespace {
@@ -117,6 +118,15 @@ std::expected<ShmPool::Buffer, std::string> ShmPool::take(uint32_t width, uint32
     }
     chosen->busy = true;
     return Buffer{chosen->buffer, std::span<uint8_t>(map_ + chosen->offset, chosen->length), chosen};
+}
+
+std::optional<std::vector<Rect>> ShmPool::plan_copy(const Buffer& buffer, const std::vector<Rect>& damage) {
+    if (buffer.slot == nullptr) return std::nullopt;
+    std::vector<BufferDamage*> others;
+    others.reserve(slots_.size());
+    for (Slot* s : slots_)
+        if (s != buffer.slot) others.push_back(&s->damage);
+    return plan_buffer_copy(buffer.slot->damage, others, damage);
 }
 
 }  // namespace zem

@@ -62,6 +62,8 @@ class Canvas {
   void blit(const Canvas& src, std::int32_t x, std::int32_t y);
   void blit_with_fade(const Canvas& src, std::int32_t x, std::int32_t y, float fade);
   void copy_to_buffer(std::span<std::uint8_t> dst, bool swap_rb) const;
+  // Only the pixels covering `rects` (software back end; GLES presents itself).
+  void copy_rects_to_buffer(std::span<std::uint8_t> dst, std::span<const Rect> rects, bool swap_rb) const;
   void present();
 
   // Clipping and clearing.

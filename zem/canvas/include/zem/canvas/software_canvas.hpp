@@ -91,6 +91,9 @@ class SoftwareCanvas {
 
   // Premultiplied R, G, B, A into `dst` (B, G, R, A with swap_rb).
   void copy_to_buffer(std::span<std::uint8_t> dst, bool swap_rb) const;
+  // As copy_to_buffer, but only the pixels covering `rects` (snapped outward
+  // to whole pixels, clipped to the canvas); `dst` is a whole frame.
+  void copy_rects_to_buffer(std::span<std::uint8_t> dst, std::span<const Rect> rects, bool swap_rb) const;
 
   // The premultiplied R, G, B, A bytes of one pixel.
   std::array<std::uint8_t, 4> pixel(std::uint32_t x, std::uint32_t y) const;

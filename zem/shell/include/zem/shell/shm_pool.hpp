@@ -4,9 +4,12 @@
 // still held by the compositor the pool grows by another buffer instead of
 // failing, so a slow compositor never costs a frame.
 
+#include <zem/shell/buffer_damage.hpp>
+
 #include <cstdint>
 #include <expected>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -35,6 +38,9 @@ public:
     // A buffer not held by the compositor; marks it busy until the
     // compositor releases it (after the caller attaches and commits it).
     [[nodiscard]] std::expected<Buffer, std::string> take(uint32_t width, uint32_t height, uint32_t stride, uint32_t format);
+    // The rectangles to copy into `buffer` for a frame with `damage` (empty:
+    // whole), or nothing for the whole buffer; see plan_buffer_copy.
+    [[nodiscard]] std::optional<std::vector<Rect>> plan_copy(const Buffer& buffer, const std::vector<Rect>& damage);
 
 private:
     ShmPool() = default;
