@@ -44,14 +44,42 @@ void restore_clip(Canvas& canvas, const std::vector<Rect>& saved) {
     }
 }
 
+std::uint64_t layer_key(LayoutId n, std::uint32_t depth) { return (std::uint64_t(depth) << 32) | std::uint64_t(n); }
+
+// A kept canvas of the wanted size, brought up to date with its parent, or a
+// new one.
+Canvas reuse_or_create(std::optional<Canvas> kept, const Canvas& parent, std::uint32_t w, std::uint32_t h) {
+    if (kept && kept->width() == w && kept->height() == h) {
+        refresh_from_parent(*kept, parent);
+        kept->reset_clip();
+        return std::move(*kept);
+    }
+    return parent.sub_canvas(w, h);
+}
+
 class Pass {
 public:
     Pass(FrameLayout& layout) : layout_(layout) {}
 
     LayoutId draw(const Element& e, Canvas& canvas, const Rect& rect, LayoutId n);
 
+    // Drops the kept canvases of scroll viewports and layers this pass did
+    // not draw: their elements are gone.
+    void sweep() {
+        std::erase_if(layout_.layer_canvases, [&](const auto& kv) {
+            return std::find(used_scrolls_.begin(), used_scrolls_.end(), kv.first) == used_scrolls_.end();
+        });
+        std::erase_if(layout_.fade_layers, [&](const auto& kv) {
+            return std::find(used_layers_.begin(), used_layers_.end(), kv.first) == used_layers_.end();
+        });
+    }
+
 private:
     bool in_modal() const { return layout_.modal_depth != 0; }
+
+    std::vector<LayoutId> used_scrolls_;
+    std::vector<std::uint64_t> used_layers_;
+    std::uint32_t layer_depth_ = 0;
 
     LayoutId draw_slots(const std::vector<Element>& children, const std::vector<ChildSlot>& slots, Canvas& canvas,
                         LayoutId n) {
@@ -241,6 +269,7 @@ LayoutId Pass::draw_scroll(const Scroll& s, Canvas& canvas, const Rect& rect, La
 
     canvas.blit(*layer, static_cast<std::int32_t>(std::trunc(rect.x)), static_cast<std::int32_t>(std::trunc(rect.y)));
     layout_.layer_canvases.insert_or_assign(n, std::move(*layer));
+    used_scrolls_.push_back(n);
     return next;
 }
 
@@ -262,7 +291,13 @@ void Pass::lift_areas_and_nodes(std::size_t areas_before, std::size_t nodes_befo
 
 LayoutId Pass::draw_layer(const Layer& l, Canvas& canvas, const Rect& rect, LayoutId n) {
     const float ch = l.child->measure(canvas, rect.w).second;
-    Canvas layer = canvas.sub_canvas(pixel_extent(rect.w), pixel_extent(rect.h));
+    const std::uint64_t key = layer_key(n, layer_depth_);
+    std::optional<Canvas> kept;
+    if (auto it = layout_.fade_layers.find(key); it != layout_.fade_layers.end()) {
+        kept.emplace(std::move(it->second));
+        layout_.fade_layers.erase(it);
+    }
+    Canvas layer = reuse_or_create(std::move(kept), canvas, pixel_extent(rect.w), pixel_extent(rect.h));
     if (l.own_viewport) {
         layer.set_viewport(SizeF{static_cast<float>(layer.width()), static_cast<float>(layer.height())});
     }
@@ -271,7 +306,9 @@ LayoutId Pass::draw_layer(const Layer& l, Canvas& canvas, const Rect& rect, Layo
     const std::size_t regions_before = layout_.regions.size();
     const std::size_t areas_before = layout_.scroll_areas.size();
     const std::size_t nodes_before = layout_.access_nodes.size();
+    ++layer_depth_;
     const LayoutId next = draw(*l.child, layer, Rect{0.0f, 0.0f, rect.w, std::max(ch, rect.h)}, n);
+    --layer_depth_;
 
     std::vector<HitRegion> added(std::make_move_iterator(layout_.regions.begin() + static_cast<std::ptrdiff_t>(regions_before)),
                                  std::make_move_iterator(layout_.regions.end()));
@@ -286,6 +323,8 @@ LayoutId Pass::draw_layer(const Layer& l, Canvas& canvas, const Rect& rect, Layo
     lift_areas_and_nodes(areas_before, nodes_before, rect);
     canvas.blit_with_fade(layer, static_cast<std::int32_t>(std::trunc(rect.x)),
                           static_cast<std::int32_t>(std::trunc(rect.y)), l.fade_bottom);
+    layout_.fade_layers.insert_or_assign(key, std::move(layer));
+    used_layers_.push_back(key);
     return next;
 }
 
@@ -360,7 +399,9 @@ LayoutId Pass::draw_leaf(const Element& e, Canvas& canvas, const Rect& rect, Lay
 LayoutId layout_and_draw(const Element& element, Canvas& canvas, const Rect& rect, FrameLayout& layout,
                          LayoutId first_id) {
     Pass pass(layout);
-    return pass.draw(element, canvas, rect, first_id);
+    const LayoutId next = pass.draw(element, canvas, rect, first_id);
+    pass.sweep();
+    return next;
 }
 
 }  // namespace zem

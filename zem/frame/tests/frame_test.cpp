@@ -388,3 +388,46 @@ TEST_F(Frame, HorizontalScrollOverContentWithoutAWidthStaysFinite) {
 
 }  // namespace
 }  // namespace zem
+
+namespace zem {
+namespace {
+
+Element text_layer(float fade) {
+    Text t;
+    t.text = "Layer";
+    Layer layer;
+    layer.child = Box<Element>(Element(std::move(t)));
+    layer.fade_bottom = fade;
+    return layer;
+}
+
+TEST_F(Frame, ALayerKeepsItsCanvasAcrossFramesAndLosesItWhenItGoes) {
+    layout_and_draw(text_layer(10), canvas, Rect{0, 0, 200, 80}, layout, 0);
+    ASSERT_EQ(layout.fade_layers.size(), 1u);
+    // Mark the kept canvas: glyphs it alone has drawn stay in its cache.
+    SoftwareCanvas* kept = layout.fade_layers.begin()->second.software();
+    ASSERT_NE(kept, nullptr);
+    kept->draw_text("QZXJ", 0, 20, 31, Color{1, 1, 1, 1});
+    const std::size_t marked = kept->glyph_cache_size();
+    layout_and_draw(text_layer(10), canvas, Rect{0, 0, 200, 80}, layout, 0);
+    ASSERT_EQ(layout.fade_layers.size(), 1u);
+    EXPECT_EQ(layout.fade_layers.begin()->second.software()->glyph_cache_size(), marked) << "a new canvas each frame";
+    // A frame without the layer, or without the scroll viewport, drops it.
+    layout_and_draw(Element(Text{}), canvas, Rect{0, 0, 200, 80}, layout, 0);
+    EXPECT_TRUE(layout.fade_layers.empty());
+    layout_and_draw(scroll_of_buttons(3, 48), canvas, Rect{0, 0, 200, 80}, layout, 0);
+    EXPECT_EQ(layout.layer_canvases.size(), 1u);
+    layout_and_draw(Element(Text{}), canvas, Rect{0, 0, 200, 80}, layout, 0);
+    EXPECT_TRUE(layout.layer_canvases.empty());
+}
+
+TEST_F(Frame, NestedLayersKeepACanvasEach) {
+    // The inner Layer shares the outer one's first id; each keeps its own.
+    Layer outer;
+    outer.child = Box<Element>(text_layer(0));
+    layout_and_draw(Element(std::move(outer)), canvas, Rect{0, 0, 200, 80}, layout, 0);
+    EXPECT_EQ(layout.fade_layers.size(), 2u);
+}
+
+}  // namespace
+}  // namespace zem

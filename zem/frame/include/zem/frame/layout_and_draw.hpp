@@ -30,6 +30,11 @@ struct FrameLayout {
     std::unordered_map<LayoutId, std::size_t> anchors;
     std::unordered_map<LayoutId, std::pair<float, float>> scroll_offsets;
     std::unordered_map<LayoutId, Canvas> layer_canvases;
+    // Canvases of Layer elements, kept across frames like the scroll ones.
+    // A Layer takes no id of its own and one directly inside another shares
+    // its first id, so the key is the id with the Layer's nesting depth
+    // (layer_key). Both maps lose, after each pass, what it did not draw.
+    std::unordered_map<std::uint64_t, Canvas> fade_layers;
     std::unordered_map<LayoutId, std::vector<ListItemSpan>> list_items;
     std::uint32_t modal_depth = 0;
     bool debug_layout = false;
