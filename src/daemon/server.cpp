@@ -20,8 +20,10 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <poll.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace daemon_server {
 
@@ -123,6 +125,30 @@ private:
 struct BusyRelease {
     ~BusyRelease() { DAEMON_BUSY.store(false); }
 };
+
+// A peer whose request was refused may still be sending the rest of it.
+// Closing with its bytes unread would reset the connection, and the peer,
+// stopped in its write, may never read the answer. So the answer is ended
+// with a shutdown of this side's sending half, and what is still coming is
+// read away, within a bound of bytes and time.
+void drain_refused(int fd) {
+    ::shutdown(fd, SHUT_WR);
+    const auto deadline = std::chrono::steady_clock::now() + REFUSED_DRAIN_TIME;
+    std::size_t left = REFUSED_DRAIN_BYTES;
+    std::vector<char> buf(64 * 1024);
+    while (left > 0) {
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (wait.count() <= 0) return;
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(wait.count()));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return;
+        const ssize_t n = ::read(fd, buf.data(), std::min(buf.size(), left));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        left -= static_cast<std::size_t>(n);
+    }
+}
 
 void answer(int fd, const std::expected<void, std::string>& outcome) {
     if (outcome)
@@ -252,7 +278,7 @@ void handle_connection(int fd, const InstallStarter& start) {
     // Out of time counts as a failed read: no answer.
     if (timed_out || read.status == ipc::RequestRead::Status::ReadFailed) return;
     if (read.status == ipc::RequestRead::Status::BadRequest) {
-        send_event(fd, ipc::Event::Failed{read.error});
+        if (send_event(fd, ipc::Event::Failed{read.error})) drain_refused(fd);
         return;
     }
 
@@ -271,7 +297,7 @@ void handle_connection(int fd, const InstallStarter& start) {
             return;
         }
         log_line("daemon: applying locale " + r->locale + " to the running system");
-        install::apply_locale(platform::paths().host_root, r->locale);
+        (void)install::apply_locale(platform::paths().host_root, r->locale);
         send_event(fd, ipc::Event::Done{});
     } else if (auto* r = req.get<ipc::Request::StageAccount>()) {
         if (!marker_present("configure-pending")) {

@@ -25,6 +25,11 @@ inline std::atomic<bool> DAEMON_BUSY{false};
 // that follows the line is never bounded.
 inline constexpr std::chrono::seconds REQUEST_LINE_TIMEOUT{30};
 
+// After a refused request line, what the peer still sends is read and
+// dropped up to these bounds before the connection closes.
+inline constexpr std::size_t REFUSED_DRAIN_BYTES = 16u << 20;
+inline constexpr std::chrono::seconds REFUSED_DRAIN_TIME{5};
+
 // How the daemon starts an install; tests hand in another engine.
 using InstallStarter = std::function<install::InstallHandle(ipc::InstallPlan)>;
 

@@ -17,6 +17,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace disks {
@@ -207,6 +209,31 @@ std::expected<File, std::string> open_rw(const std::string& disk) {
     return File(fd);
 }
 
+std::expected<File, std::string> open_whole_disk(const std::string& disk) {
+    // O_PATH opens nothing for reading or writing: a character device named
+    // here (a watchdog, a terminal) never sees an open of its own.
+    File handle(::open(disk.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (handle.get() < 0) return std::unexpected("open " + disk + ": " + io::errno_text(errno));
+    struct stat st {};
+    if (::fstat(handle.get(), &st) != 0) return std::unexpected("open " + disk + ": " + io::errno_text(errno));
+    if (S_ISLNK(st.st_mode)) return std::unexpected(disk + " is a symbolic link, not a disk");
+    if (!S_ISBLK(st.st_mode)) return std::unexpected(disk + " is not a block device");
+    const std::string dir = platform::paths().sys + "/dev/block/" + std::to_string(major(st.st_rdev)) + ":" +
+                            std::to_string(minor(st.st_rdev));
+    struct stat dir_st {};
+    if (::stat(dir.c_str(), &dir_st) != 0) return std::unexpected(disk + " is not a disk the kernel lists");
+    if (::stat((dir + "/partition").c_str(), &dir_st) == 0)
+        return std::unexpected(disk + " is a partition, not a whole disk");
+    // Reopening the descriptor itself reaches the very inode checked above.
+    const std::string self = platform::paths().proc + "/self/fd/" + std::to_string(handle.get());
+    File rw(::open(self.c_str(), O_RDWR | O_CLOEXEC));
+    if (rw.get() < 0) return std::unexpected("open " + disk + ": " + io::errno_text(errno));
+    struct stat rw_st {};
+    if (::fstat(rw.get(), &rw_st) != 0 || !S_ISBLK(rw_st.st_mode) || rw_st.st_rdev != st.st_rdev)
+        return std::unexpected(disk + " is not a block device");
+    return rw;
+}
+
 std::optional<std::uint32_t> mbr_free_primaries(const std::string& disk) {
     File f = open_ro(disk);
     if (f.get() < 0 || find_gpt(f.get())) return std::nullopt;
@@ -230,6 +257,12 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> extended_range(const std:
 
 std::optional<std::pair<std::uint64_t, std::uint64_t>> partition_range(const std::string& disk, std::uint32_t n) {
     File f = open_ro(disk);
+    if (f.get() < 0) return std::nullopt;
+    return partition_range(f, disk, n);
+}
+
+std::optional<std::pair<std::uint64_t, std::uint64_t>> partition_range(const File& f, const std::string& disk,
+                                                                       std::uint32_t n) {
     if (f.get() < 0 || n == 0) return std::nullopt;
     if (auto g = find_gpt(f.get())) {
         if (n > g->entries.size()) return std::nullopt;

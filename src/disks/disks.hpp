@@ -57,9 +57,19 @@ using File = base::Fd;
 
 [[nodiscard]] std::expected<File, std::string> open_rw(const std::string& disk);
 
+// Opens `disk` for reading and writing only when the path itself (not a
+// symbolic link) is a block device that is a whole disk, not a partition.
+// The checks are made on the opened descriptor, so the name cannot be
+// swapped for something else between the check and the writes: every write
+// of a request goes through the descriptor returned here.
+[[nodiscard]] std::expected<File, std::string> open_whole_disk(const std::string& disk);
+
 std::optional<std::uint32_t> mbr_free_primaries(const std::string& disk);
 std::optional<std::pair<std::uint64_t, std::uint64_t>> extended_range(const std::string& disk);
 std::optional<std::pair<std::uint64_t, std::uint64_t>> partition_range(const std::string& disk, std::uint32_t n);
+// The same, read through an open descriptor of `disk`.
+std::optional<std::pair<std::uint64_t, std::uint64_t>> partition_range(const File& file, const std::string& disk,
+                                                                       std::uint32_t n);
 
 // Sorts partitions by start (stable) and inserts the free gaps over 2 MiB
 // between them, within [lo, hi) bytes.

@@ -127,8 +127,8 @@ struct Mbr {
 
     // Appends a logical partition at the end of the chain. start and count
     // are absolute sectors; the EBR goes into the free sector before start
-    // when there is one, else at start and the partition begins one
-    // alignment step later (its end unchanged).
+    // (the container's first sector for the first logical). Without such a
+    // sector the partition is refused rather than moved.
     [[nodiscard]] std::expected<void, std::string> push_logical(std::uint8_t type, std::uint64_t start, std::uint64_t count);
 
     // Removes logical partition `number` (5 or more); later ones move down.

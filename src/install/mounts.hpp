@@ -1,6 +1,8 @@
 #pragma once
 // Mounting the target, and releasing everything the engine mounted.
 
+#include "disks/disks.hpp"
+
 #include <expected>
 #include <optional>
 #include <string>
@@ -23,6 +25,15 @@ void unmount_all(MountList& list);
 // Unmounts every file system whose source is `device` or one of its
 // partitions, deepest mount point first. Outcomes are ignored.
 void unmount_disk(const std::string& device);
+
+// Frees the whole disk `disk` (open as `file`) from the running system
+// before it is overwritten, or says why it cannot be. Refused, before
+// anything is unmounted: a partition of it (or the disk itself) that holds
+// the running root file system, also through an overlay, a loop device's
+// backing file or a stacked device (sysfs "slaves"); and a partition that is
+// active swap. Then everything mounted from it is unmounted; a mount that
+// stays is refused too. Each text names the partition and the reason.
+[[nodiscard]] std::expected<void, std::string> release_disk(const disks::File& file, const std::string& disk);
 
 // The mount points of `device` and its partitions in the mount table text
 // `mounts` (as /proc/self/mounts), in the order to unmount them.

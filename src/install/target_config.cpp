@@ -1,5 +1,6 @@
 #include "install/target_config.hpp"
 
+#include <base/error.hpp>
 #include <base/files.hpp>
 #include <base/utf8.hpp>
 
@@ -120,11 +121,16 @@ void enable_os_prober() {
     (void)write_text(path, out);
 }
 
-void apply_locale(const std::string& root, const std::string& code) {
+std::expected<void, std::string> apply_locale(const std::string& root, const std::string& code) {
     auto it = std::find_if(LANGUAGES.begin(), LANGUAGES.end(), [&](const Language& l) { return l.code == code; });
-    if (it == LANGUAGES.end()) return;
+    if (it == LANGUAGES.end()) return {};
     const std::string locale(it->locale), layout(it->layout), zone(it->zone);
-    (void)write_text(join(root, "etc/default/locale"), "LANG=" + locale + "\n");
+    // Every step is tried; the first one that fails is what the caller hears.
+    std::optional<std::string> first_failure;
+    auto write = [&](const std::string& path, const std::string& text) {
+        if (auto r = write_text(path, text); !r && !first_failure) first_failure = "write " + path + ": " + r.error();
+    };
+    write(join(root, "etc/default/locale"), "LANG=" + locale + "\n");
 
     const std::string gen_path = join(root, "etc/locale.gen");
     const std::string wanted = locale + " UTF-8";
@@ -135,16 +141,19 @@ void apply_locale(const std::string& root, const std::string& code) {
     if (!present) {
         // A last line without its newline must not swallow the new entry.
         const std::string sep = (!gen.empty() && !gen.ends_with('\n')) ? "\n" : "";
-        (void)write_text(gen_path, gen + sep + wanted + "\n");
+        write(gen_path, gen + sep + wanted + "\n");
     }
     (void)run({"chroot", root, "locale-gen"});
 
-    (void)write_text(join(root, "etc/default/keyboard"), "XKBMODEL=\"pc105\"\nXKBLAYOUT=\"" + layout +
-                                                             "\"\nXKBVARIANT=\"\"\nXKBOPTIONS=\"\"\nBACKSPACE=\"guess\"\n");
-    (void)write_text(join(root, "etc/timezone"), zone + "\n");
+    write(join(root, "etc/default/keyboard"),
+          "XKBMODEL=\"pc105\"\nXKBLAYOUT=\"" + layout + "\"\nXKBVARIANT=\"\"\nXKBOPTIONS=\"\"\nBACKSPACE=\"guess\"\n");
+    write(join(root, "etc/timezone"), zone + "\n");
     const std::string localtime = join(root, "etc/localtime");
     ::unlink(localtime.c_str());
-    (void)!::symlink(("/usr/share/zoneinfo/" + zone).c_str(), localtime.c_str());
+    if (::symlink(("/usr/share/zoneinfo/" + zone).c_str(), localtime.c_str()) != 0 && !first_failure)
+        first_failure = "link " + localtime + ": " + base::errno_text(errno);
+    if (first_failure) return std::unexpected(*first_failure);
+    return {};
 }
 
 std::expected<void, std::string> apply_account(const std::string& root, const ipc::AccountSetup& account) {

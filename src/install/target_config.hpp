@@ -40,8 +40,10 @@ void reset_machine_id();
 void enable_os_prober();
 
 // Locale, keyboard and time zone of a language code below `root`; a code
-// outside the table changes nothing. Never fails.
-void apply_locale(const std::string& root, const std::string& code);
+// outside the table changes nothing. Every file is tried; the text of the
+// first that could not be written is the error. Whether locale-gen ran is
+// not part of the outcome.
+[[nodiscard]] std::expected<void, std::string> apply_locale(const std::string& root, const std::string& code);
 
 // Turns the default user below `root` into the account and sets the host
 // name.

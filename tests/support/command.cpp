@@ -61,4 +61,10 @@ ProgramResult run_program(const std::vector<std::string>& argv) {
     return r;
 }
 
+std::string sha256(const std::string& path) {
+    auto r = run_command({"sha256sum", path});
+    if (r.exit_code != 0) return "sha256sum " + path + " failed: " + r.err;
+    return r.out.substr(0, r.out.find(' '));
+}
+
 } // namespace support

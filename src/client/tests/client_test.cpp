@@ -2,6 +2,7 @@
 // without any daemon at all.
 #include "client/client.hpp"
 #include "platform/system_paths.hpp"
+#include "support/files.hpp"
 #include "support/daemon_process.hpp"
 #include "support/temp_dir.hpp"
 
@@ -253,7 +254,14 @@ TEST_F(Client, WithoutDaemonAsRoot) {
     const std::string connect_error = "connect " + socket() + ": No such file or directory";
     EXPECT_EQ(client::stage_account("ann", "box", "pw", false), std::unexpected(connect_error));
     EXPECT_EQ(client::request(ipc::Request::FinishConfigure{}), std::unexpected(connect_error));
-    EXPECT_TRUE(client::apply_locale("de").has_value());
+    // The language is applied here; a root without /etc takes none of it,
+    // and that is what the caller hears.
+    const std::string host = platform::paths().host_root;
+    EXPECT_EQ(client::apply_locale("de"),
+              std::unexpected("write " + host + "/etc/default/locale: No such file or directory"));
+    std::filesystem::create_directories(host + "/etc/default");
+    EXPECT_EQ(client::apply_locale("de"), (std::expected<void, std::string>{}));
+    EXPECT_EQ(support::read_file(host + "/etc/default/locale"), "LANG=de_DE.UTF-8\n");
     // Root does the disk batch and the install itself.
     auto errors = client::apply_disk_ops({ipc::RemoteDiskOp::Wipe{"/dev/tavix-none"}});
     EXPECT_EQ(errors.size(), 1u);
@@ -276,6 +284,9 @@ TEST_F(Client, WithoutDaemonAndNotRoot) {
     p.run_dir = "/run/tavix-installer-test-absent";
     platform::set_paths(p);
     const std::string sock = socket();
+    // Where an ordinary user can write nothing.
+    const std::string host = p.host_root;
+    std::filesystem::create_directories(host + "/etc/default");
     pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
@@ -301,7 +312,9 @@ TEST_F(Client, WithoutDaemonAndNotRoot) {
         check(client::apply_disk_ops({ipc::RemoteDiskOp::Wipe{"/dev/tavix-none"}}) ==
                   std::vector<std::string>{"no-daemon"},
               "disk batch");
-        check(client::apply_locale("de").has_value(), "locale in-process");
+        check(client::apply_locale("de") ==
+                  std::unexpected("write " + host + "/etc/default/locale: Permission denied"),
+              "locale in-process reports its first failed write");
         check(client::stage_account("a", "b", "c", false) ==
                   std::unexpected("connect " + sock + ": No such file or directory"),
               "staging has no fallback");
