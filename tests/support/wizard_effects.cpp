@@ -48,11 +48,13 @@ std::expected<void, std::string> RecordingEffects::apply_locale(const std::strin
 std::expected<void, std::string> RecordingEffects::stage_account(const std::string& user, const std::string& host,
                                                                  const std::string& password, bool encrypt) {
     calls.push_back("stage_account " + user + " " + host + " " + password + " " + (encrypt ? "1" : "0"));
+    if (forward_daemon) return client::stage_account(user, host, password, encrypt);
     return staging_result;
 }
 
 std::expected<void, std::string> RecordingEffects::finish_configure() {
     calls.push_back("finish_configure");
+    if (forward_daemon) return client::request(ipc::Request{ipc::Request::FinishConfigure{}});
     return finish_result;
 }
 

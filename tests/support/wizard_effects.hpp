@@ -29,6 +29,8 @@ public:
     // Set: installs go to the real client (a test plan then runs the real
     // simulated install in this process).
     bool forward_install = false;
+    // Set: stage_account and finish_configure go to the real client.
+    bool forward_daemon = false;
     int systemctl_status = 0; // raw wait status
     std::optional<std::string> systemctl_spawn_error;
     std::chrono::steady_clock::time_point clock{};
