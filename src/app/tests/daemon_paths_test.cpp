@@ -8,6 +8,10 @@
 #include "support/scripted_daemon.hpp"
 #include "support/temp_dir.hpp"
 
+#include <base/process.hpp>
+
+#include <unistd.h>
+
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -132,6 +136,34 @@ TEST_F(DaemonPaths, StagingRefusedByTheDaemonStaysOnThePage) {
     EXPECT_EQ(a.page, Page::DockTutorial);
     ASSERT_EQ(d.requests().size(), 1u);
     EXPECT_NE(d.requests()[0].find("ann"), std::string::npos);
+}
+
+// With no daemon, root would run the install in this process: the refusal
+// only shows for a normal user, so this runs as one (started by the next test).
+class NonRoot : public DaemonPaths {};
+
+TEST_F(NonRoot, NoDaemonIsShownInTheUsersLanguage) {
+    if (::geteuid() == 0) GTEST_SKIP() << "runs as a normal user, started by DaemonPaths.NoDaemonAsANormalUser";
+    for (const char* locale : {"en", "de"}) {
+        i18n::set_locale(locale);
+        auto a = installing();
+        poll_until_done(a);
+        EXPECT_EQ(a.page, Page::Disk);
+        EXPECT_EQ(a.error, i18n::translate("error.no_daemon"));
+    }
+}
+
+TEST_F(DaemonPaths, NoDaemonAsANormalUser) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to start itself as nobody";
+    // A fresh process: after a change of user in place, /proc/self would
+    // still belong to root and the client would take us for root.
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe");
+    auto r = base::capture(
+        {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", self, "--gtest_filter=NonRoot.*"});
+    ASSERT_TRUE(r) << r.error();
+    EXPECT_TRUE(r->exited_ok()) << r->out << r->err;
+    EXPECT_NE(r->out.find("[  PASSED  ] 1 test"), std::string::npos) << r->out;
+    EXPECT_EQ(r->out.find("SKIPPED"), std::string::npos) << r->out;
 }
 
 } // namespace
