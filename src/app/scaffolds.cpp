@@ -17,7 +17,7 @@ zem::Text text(std::string s, float px, zem::Color c) {
     t.line_height = 1.0f;
     t.wrap = false;
     t.truncate = true;
-    t.align = 0;
+    t.align = zem::TextAlign::Start;
     return t;
 }
 
@@ -115,12 +115,12 @@ zem::Element page_title(const std::string& title, const std::optional<std::strin
     col.spacing = zem::Length::px(8);
     col.padding = zem::Length::px(16);
     zem::Text t = text(title, 26, pal.text_primary);
-    t.align = 1;
+    t.align = zem::TextAlign::Center;
     col.children.push_back(std::move(t));
     if (subtitle) {
         zem::Text s = text(*subtitle, 14, pal.text_secondary);
         s.wrap = true;
-        s.align = 1;
+        s.align = zem::TextAlign::Center;
         col.children.push_back(std::move(s));
     }
     return col;
@@ -186,7 +186,7 @@ zem::Element choice_row(const std::string& label, std::optional<std::span<const 
 zem::Element error_text(const std::string& s) {
     zem::Text t = text(s, 14, zem::theme::palette().danger);
     t.wrap = true;
-    t.align = 1;
+    t.align = zem::TextAlign::Center;
     return t;
 }
 
