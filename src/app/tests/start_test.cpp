@@ -3,6 +3,7 @@
 // for the compositor's control socket), and a display that is missing.
 
 #include "support/compositors.hpp"
+#include "support/screen.hpp"
 #include "support/temp_dir.hpp"
 
 #include <base/process.hpp>
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -132,6 +134,47 @@ TEST(WizardStart, KioskModeOnWhileTheWizardRunsAndOffAfter) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n" << out.err;
     EXPECT_EQ(while_running, ON);
     EXPECT_EQ(kiosk.received(), OFF);
+}
+
+// The wizard in test mode under a headless sway, one screenshot per page it
+// reaches. The splash leaves by itself; the pages after the language page
+// need taps, which wait for the toolkit's pointer and keyboard input.
+TEST(WizardWalk, SplashGivesWayToTheLanguagePage) {
+    auto sway = zem::test::Sway::start(412, 915);
+    if (!sway) GTEST_SKIP() << sway.error();
+    support::TempDir tmp;
+    const std::string screens = TAVIX_BINARY_DIR "/screens/walk";
+    std::filesystem::create_directories(screens);
+    base::Child child;
+    ASSERT_EQ(base::spawn(with_env({"ZEM_THEMES_DIR=" TAVIX_SOURCE_DIR "/themes", "XDG_RUNTIME_DIR=" + tmp.path(),
+                                    "WAYLAND_DISPLAY=" + (*sway)->display()},
+                                   {"--test", "--windowsize", "412x915"}),
+                          {}, child),
+              0);
+    // The colour in the middle of the screen tells the page: the splash is
+    // its brand colour, the language page the light page grey.
+    auto wait_for_centre = [&](const std::string& png, auto matches) {
+        for (auto end = std::chrono::steady_clock::now() + 20s; std::chrono::steady_clock::now() < end;) {
+            if ((*sway)->screenshot(png)) {
+                if (auto img = zem::test::load_png(png); img && img->width == 412 && img->height == 915) {
+                    const std::uint8_t* px = &img->rgba[(457u * 412u + 206u) * 4u];
+                    if (matches(px[0], px[1], px[2])) return true;
+                }
+            }
+            std::this_thread::sleep_for(50ms);
+        }
+        return false;
+    };
+    auto near = [](int a, int b) { return std::abs(a - b) <= 3; };
+    EXPECT_TRUE(wait_for_centre(screens + "/01-splash.png",
+                                [&](int r, int g, int b) { return near(r, 10) && near(g, 3) && near(b, 46); }));
+    EXPECT_TRUE(wait_for_centre(screens + "/02-language.png",
+                                [&](int r, int g, int b) { return near(r, 238) && near(g, 238) && near(b, 238); }));
+    ::kill(child.pid, SIGTERM);
+    base::drain(child, "", false);
+    int status = 0;
+    ASSERT_EQ(base::reap(child.pid, status), 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 } // namespace
