@@ -22,11 +22,15 @@ int run_wizard(const cli::Cli& cli, cli::Scenario scenario) {
     zem::theme::set_dark_mode(false);
     i18n::set_locale("en");
     kiosk::set_kiosk(true);
-    InstallerApp app(cli.window_size, cli.test, scenario == cli::Scenario::Configure, real_effects());
+    auto fx = real_effects();
+    InstallerApp app(cli.window_size, cli.test, scenario == cli::Scenario::Configure, fx);
     // A start-up failure inside ends the process with 101; kiosk mode then
     // stays on, as the session has nothing else to show.
     zem::run(std::move(app));
     kiosk::set_kiosk(false);
+    // An install reader or another worker may still run: end without the
+    // static destructors it could race.
+    fx->end_process(0);
     return 0;
 }
 

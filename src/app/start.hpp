@@ -6,8 +6,8 @@
 
 namespace app {
 
-// The exit status; 101 when the theme cannot be loaded (kiosk mode is then
-// never switched on).
+// 101 when the theme cannot be loaded (kiosk mode is then never switched
+// on); otherwise the process ends here with status 0 once the loop ends.
 int run_wizard(const cli::Cli& cli, cli::Scenario scenario);
 
 } // namespace app
