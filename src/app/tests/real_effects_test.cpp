@@ -64,6 +64,28 @@ TEST(RealEffects, ProbesAtConstruction) {
     }
 }
 
+// Disks come from the sysfs tree in force, over image files: never the
+// host's own disks.
+TEST(RealEffects, DiskRowsFromAFakeSysfs) {
+    support::TempDir tmp;
+    auto p = tree(tmp);
+    for (const char* name : {"vdb", "vda"}) {
+        const std::string d = p.sys + "/devices/virtual/block/" + name;
+        fs::create_directories(d);
+        std::ofstream(d + "/size") << (std::string(name) == "vda" ? "2097152\n" : "4194304\n");
+        fs::create_directory_symlink(d, p.sys + "/block/" + name);
+        std::ofstream(p.dev + "/" + name).close();
+        fs::resize_file(p.dev + "/" + name, std::string(name) == "vda" ? 1ull << 30 : 2ull << 30);
+    }
+    support::PathsGuard guard(p);
+    app::InstallerApp a(std::nullopt, true, false, app::real_effects());
+    ASSERT_EQ(a.disk_rows.size(), 2u);
+    EXPECT_EQ(a.disk_rows[0].path, p.dev + "/vda");
+    EXPECT_EQ(a.disk_rows[0].size, 1ull << 30);
+    EXPECT_EQ(a.disk_rows[1].path, p.dev + "/vdb");
+    EXPECT_EQ(a.disk_rows[1].label, "Disk vdb"); // the disk model names a disk without a model by its name
+}
+
 TEST(RealEffects, MarkConfiguredSwapsTheMarkers) {
     support::TempDir tmp;
     auto p = tree(tmp);
