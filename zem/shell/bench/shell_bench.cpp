@@ -7,12 +7,14 @@
 #include "support/compositors.hpp"
 
 #include <zem/shell/app.hpp>
+#include <zem/shell/buffer_damage.hpp>
 #include <zem/shell/draw_frame.hpp>
 #include <zem/shell/hooks.hpp>
 
 #include <cairo.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -64,13 +66,26 @@ FrameFigures frame_figures() {
     zem::Element page = zem::gallery::page(true, 0.6f);
     in.root = &page;
     in.background = zem::page_background();
-    std::vector<uint8_t> buffer(size_t(W) * H * 4);
+    // Two buffers taken in turn, each copied only where it is out of date,
+    // as the frame step does.
+    std::array<std::vector<uint8_t>, 2> buffers;
+    for (auto& b : buffers) b.resize(size_t(W) * H * 4);
+    std::array<zem::BufferDamage, 2> damage;
+    std::array<zem::BufferDamage*, 2> all{&damage[0], &damage[1]};
+    size_t turn = 0;
+    auto copy = [&](const std::vector<zem::Rect>& frame_damage) {
+        const size_t i = turn++ % 2;
+        if (auto areas = zem::plan_buffer_copy(damage[i], all, frame_damage))
+            s.canvas->copy_rects_to_buffer(buffers[i], *areas, false);
+        else
+            s.canvas->copy_to_buffer(buffers[i], false);
+    };
     FrameFigures f;
     f.full = median_ms(30, [&] {
         s.relayout = true;
         zem::FramePlan p = zem::plan_frame(s);
         zem::paint_frame(s, in, p);
-        s.canvas->copy_to_buffer(buffer, false);
+        copy(p.damage);
     });
     // Hover moves between the first two buttons.
     zem::LayoutId a = s.regions.at(0).id, b = s.regions.at(1).id;
@@ -83,7 +98,7 @@ FrameFigures frame_figures() {
             std::exit(1);
         }
         zem::paint_frame(s, in, p);
-        s.canvas->copy_to_buffer(buffer, false);
+        copy(p.damage);
     });
     return f;
 }
