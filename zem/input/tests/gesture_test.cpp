@@ -183,7 +183,7 @@ const std::vector<Row> kRows = {
     {"auto-repeat button: no tap on release", Touch, {{'p', 850, 140}, {'r', 850, 140}}, {}},
     {"slider: press, drag, release", Touch,
      {{'p', 12, 220}, {'m', 50, 220}, {'m', 95, 220}, {'r', 95, 220}},
-     {"Slider(S=0.00)", "Slider(S=0.50)", "Slider(S=1.00)", "Slider(S!1.00)"}},
+     {"Slider(S=0.00)", "Slider(S=0.50)", "Slider(S=1.00)", "Tap(S!1.00)"}},
     {"scroll: 8 px is nothing", Touch, {{'p', 800, 600}, {'m', 800, 592}, {'r', 800, 592}},
      {"VCancel", "TapOutside"}},
     {"scroll: 9 px locks and scrolls 9", Touch, {{'p', 800, 600}, {'m', 800, 591}, {'r', 800, 591}},
