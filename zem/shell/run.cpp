@@ -349,13 +349,14 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
 
     // The loop.
     while (!d.exit) {
-        // Dispatch events (no long-press or tooltip deadline yet).
-        if (auto st = d.reactor->dispatch(std::nullopt); !st) {
+        // Dispatch events; a pending long press bounds the wait.
+        if (auto st = d.reactor->dispatch(d.long_press_timeout()); !st) {
             handle_dispatch_error(d, st.error());
             d.exit = true;
             break;
         }
-        // (Long press and tooltips go here.)
+        // Long press.
+        d.fire_long_press();
         // Poll.
         for (Message& m : d.app->poll()) d.messages.push_back(std::move(m));
         // (Clipboard results go here.)
@@ -365,7 +366,7 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
         if (!batch.empty()) {
             for (Message& m : batch) d.app->update(std::move(m));
             d.mark_dirty();
-            // (The cursor shape is refreshed here once pointer input exists.)
+            d.refresh_cursor_shape(d.pointer_focus);
         }
         // Drag points.
         if (!d.drag_points.empty()) {
@@ -383,6 +384,8 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
             // View. A rebuilt tree may move anything: the next frame of
             // the main surface is full, never a partial one over stale
             // pixels.
+            // A slider being dragged shows its value as it goes.
+            if (d.any_slider_drag()) d.view_dirty = d.overlays_dirty = true;
             if (d.view_dirty) {
                 d.view_cache = d.app->view();
                 d.view_dirty = false;

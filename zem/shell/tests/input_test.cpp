@@ -242,5 +242,29 @@ TEST_F(KeyFixture, EscapeDismissesBeforeItEnds) {
     EXPECT_FALSE(d.key_repeat.has_value());
 }
 
+TEST_F(KeyFixture, LongPressFiresOnceAtHalfASecond) {
+    HitRegion l;
+    l.id = 7;
+    l.rect = {0, 100, 100, 40};
+    HitAction::Press p;
+    p.on_long_press = Message(70);
+    l.action.value = std::move(p);
+    d.main_surface.regions.push_back(std::move(l));
+    EXPECT_EQ(d.long_press_timeout(), std::nullopt);
+    d.main_surface.gesture.hit_test(d.main_surface.regions, {}, 50, 120, t);
+    EXPECT_EQ(d.long_press_timeout(), std::optional<event_loop::Duration>(500ms));
+    t += 499ms;
+    d.fire_long_press();
+    EXPECT_EQ(queued(), std::vector<int>{});
+    EXPECT_EQ(d.long_press_timeout(), std::optional<event_loop::Duration>(1ms));
+    t += 1ms;
+    d.fire_long_press();
+    EXPECT_EQ(queued(), std::vector<int>{70});
+    EXPECT_EQ(d.long_press_timeout(), std::nullopt);
+    t += 400ms;
+    d.fire_long_press();
+    EXPECT_EQ(queued(), std::vector<int>{});
+}
+
 }  // namespace
 }  // namespace zem

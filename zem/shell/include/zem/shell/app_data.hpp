@@ -178,6 +178,11 @@ struct AppData {
     void press_key(const KeyStroke& stroke);
     void release_key(const KeyStroke& stroke);
     void handle_key(SurfaceKey key, const KeyStroke& stroke);
+    // Long press (long_press.cpp): the time left until the next one is due,
+    // and firing the due ones.
+    std::optional<event_loop::Duration> long_press_timeout() const;
+    void fire_long_press();
+    bool any_slider_drag() const;
 
     // Pixel format of software buffers and whether the canvas must swap red
     // and blue.
