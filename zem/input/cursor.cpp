@@ -22,4 +22,14 @@ std::uint32_t edge_shape(float x, float y, float w, float h, float margin) {
     return kNoShapeSent;
 }
 
+std::uint32_t resize_edge(float x, float y, float w, float h, float margin) {
+    // xdg_toplevel.resize_edge: top 1, bottom 2, left 4, right 8, and their sums.
+    std::uint32_t e = 0;
+    if (y < margin) e = 1;
+    else if (y > h - margin) e = 2;
+    if (x < margin) e |= 4;
+    else if (x > w - margin) e |= 8;
+    return e;
+}
+
 }  // namespace zem::cursor

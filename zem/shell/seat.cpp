@@ -197,14 +197,20 @@ void pointer_button(void* data, wl_pointer*, uint32_t serial, uint32_t, uint32_t
     if (state == WL_POINTER_BUTTON_STATE_PRESSED) {
         d.input_serial = serial;
         float k = float(s.effective_scale());
+        // Our own window frame: the title band and the border around it.
+        WindowRole* w = key.is_main() && !d.seats.empty() && s.top_inset > 0 ? s.role.window() : nullptr;
+        uint32_t edge = w ? cursor::resize_edge(x, y, float(s.size[0]) * k, float(s.size[1]) * k, 6 * k) : 0;
         if (s.top_inset * k > 0 && y < s.top_inset * k) {
-            // The title band: close, or move the window.
             if (contains(s.close_button_rect, x, y)) {
                 d.exit = true;
                 return;
             }
-            if (WindowRole* w = s.role.window(); w && key.is_main() && !d.seats.empty())
-                xdg_toplevel_move(w->toplevel, d.seats.front().seat, serial);
+            if (w && edge) xdg_toplevel_resize(w->toplevel, d.seats.front().seat, serial, edge);
+            else if (w) xdg_toplevel_move(w->toplevel, d.seats.front().seat, serial);
+            return;
+        }
+        if (w && edge) {
+            xdg_toplevel_resize(w->toplevel, d.seats.front().seat, serial, edge);
             return;
         }
         press_at(d, key, x, y, true);
@@ -378,7 +384,7 @@ void AppData::refresh_cursor_shape(SurfaceKey key) {
     if (s.hover)
         if (const HitRegion* r = region_with_id(s.regions, *s.hover)) shape = cursor::protocol_value(r->cursor);
     if (s.gesture.slider_drag) shape = cursor::kGrabbing;
-    if (const WindowRole* w = const_cast<SurfaceState&>(s).role.window(); w && key.is_main() && !w->server_side) {
+    if (const WindowRole* w = const_cast<SurfaceState&>(s).role.window(); w && key.is_main() && s.top_inset > 0) {
         float k = float(s.effective_scale());
         if (uint32_t edge = cursor::edge_shape(pointer_position.first, pointer_position.second,
                                                float(s.size[0]) * k, float(s.size[1]) * k, 6 * k);

@@ -75,5 +75,15 @@ TEST(Cursor, EdgesOfAWindow) {
     for (auto& row : rows) EXPECT_EQ(cursor::edge_shape(row.x, row.y, 800, 600, 6), row.shape) << row.x << "," << row.y;
 }
 
+TEST(Cursor, ResizeEdgesAreXdgValues) {
+    struct {
+        float x, y;
+        std::uint32_t edge;
+    } rows[] = {{2, 2, 5}, {798, 2, 9}, {2, 598, 6}, {798, 598, 10}, {400, 2, 1},
+                {400, 598, 2}, {2, 300, 4}, {798, 300, 8}, {400, 300, 0}, {6, 594, 0}};
+    for (auto& row : rows)
+        EXPECT_EQ(cursor::resize_edge(row.x, row.y, 800, 600, 6), row.edge) << row.x << "," << row.y;
+}
+
 }  // namespace
 }  // namespace zem

@@ -30,6 +30,7 @@ struct Seen {
     std::vector<int> updates;
     std::atomic<int> views{0};
     std::atomic<bool> closed{false};
+    bool windowed = false;  // a window with our own title bar
 };
 
 // A button at (0, 0, 100, 40) and a field below it at (0, 40, 200, 40).
@@ -44,6 +45,10 @@ struct InputApp {
     InputApp(InputApp&& o) noexcept : seen(std::move(o.seen)) {}
 
     std::string app_id() { return "org.example.Input"; }
+    std::optional<zem::WindowConfig> window_config() {
+        if (!seen->windowed) return std::nullopt;
+        return zem::WindowConfig{"Input", "org.example.Input"};
+    }
     std::vector<int> poll() { return {}; }
     void update(int m) {
         std::lock_guard lock(seen->mutex);
@@ -85,7 +90,8 @@ struct Session {
     std::atomic<bool> done{false};
     std::string err;
 
-    explicit Session(ScriptedOptions o) {
+    explicit Session(ScriptedOptions o, bool windowed = false) {
+        seen->windowed = windowed;
         o.seat = true;
         auto made = ScriptedCompositor::start(o);
         if (!made) {
@@ -218,6 +224,36 @@ TEST(ScriptedInput, EscapeEndsTheLoopNormally) {
     s.c->key(KEY_ESC, true);
     // run() returns and the application is torn down in order; the test
     // process (which hosts it) is still here to see it.
+    ASSERT_TRUE(wait_until([&] { return s.done.load(); }));
+    EXPECT_TRUE(s.seen->closed);
+}
+
+// A 320 × 240 window with a 36 px title band; its close button sits at
+// (284, 4, 28, 28).
+TEST(ScriptedInput, TitleBarMovesResizesAndCloses) {
+    ScriptedOptions o;
+    o.seat_capabilities = 1;
+    Session s(o, true);
+    ASSERT_TRUE(s.c);
+    ASSERT_TRUE(wait_until([&] { return s.c->has_devices(1); }));
+    ASSERT_TRUE(s.shown());
+    s.c->pointer_enter(3, 3);
+    s.c->pointer_button(BTN_LEFT, true);
+    s.c->pointer_button(BTN_LEFT, false);
+    ASSERT_TRUE(wait_until([&] { return s.count("xdg_toplevel.resize(wl_seat,") == 1; }));
+    s.c->pointer_motion(150, 20);
+    s.c->pointer_button(BTN_LEFT, true);
+    s.c->pointer_button(BTN_LEFT, false);
+    ASSERT_TRUE(wait_until([&] { return s.count("xdg_toplevel.move(wl_seat,") == 1; }));
+    s.c->pointer_motion(316, 120);  // the right border
+    s.c->pointer_button(BTN_LEFT, true);
+    s.c->pointer_button(BTN_LEFT, false);
+    ASSERT_TRUE(wait_until([&] { return s.count("xdg_toplevel.resize(wl_seat,") == 2; }));
+    auto resizes = s.c->matching("xdg_toplevel.resize(wl_seat,");
+    EXPECT_EQ(resizes[0].substr(resizes[0].rfind(',')), ",5)");
+    EXPECT_EQ(resizes[1].substr(resizes[1].rfind(',')), ",8)");
+    s.c->pointer_motion(298, 18);
+    s.c->pointer_button(BTN_LEFT, true);
     ASSERT_TRUE(wait_until([&] { return s.done.load(); }));
     EXPECT_TRUE(s.seen->closed);
 }

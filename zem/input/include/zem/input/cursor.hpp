@@ -35,4 +35,8 @@ std::uint32_t protocol_value(CursorShape shape);
 // window (buffer pixels, border `margin` wide), or none inside.
 std::uint32_t edge_shape(float x, float y, float w, float h, float margin);
 
+// The xdg_toplevel resize edge under (x, y) in a w × h window with a border
+// `margin` wide (buffer pixels), or 0 when the point is inside.
+std::uint32_t resize_edge(float x, float y, float w, float h, float margin);
+
 }  // namespace zem::cursor
