@@ -349,14 +349,17 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
 
     // The loop.
     while (!d.exit) {
-        // Dispatch events; a pending long press bounds the wait.
-        if (auto st = d.reactor->dispatch(d.long_press_timeout()); !st) {
+        // Dispatch events; a pending long press or tooltip bounds the wait.
+        auto wait = d.long_press_timeout();
+        if (auto tip = d.tooltip_timeout(); tip && (!wait || *tip < *wait)) wait = tip;
+        if (auto st = d.reactor->dispatch(wait); !st) {
             handle_dispatch_error(d, st.error());
             d.exit = true;
             break;
         }
-        // Long press.
+        // Long press and tooltips.
         d.fire_long_press();
+        d.show_due_tooltip();
         // Poll.
         for (Message& m : d.app->poll()) d.messages.push_back(std::move(m));
         // (Clipboard results go here.)
@@ -394,6 +397,7 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
             // Overlay declarations.
             if (d.overlays_dirty) {
                 d.overlay_cache = d.app->overlays();
+                if (auto tip = d.tooltip_overlay()) d.overlay_cache->push_back(std::move(*tip));
                 d.overlays_dirty = false;
                 for (auto& [id, st] : d.overlay_surfaces) st.relayout = true;
             }

@@ -185,6 +185,7 @@ void pointer_motion(void* data, wl_pointer*, uint32_t, wl_fixed_t x, wl_fixed_t 
         if (not_slider(s.hover) || not_slider(hover)) s.redraw = true;
         s.hover = hover;
     }
+    d.hover_tooltip(key, under);
     if (s.gesture.tracking || s.gesture.slider_drag) move_to(d, key, px, py);
     d.refresh_cursor_shape(key);
 }
@@ -196,6 +197,7 @@ void pointer_button(void* data, wl_pointer*, uint32_t serial, uint32_t, uint32_t
     auto [x, y] = d.pointer_position;
     if (state == WL_POINTER_BUTTON_STATE_PRESSED) {
         d.input_serial = serial;
+        d.drop_tooltips();
         float k = float(s.effective_scale());
         // Our own window frame: the title band and the border around it.
         WindowRole* w = key.is_main() && !d.seats.empty() && s.top_inset > 0 ? s.role.window() : nullptr;

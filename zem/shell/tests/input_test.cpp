@@ -4,6 +4,7 @@
 #include <zem/shell/app_data.hpp>
 #include <zem/shell/input_internal.hpp>
 #include <zem/shell/keyboard.hpp>
+#include <zem/widgets/stack.hpp>
 
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
@@ -264,6 +265,61 @@ TEST_F(KeyFixture, LongPressFiresOnceAtHalfASecond) {
     t += 400ms;
     d.fire_long_press();
     EXPECT_EQ(queued(), std::vector<int>{});
+}
+
+// SipHash-1-3 with a zero key is what CPython 3.11 hashes bytes with when
+// PYTHONHASHSEED=0; this value came from hash(b"zem-tooltip\xff") there.
+TEST(Tooltip, OverlayIdIsTheLowHalfOfItsNamesHash) {
+    const unsigned char bytes[] = {'z', 'e', 'm', '-', 't', 'o', 'o', 'l', 't', 'i', 'p', 0xff};
+    EXPECT_EQ(siphash13(bytes, sizeof bytes), 0x3cbe27402090bb06ULL);
+    EXPECT_EQ(tooltip_overlay_id(), OverlayId(0x2090bb06u));
+}
+
+TEST_F(KeyFixture, TooltipShowsAfterTheRestAboveItsWidget) {
+    d.main_surface.size = {800, 600};
+    HitRegion r = button(1, 10);
+    r.rect = {100, 100, 80, 40};
+    r.tooltip = "Hi";
+    d.hover_tooltip(SurfaceKey::main(), &r);
+    EXPECT_EQ(d.tooltip_timeout(), std::optional<event_loop::Duration>(600ms));
+    d.hover_tooltip(SurfaceKey::main(), &r);  // resting on it keeps the deadline
+    t += 599ms;
+    d.show_due_tooltip();
+    EXPECT_FALSE(d.tooltip_overlay().has_value());
+    t += 1ms;
+    d.show_due_tooltip();
+    auto decl = d.tooltip_overlay();
+    ASSERT_TRUE(decl.has_value());
+    EXPECT_EQ(decl->id, tooltip_overlay_id());
+    EXPECT_EQ(decl->kind, OverlayKind::LayerOverlay);
+    ASSERT_TRUE(decl->input_region.has_value());
+    EXPECT_TRUE(decl->input_region->empty());
+    const Stack* stack = decl->element.as<Stack>();
+    ASSERT_NE(stack, nullptr);
+    ASSERT_EQ(stack->children.size(), 1u);
+    // 40 px wide (the minimum), 28 high, centred over the widget, 6 px above.
+    EXPECT_EQ(stack->children[0].placement, std::optional<Rect>(Rect{120, 66, 40, 28}));
+    // Leaving for empty space hides it.
+    d.overlays_dirty = false;
+    d.hover_tooltip(SurfaceKey::main(), nullptr);
+    EXPECT_FALSE(d.tooltip_overlay().has_value());
+    EXPECT_TRUE(d.overlays_dirty);
+}
+
+TEST_F(KeyFixture, TooltipNearTheTopGoesBelow) {
+    d.main_surface.size = {800, 600};
+    HitRegion r = button(1, 10);
+    r.rect = {0, 10, 80, 40};
+    r.tooltip = "A longer tooltip text";
+    d.hover_tooltip(SurfaceKey::main(), &r);
+    t += 600ms;
+    d.show_due_tooltip();
+    auto decl = d.tooltip_overlay();
+    ASSERT_TRUE(decl.has_value());
+    const Rect p = *decl->element.as<Stack>()->children[0].placement;
+    EXPECT_FLOAT_EQ(p.w, 24 + 7.5f * 21);
+    EXPECT_FLOAT_EQ(p.x, 4);          // kept on screen
+    EXPECT_FLOAT_EQ(p.y, 10 + 40 + 6);  // below the widget
 }
 
 }  // namespace

@@ -136,6 +136,21 @@ struct AppData {
     };
     std::optional<KeyRepeat> key_repeat;
     std::unique_ptr<KeyTranslator> key_translator;
+    // Tooltips: the one waiting for the pointer to rest, and the one shown.
+    struct PendingTooltip {
+        std::string text;
+        Rect rect;  // the widget's, buffer pixels of its surface
+        SurfaceKey key;
+        LayoutId widget = 0;
+        event_loop::Instant due;
+    };
+    struct ShownTooltip {
+        std::string text;
+        SurfaceKey key;
+        Rect rect;
+    };
+    std::optional<PendingTooltip> pending_tooltip;
+    std::optional<ShownTooltip> shown_tooltip;
     wl_surface* keyboard_surface = nullptr;  // the surface with keyboard focus
 
     bool exit = false;
@@ -183,6 +198,12 @@ struct AppData {
     std::optional<event_loop::Duration> long_press_timeout() const;
     void fire_long_press();
     bool any_slider_drag() const;
+    // Tooltips (tooltip.cpp).
+    void hover_tooltip(SurfaceKey key, const HitRegion* under);
+    void drop_tooltips();
+    std::optional<event_loop::Duration> tooltip_timeout() const;
+    void show_due_tooltip();
+    std::optional<OverlayDecl> tooltip_overlay() const;
 
     // Pixel format of software buffers and whether the canvas must swap red
     // and blue.

@@ -46,4 +46,9 @@ void attach_keyboard_listener(AppData& d, wl_keyboard* k);
 std::pair<uint32_t, uint32_t> window_overlay_size(int32_t pending_w, int32_t pending_h, uint32_t declared_w,
                                                   uint32_t declared_h);
 
+// SipHash-1-3 with a zero key: the tooltip overlay's id is the low half of
+// the hash of "zem-tooltip" followed by 0xFF.
+uint64_t siphash13(const unsigned char* bytes, std::size_t n);
+OverlayId tooltip_overlay_id();
+
 }  // namespace zem
