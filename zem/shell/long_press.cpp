@@ -1,6 +1,7 @@
 // Long press: a press held still for half a second sends the region's
 // long-press message, starts its drag, or opens a field's menu. The loop
 // wakes for it even when no event comes.
+#include <zem/input/regions.hpp>
 #include <zem/shell/app_data.hpp>
 
 #include <algorithm>
@@ -61,9 +62,37 @@ void AppData::fire_long_press() {
         if (f.drag) {
             messages.push_back(std::move(*f.drag));
             drag_points.push_back(f.point);
+            stop_button_repeat();
         }
         if (f.field) open_context_menu(f.key, *f.field, f.point.first, f.point.second);
     }
+}
+
+// A held auto-repeat button sends its message again after the keyboard's
+// repeat delay, then every 120 ms, while its region is still there.
+void AppData::arm_button_repeat(SurfaceKey key, LayoutId widget) {
+    stop_button_repeat();
+    if (!reactor) return;
+    auto first = event_loop::checked_add(reactor->now(), keys::button_repeat_delay(repeat));
+    if (!first) return;
+    auto id = reactor->add_timer(*first, [this, key, widget](event_loop::Instant) -> event_loop::TimerNext {
+        auto end = [&]() -> event_loop::TimerNext {
+            button_repeat.reset();
+            return std::nullopt;
+        };
+        if (!key.is_main() && !overlay_surfaces.count(key.id)) return end();
+        const HitRegion* r = region_with_id(surface(key).regions, widget);
+        auto m = r ? hit_message(r->action) : std::nullopt;
+        if (!m) return end();
+        messages.push_back(std::move(*m));
+        return event_loop::checked_add(reactor->now(), std::chrono::milliseconds(120));
+    });
+    button_repeat = ButtonRepeat{key, widget, id};
+}
+
+void AppData::stop_button_repeat() {
+    if (button_repeat && reactor) reactor->remove_timer(button_repeat->timer);
+    button_repeat.reset();
 }
 
 bool AppData::any_slider_drag() const {

@@ -14,6 +14,7 @@
 #include <cursor-shape-v1-client-protocol.h>
 #include <xdg-shell-client-protocol.h>
 
+#include <cmath>
 #include <cstdio>
 #include <linux/input-event-codes.h>
 
@@ -133,6 +134,20 @@ void press_at(AppData& d, SurfaceKey key, float x, float y, bool pointer) {
     s.redraw = true;
     d.set_focus(key, hit.hit ? std::optional<LayoutId>(hit.id) : std::nullopt);
     if (hit.slider_message) d.messages.push_back(std::move(*hit.slider_message));
+    // What the press itself does, before any release.
+    const HitRegion* r = hit.hit ? region_with_id(s.regions, hit.id) : nullptr;
+    InputInstant now = d.reactor ? d.reactor->now() : InputInstant{};
+    if (const auto* p = r ? r->action.as<HitAction::Press>() : nullptr; p && p->auto_repeat) {
+        if (auto m = hit_message(r->action)) {
+            d.messages.push_back(std::move(*m));
+            d.arm_button_repeat(key, hit.id);
+        }
+    } else if (r && r->action.as<HitAction::TextEdit>()) {
+        if (d.clicks.register_click(now, x, y)) d.select_word_at(key, hit.id, x, y);
+        else d.place_caret_at(key, hit.id, x, y);
+    } else {
+        (void)d.clicks.register_click(now, x, y);
+    }
 }
 
 void move_to(AppData& d, SurfaceKey key, float x, float y) {
@@ -148,6 +163,7 @@ void release_at(AppData& d, SurfaceKey key, float x, float y) {
     auto outcomes = s.gesture.finish(s.regions, config_of(s), forced, x, y);
     s.pressed = s.gesture.pressed;
     apply_release(d, key, std::move(outcomes));
+    d.stop_button_repeat();
 }
 
 // --- pointer --------------------------------------------------------------------
@@ -186,15 +202,44 @@ void pointer_motion(void* data, wl_pointer*, uint32_t, wl_fixed_t x, wl_fixed_t 
         s.hover = hover;
     }
     d.hover_tooltip(key, under);
-    if (s.gesture.tracking || s.gesture.slider_drag) move_to(d, key, px, py);
+    // Dragging a widget that offers it starts past 24 px, without waiting
+    // for the long press.
+    GestureRecognizer& g = s.gesture;
+    if (g.long_press_armed && g.drag_message &&
+        std::hypot(px - g.press_origin.first, py - g.press_origin.second) > 24.0f) {
+        Message drag = std::move(*g.drag_message);
+        g.disarm_long_press();
+        g.drag_active = true;
+        s.redraw = s.relayout = true;
+        d.app->update(std::move(drag));
+        d.view_dirty = d.overlays_dirty = true;
+        d.stop_button_repeat();
+    }
+    if (g.tracking || g.slider_drag) move_to(d, key, px, py);
     d.refresh_cursor_shape(key);
 }
 void pointer_button(void* data, wl_pointer*, uint32_t serial, uint32_t, uint32_t button, uint32_t state) {
     AppData& d = D(data);
     SurfaceKey key = d.pointer_focus;
-    if (!known(d, key) || button != BTN_LEFT) return;
+    if (!known(d, key)) return;
     SurfaceState& s = d.surface_mut(key);
     auto [x, y] = d.pointer_position;
+    if (button == BTN_RIGHT && state == WL_POINTER_BUTTON_STATE_PRESSED) {
+        // The secondary button stands in for a long press.
+        const HitRegion* r = region_under(s.regions, x, y);
+        if (const auto* p = r ? r->action.as<HitAction::Press>() : nullptr; p && p->on_long_press) {
+            d.messages.push_back(*p->on_long_press);
+            s.redraw = s.relayout = true;
+        } else if (r && r->action.as<HitAction::TextEdit>()) {
+            if (s.focus != r->id) d.set_focus(key, r->id);
+            d.open_context_menu(key, r->id, x, y);
+        } else if (s.context_menu) {
+            s.context_menu.reset();
+            s.redraw = s.relayout = true;
+        }
+        return;
+    }
+    if (button != BTN_LEFT) return;
     if (state == WL_POINTER_BUTTON_STATE_PRESSED) {
         d.input_serial = serial;
         d.drop_tooltips();
@@ -233,8 +278,9 @@ void pointer_axis(void* data, wl_pointer*, uint32_t, uint32_t axis, wl_fixed_t v
         d.view_dirty = d.overlays_dirty = true;
         return;
     }
-    // The wheel moves ten pixels a step.
-    float v = float(wl_fixed_to_double(value)) * 10.0f;
+    // A wheel step is ten pixels; touchpads and the rest give pixels.
+    float factor = d.axis_source == WL_POINTER_AXIS_SOURCE_WHEEL ? 10.0f : 1.0f;
+    float v = float(wl_fixed_to_double(value)) * factor;
     auto& off = s.kept.scroll_offsets[areas.front().id];
     bool horizontal = axis == WL_POINTER_AXIS_HORIZONTAL_SCROLL;
     switch (areas.front().axis) {
@@ -247,8 +293,8 @@ void pointer_axis(void* data, wl_pointer*, uint32_t, uint32_t axis, wl_fixed_t v
         break;
     }
 }
-void pointer_frame(void*, wl_pointer*) {}
-void pointer_axis_source(void*, wl_pointer*, uint32_t) {}
+void pointer_frame(void* data, wl_pointer*) { D(data).axis_source.reset(); }
+void pointer_axis_source(void* data, wl_pointer*, uint32_t source) { D(data).axis_source = source; }
 void pointer_axis_stop(void*, wl_pointer*, uint32_t, uint32_t) {}
 void pointer_axis_discrete(void*, wl_pointer*, uint32_t, int32_t) {}
 void pointer_axis_value120(void*, wl_pointer*, uint32_t, int32_t) {}
@@ -413,6 +459,7 @@ bool AppData::cancel_touch() {
     reset(main_surface);
     for (auto& [id, st] : overlay_surfaces) reset(st);
     touches.clear();
+    stop_button_repeat();
     return live;
 }
 

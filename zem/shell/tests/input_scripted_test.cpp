@@ -30,7 +30,8 @@ struct Seen {
     std::vector<int> updates;
     std::atomic<int> views{0};
     std::atomic<bool> closed{false};
-    bool windowed = false;  // a window with our own title bar
+    bool windowed = false;     // a window with our own title bar
+    bool auto_repeat = false;  // the button repeats while held
 };
 
 // A button at (0, 0, 100, 40) and a field below it at (0, 40, 200, 40).
@@ -62,6 +63,7 @@ struct InputApp {
         b.width = zem::Length::px(100);
         b.height = zem::Length::px(40);
         b.focusable = true;
+        b.auto_repeat = seen->auto_repeat;
         zem::TextEdit t;
         t.width = zem::Length::px(200);
         t.height = zem::Length::px(40);
@@ -90,8 +92,9 @@ struct Session {
     std::atomic<bool> done{false};
     std::string err;
 
-    explicit Session(ScriptedOptions o, bool windowed = false) {
+    explicit Session(ScriptedOptions o, bool windowed = false, bool auto_repeat = false) {
         seen->windowed = windowed;
+        seen->auto_repeat = auto_repeat;
         o.seat = true;
         auto made = ScriptedCompositor::start(o);
         if (!made) {
@@ -226,6 +229,30 @@ TEST(ScriptedInput, EscapeEndsTheLoopNormally) {
     // process (which hosts it) is still here to see it.
     ASSERT_TRUE(wait_until([&] { return s.done.load(); }));
     EXPECT_TRUE(s.seen->closed);
+}
+
+TEST(ScriptedInput, HeldAutoRepeatButtonRepeatsUntilReleased) {
+    ScriptedOptions o;
+    o.seat_capabilities = 2 | 4;
+    Session s(o, false, true);
+    ASSERT_TRUE(s.c);
+    ASSERT_TRUE(wait_until([&] { return s.c->has_devices(2 | 4); }));
+    ASSERT_TRUE(s.shown());
+    s.c->keyboard_enter();
+    s.c->repeat_info(25, 100);  // the first repeat after 100 ms, then every 120 ms
+    s.c->touch_down(1, 40, 10);
+    ASSERT_TRUE(wait_until([&] { return s.updates().size() >= 3; }));
+    s.c->touch_up(1);
+    size_t at_release = 0;
+    // Nothing more after the release (another would be due within 120 ms).
+    EXPECT_FALSE(wait_until(
+        [&] {
+            if (at_release == 0) at_release = s.updates().size();
+            return s.updates().size() > at_release + 1;
+        },
+        400ms));
+    // No tap on release either: the press already sent it.
+    for (int u : s.updates()) EXPECT_EQ(u, 1);
 }
 
 // A 320 × 240 window with a 36 px title band; its close button sits at

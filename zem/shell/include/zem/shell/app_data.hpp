@@ -150,6 +150,16 @@ struct AppData {
         Rect rect;
     };
     std::optional<PendingTooltip> pending_tooltip;
+    // A held auto-repeat button, the pointer's last click (double clicks)
+    // and the axis source of the pointer frame in progress.
+    struct ButtonRepeat {
+        SurfaceKey key;
+        LayoutId widget = 0;
+        event_loop::TimerId timer = 0;
+    };
+    std::optional<ButtonRepeat> button_repeat;
+    ClickHistory clicks;
+    std::optional<uint32_t> axis_source;
     std::optional<ShownTooltip> shown_tooltip;
     wl_surface* keyboard_surface = nullptr;  // the surface with keyboard focus
 
@@ -198,6 +208,8 @@ struct AppData {
     std::optional<event_loop::Duration> long_press_timeout() const;
     void fire_long_press();
     bool any_slider_drag() const;
+    void arm_button_repeat(SurfaceKey key, LayoutId widget);
+    void stop_button_repeat();
     // Tooltips (tooltip.cpp).
     void hover_tooltip(SurfaceKey key, const HitRegion* under);
     void drop_tooltips();
