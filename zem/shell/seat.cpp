@@ -7,6 +7,7 @@
 #include <zem/input/cursor.hpp>
 #include <zem/input/regions.hpp>
 #include <zem/shell/app_data.hpp>
+#include <zem/shell/draw_frame.hpp>
 #include <zem/shell/input_internal.hpp>
 #include <zem/shell/wayland_internal.hpp>
 
@@ -250,6 +251,15 @@ void pointer_button(void* data, wl_pointer*, uint32_t serial, uint32_t, uint32_t
         if (s.top_inset * k > 0 && y < s.top_inset * k) {
             if (contains(s.close_button_rect, x, y)) {
                 d.exit = true;
+                return;
+            }
+            if (w && s.close_button_rect.w > 0 && contains(title_bar_neighbour(s.close_button_rect, 1), x, y)) {
+                if (s.maximized) xdg_toplevel_unset_maximized(w->toplevel);
+                else xdg_toplevel_set_maximized(w->toplevel);
+                return;
+            }
+            if (w && s.close_button_rect.w > 0 && contains(title_bar_neighbour(s.close_button_rect, 2), x, y)) {
+                xdg_toplevel_set_minimized(w->toplevel);
                 return;
             }
             if (w && edge) xdg_toplevel_resize(w->toplevel, d.seats.front().seat, serial, edge);

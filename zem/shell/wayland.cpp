@@ -11,6 +11,7 @@
 #include <xdg-shell-client-protocol.h>
 
 #include <algorithm>
+#include <cstring>
 #include <unistd.h>
 
 namespace zem {
@@ -160,11 +161,19 @@ void xdg_surface_configure(void* data, xdg_surface* x, uint32_t serial) {
 }
 const xdg_surface_listener kXdgSurfaceListener = {xdg_surface_configure};
 
-void toplevel_configure(void* data, xdg_toplevel* t, int32_t w, int32_t h, wl_array*) {
+void toplevel_configure(void* data, xdg_toplevel* t, int32_t w, int32_t h, wl_array* states) {
     SurfaceKey key;
     if (WindowRole* win = window_of_toplevel(D(data), t, &key)) {
         win->pending_w = w;
         win->pending_h = h;
+        bool maximized = false;
+        if (states)
+            for (size_t i = 0; i + sizeof(uint32_t) <= states->size; i += sizeof(uint32_t)) {
+                uint32_t v;
+                std::memcpy(&v, static_cast<const char*>(states->data) + i, sizeof v);
+                if (v == XDG_TOPLEVEL_STATE_MAXIMIZED) maximized = true;
+            }
+        D(data).surface_mut(key).maximized = maximized;
     }
 }
 void toplevel_close(void* data, xdg_toplevel* t) {

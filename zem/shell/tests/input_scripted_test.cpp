@@ -256,7 +256,7 @@ TEST(ScriptedInput, HeldAutoRepeatButtonRepeatsUntilReleased) {
 }
 
 // A 320 × 240 window with a 36 px title band; its close button sits at
-// (284, 4, 28, 28).
+// (284, 4, 28, 28), maximise at (248, 4), minimise at (212, 4).
 TEST(ScriptedInput, TitleBarMovesResizesAndCloses) {
     ScriptedOptions o;
     o.seat_capabilities = 1;
@@ -279,6 +279,15 @@ TEST(ScriptedInput, TitleBarMovesResizesAndCloses) {
     auto resizes = s.c->matching("xdg_toplevel.resize(wl_seat,");
     EXPECT_EQ(resizes[0].substr(resizes[0].rfind(',')), ",5)");
     EXPECT_EQ(resizes[1].substr(resizes[1].rfind(',')), ",8)");
+    // Maximise and minimise sit 36 px apart to the close button's left.
+    s.c->pointer_motion(262, 18);
+    s.c->pointer_button(BTN_LEFT, true);
+    s.c->pointer_button(BTN_LEFT, false);
+    ASSERT_TRUE(wait_until([&] { return s.count("xdg_toplevel.set_maximized(") == 1; }));
+    s.c->pointer_motion(226, 18);
+    s.c->pointer_button(BTN_LEFT, true);
+    s.c->pointer_button(BTN_LEFT, false);
+    ASSERT_TRUE(wait_until([&] { return s.count("xdg_toplevel.set_minimized(") == 1; }));
     s.c->pointer_motion(298, 18);
     s.c->pointer_button(BTN_LEFT, true);
     ASSERT_TRUE(wait_until([&] { return s.done.load(); }));

@@ -152,6 +152,7 @@ struct SurfaceState {
     std::map<int32_t, std::pair<float, float>> secondary_touches;
     // The scale the compositor asked for (wl_surface version 6).
     std::optional<int32_t> preferred_scale;
+    bool maximized = false;  // as the toplevel's last configure said
 
     std::optional<Canvas> canvas;
     std::unique_ptr<ShmPool> shm_pool;
