@@ -36,7 +36,9 @@ std::optional<SurfaceKey> input_key(AppData& d, wl_surface* s) {
     return key;
 }
 
-bool known(AppData& d, SurfaceKey key) { return key.is_main() || d.overlay_surfaces.count(key.id) > 0; }
+bool known(AppData& d, SurfaceKey key) {
+    return key.is_main() || (key.kind == SurfaceKey::Overlay && d.overlay_surfaces.count(key.id) > 0);
+}
 
 GestureConfig config_of(const SurfaceState& s) {
     GestureConfig c;
@@ -177,7 +179,12 @@ std::pair<float, float> to_buffer(const SurfaceState& s, wl_fixed_t x, wl_fixed_
 void pointer_enter(void* data, wl_pointer*, uint32_t serial, wl_surface* surface, wl_fixed_t x, wl_fixed_t y) {
     AppData& d = D(data);
     auto key = input_key(d, surface);
-    if (!key) return;
+    if (!key) {
+        // Over a window overlay: its events are not ours, and must not land
+        // on the surface the pointer came from.
+        d.pointer_focus = SurfaceKey{SurfaceKey::None, 0};
+        return;
+    }
     d.pointer_focus = *key;
     d.pointer_serial = serial;
     d.pointer_position = to_buffer(d.surface(*key), x, y);
