@@ -197,8 +197,14 @@ void pointer_motion(void* data, wl_pointer*, uint32_t, wl_fixed_t x, wl_fixed_t 
     AppData& d = D(data);
     SurfaceKey key = d.pointer_focus;
     if (!known(d, key)) return;
+    d.pointer_position = to_buffer(d.surface(key), x, y);
+    pointer_moved(d, key);
+}
+}  // namespace
+
+void pointer_moved(AppData& d, SurfaceKey key) {
     SurfaceState& s = d.surface_mut(key);
-    auto [px, py] = d.pointer_position = to_buffer(s, x, y);
+    auto [px, py] = d.pointer_position;
     const HitRegion* under = region_under(s.regions, px, py);
     std::optional<LayoutId> hover = under ? std::optional<LayoutId>(under->id) : std::nullopt;
     if (hover != s.hover) {
@@ -226,6 +232,8 @@ void pointer_motion(void* data, wl_pointer*, uint32_t, wl_fixed_t x, wl_fixed_t 
     if (g.tracking || g.slider_drag) move_to(d, key, px, py);
     d.refresh_cursor_shape(key);
 }
+
+namespace {
 void pointer_button(void* data, wl_pointer*, uint32_t serial, uint32_t, uint32_t button, uint32_t state) {
     AppData& d = D(data);
     SurfaceKey key = d.pointer_focus;

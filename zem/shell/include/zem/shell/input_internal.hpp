@@ -40,6 +40,10 @@ std::vector<ListenerSlots> keyboard_listener_table();
 
 void attach_keyboard_listener(AppData& d, wl_keyboard* k);
 
+// The pointer moved to `d.pointer_position` on surface `key`: hover, tooltip,
+// drag start, the gesture in progress, the cursor shape.
+void pointer_moved(AppData& d, SurfaceKey key);
+
 // The logical size a window overlay is configured with: the compositor's
 // when it names one, else the declared size (already logical), with
 // 480 × 320 for a size left at 0.
