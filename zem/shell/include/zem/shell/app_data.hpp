@@ -128,7 +128,6 @@ struct AppData {
     uint32_t cursor_shape = 0;
     std::pair<float, float> pointer_position{0, 0};  // buffer pixels
     uint32_t pointer_serial = 0;
-    bool shift = false, ctrl = false;
     std::optional<keys::RepeatInfo> repeat;  // none: never told
     struct KeyRepeat {
         KeyStroke stroke;
@@ -170,6 +169,8 @@ struct AppData {
     std::optional<std::vector<OverlayDecl>> overlay_cache;
     std::vector<std::pair<float, float>> drag_points;
     std::string clipboard_text;
+    // The modifiers the editing keys read; the keyboard handler keeps them.
+    bool shift = false, ctrl = false;
     PerfGuard perf;
 
     // Counts frames presented (all surfaces), for idle checks and figures.
