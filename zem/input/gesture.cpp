@@ -194,7 +194,7 @@ std::vector<GestureOutcome> GestureRecognizer::finish(const std::vector<HitRegio
     std::vector<GestureOutcome> out;
     if (was_drag || forced) {
         tracking = false;
-        out.push_back(gesture::DragEnd{x, y});
+        out.emplace_back(std::in_place_type<gesture::DragEnd>, x, y);
         return out;
     }
     if (was_slider) {
@@ -212,7 +212,7 @@ std::vector<GestureOutcome> GestureRecognizer::finish(const std::vector<HitRegio
         tracking = false;
         float old = overscroll;
         overscroll = 0;
-        if (old > 0) out.push_back(gesture::PullRelease{old >= c.pull * c.height_px});
+        if (old > 0) out.emplace_back(std::in_place_type<gesture::PullRelease>, old >= c.pull * c.height_px);
         return out;
     }
     scrolled = false;
@@ -223,11 +223,11 @@ std::vector<GestureOutcome> GestureRecognizer::finish(const std::vector<HitRegio
             float dx = x - last_point.first;
             if (c.width_px > 0 && std::fabs(dx) >= c.swipe_horizontal * c.width_px) {
                 tracking = false;
-                if (x < last_point.first) out.push_back(gesture::SwipeLeft{});
-                else out.push_back(gesture::SwipeRight{});
+                if (x < last_point.first) out.emplace_back(std::in_place_type<gesture::SwipeLeft>);
+                else out.emplace_back(std::in_place_type<gesture::SwipeRight>);
                 return out;
             }
-            out.push_back(gesture::HorizontalSwipeCancel{});
+            out.emplace_back(std::in_place_type<gesture::HorizontalSwipeCancel>);
         }
         if (was_pressed && !was_vertical) {
             tracking = false;
@@ -242,22 +242,22 @@ std::vector<GestureOutcome> GestureRecognizer::finish(const std::vector<HitRegio
             tracking = false;
             float up = last_point.second - y;
             if (c.height_px > 0 && up >= c.swipe_up * c.height_px) {
-                out.push_back(gesture::SwipeUp{});
+                out.emplace_back(std::in_place_type<gesture::SwipeUp>);
                 return out;
             }
             if (c.height_px > 0 && last_point.second <= c.top_zone * c.height_px &&
                 y - last_point.second >= c.swipe_down * c.height_px) {
-                out.push_back(gesture::SwipeDown{});
+                out.emplace_back(std::in_place_type<gesture::SwipeDown>);
                 return out;
             }
-            out.push_back(gesture::VerticalSwipeCancel{});
+            out.emplace_back(std::in_place_type<gesture::VerticalSwipeCancel>);
         }
         if (was_horizontal || was_vertical) return out;
     }
 
     const HitRegion* under = region_under(regions, x, y);
     if (!under) {
-        if (!was_pressed) out.push_back(gesture::TapOutside{});
+        if (!was_pressed) out.emplace_back(std::in_place_type<gesture::TapOutside>);
         return out;
     }
     if (!was_pressed || *was_pressed != under->id) return out;

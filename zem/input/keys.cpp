@@ -33,4 +33,21 @@ std::optional<LayoutId> focus_step(const std::vector<LayoutId>& ids, std::option
     return ids[backward ? (i + n - 1) % n : (i + 1) % n];
 }
 
+std::optional<std::size_t> list_highlight_step(const std::vector<ListItemSpan>& items,
+                                               std::optional<LayoutId> hovered, bool down) {
+    if (items.empty()) return std::nullopt;
+    std::size_t n = items.size();
+    auto it = hovered ? std::find_if(items.begin(), items.end(), [&](const ListItemSpan& s) { return s.id == *hovered; })
+                      : items.end();
+    if (it == items.end()) return down ? 0 : n - 1;
+    std::size_t i = std::size_t(it - items.begin());
+    return down ? std::min(i + 1, n - 1) : (i == 0 ? 0 : i - 1);
+}
+
+float scroll_into_view(float y, float h, float vh, float oy) {
+    if (y < oy) return y;
+    if (y + h > oy + vh) return std::max(y + h - vh, 0.0f);
+    return oy;
+}
+
 }  // namespace zem::keys

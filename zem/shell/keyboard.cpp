@@ -241,6 +241,11 @@ void AppData::press_key(const KeyStroke& stroke) {
     if (!first) return;
     auto interval = timing->interval;
     event_loop::TimerId id = reactor->add_timer(*first, [this, k, stroke, interval](event_loop::Instant) {
+        // The surface the key went to is gone: the repeat ends with it.
+        if (!k.is_main() && !overlay_surfaces.count(k.id)) {
+            key_repeat.reset();
+            return event_loop::TimerNext{};
+        }
         handle_key(k, stroke);
         return event_loop::checked_add(reactor->now(), interval);
     });
@@ -312,6 +317,23 @@ void AppData::handle_key(SurfaceKey k, const KeyStroke& stroke) {
         set_focus(k, std::nullopt);
         exit = true;
         return;
+    }
+    case keys::kUp:
+    case keys::kDown: {
+        if (field() && text_key(k, stroke)) break;
+        // The innermost list under the keyboard moves its highlight.
+        for (auto it = s.scroll_regions.rbegin(); it != s.scroll_regions.rend(); ++it) {
+            auto items = s.kept.list_items.find(it->id);
+            if (items == s.kept.list_items.end() || items->second.empty()) continue;
+            auto next = keys::list_highlight_step(items->second, s.hover, stroke.keysym == keys::kDown);
+            if (!next) break;
+            const ListItemSpan& item = items->second[*next];
+            auto& off = s.kept.scroll_offsets[it->id];
+            off.second = keys::scroll_into_view(item.top, item.height, it->rect.h, off.second);
+            s.hover = item.id;
+            break;
+        }
+        break;
     }
     default:
         // Caret moves, deletion, shortcuts and typing belong to the fields.

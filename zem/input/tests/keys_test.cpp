@@ -49,6 +49,22 @@ TEST(Keys, FocusStepsWrap) {
     EXPECT_EQ(keys::focus_step({7}, 7, false), 7);
 }
 
+TEST(Keys, ListHighlightStepsWithoutWrapping) {
+    std::vector<ListItemSpan> items{{11, 0, 40}, {12, 40, 40}, {13, 80, 40}};
+    struct {
+        std::optional<LayoutId> hovered;
+        bool down;
+        std::optional<std::size_t> next;
+    } rows[] = {{std::nullopt, true, 0}, {std::nullopt, false, 2}, {11, true, 1}, {13, true, 2},
+                {11, false, 0},          {12, false, 0},          {99, true, 0}};
+    for (auto& row : rows) EXPECT_EQ(keys::list_highlight_step(items, row.hovered, row.down), row.next);
+    EXPECT_EQ(keys::list_highlight_step({}, 11, true), std::nullopt);
+    // Shown already, above the view, below it.
+    EXPECT_FLOAT_EQ(keys::scroll_into_view(40, 40, 100, 0), 0);
+    EXPECT_FLOAT_EQ(keys::scroll_into_view(40, 40, 100, 60), 40);
+    EXPECT_FLOAT_EQ(keys::scroll_into_view(200, 40, 100, 0), 140);
+}
+
 // Regions store the shape minus one; the wire takes the protocol's own
 // number, and 0 is not one of them.
 TEST(Cursor, ProtocolValuesAreStoredPlusOne) {

@@ -34,10 +34,10 @@ struct GestureConfig {
 
 namespace motion {
 struct Nothing {};
-struct DragMove { float x, y; };
+struct DragMove { float x = 0, y = 0; };
 struct SliderMoved { std::optional<Message> message; };
 struct Scrolled {};
-struct Pull { float ratio; };
+struct Pull { float ratio = 0; };
 struct EdgeSwipe {
     bool up = false, down = false, horizontal = false;
     float up_progress = 0, down_progress = 0, horizontal_progress = 0;
@@ -47,12 +47,12 @@ using MotionOutcome = std::variant<motion::Nothing, motion::DragMove, motion::Sl
                                    motion::Pull, motion::EdgeSwipe>;
 
 namespace gesture {
-struct DragEnd { float x, y; };
+struct DragEnd { float x = 0, y = 0; };
 struct SwipeLeft {};
 struct SwipeRight {};
 struct SwipeUp {};
 struct SwipeDown {};
-struct PullRelease { bool refresh; };
+struct PullRelease { bool refresh = false; };
 struct HorizontalSwipeCancel {};
 struct VerticalSwipeCancel {};
 struct Tap { Message message; };

@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include <zem/frame/hit_region.hpp>
 #include <zem/widgets/kind.hpp>
 
 namespace zem::keys {
@@ -54,5 +55,14 @@ bool never_repeats(std::uint32_t keysym);
 // at both ends; none when nothing is focusable.
 std::optional<LayoutId> focus_step(const std::vector<LayoutId>& ids, std::optional<LayoutId> focused,
                                    bool backward);
+
+// Up and Down in a list: the index of the item to highlight after the one
+// hovered (none hovered: the first going down, the last going up); no wrap.
+std::optional<std::size_t> list_highlight_step(const std::vector<ListItemSpan>& items,
+                                               std::optional<LayoutId> hovered, bool down);
+
+// The scroll offset that shows an item at `y`, `h` high, in a viewport `vh`
+// high scrolled to `oy`.
+float scroll_into_view(float y, float h, float vh, float oy);
 
 }  // namespace zem::keys
