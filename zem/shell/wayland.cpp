@@ -173,7 +173,11 @@ void toplevel_configure(void* data, xdg_toplevel* t, int32_t w, int32_t h, wl_ar
                 std::memcpy(&v, static_cast<const char*>(states->data) + i, sizeof v);
                 if (v == XDG_TOPLEVEL_STATE_MAXIMIZED) maximized = true;
             }
-        D(data).surface_mut(key).maximized = maximized;
+        // The title bar shows the state: a change redraws it even when a
+        // configure of the same size leaves everything else alone.
+        SurfaceState& st = D(data).surface_mut(key);
+        if (st.maximized != maximized) st.redraw = st.relayout = true;
+        st.maximized = maximized;
     }
 }
 void toplevel_close(void* data, xdg_toplevel* t) {

@@ -90,13 +90,14 @@ FrameFigures frame_figures() {
     std::array<zem::BufferDamage, 2> damage;
     std::array<zem::BufferDamage*, 2> all{&damage[0], &damage[1]};
     size_t turn = 0;
-    auto copy = [&](const std::vector<zem::Rect>& frame_damage) {
+    auto copy_from = [&](const zem::SurfaceState& st, const std::vector<zem::Rect>& frame_damage) {
         const size_t i = turn++ % 2;
         if (auto areas = zem::plan_buffer_copy(damage[i], all, frame_damage))
-            s.canvas->copy_rects_to_buffer(buffers[i], *areas, false);
+            st.canvas->copy_rects_to_buffer(buffers[i], *areas, false);
         else
-            s.canvas->copy_to_buffer(buffers[i], false);
+            st.canvas->copy_to_buffer(buffers[i], false);
     };
+    auto copy = [&](const std::vector<zem::Rect>& frame_damage) { copy_from(s, frame_damage); };
     FrameFigures f;
     f.full = median_ms(30, [&] {
         s.relayout = true;
@@ -132,7 +133,7 @@ FrameFigures frame_figures() {
         zem::pointer_moved(d, zem::SurfaceKey::main());
         zem::FramePlan p = zem::plan_frame(m);
         zem::paint_frame(m, in, p);
-        m.canvas->copy_to_buffer(buffer, false);
+        copy_from(m, p.damage);
         m.redraw = false;
     });
     f.motion_view_dirty = d.view_dirty;
