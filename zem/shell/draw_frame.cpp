@@ -262,9 +262,52 @@ void paint_frame(SurfaceState& s, const FrameInputs& in, FramePlan& plan) {
     s.relayout = false;
 }
 
+std::vector<int32_t> gl_damage_rects(const std::vector<Rect>& damage, uint32_t H) {
+    std::vector<int32_t> out;
+    out.reserve(damage.size() * 4);
+    const float Hf = static_cast<float>(H);
+    for (const Rect& r : damage) {
+        const float x = std::floor(r.x), y = std::floor(r.y);
+        const float w = std::max(std::ceil(r.w), 0.0f), h = std::max(std::ceil(r.h), 0.0f);
+        out.push_back(static_cast<int32_t>(x));
+        out.push_back(static_cast<int32_t>(std::max(Hf - y - h, 0.0f)));
+        out.push_back(static_cast<int32_t>(w));
+        out.push_back(static_cast<int32_t>(h));
+    }
+    return out;
+}
+
+namespace {
+
+// A frame through the surface's EGL window. A context that cannot be made
+// current abandons the frame; the next configure or event tries again.
+FrameKind draw_frame_gles(SurfaceState& s, const FrameInputs& in, FramePlan& plan) {
+    if (!in.egl->make_current(s.egl_surface->surface())) return FrameKind::Skipped;
+    if (!s.canvas) {
+        float sc = frame_scale(s.scale);
+        Canvas c = Canvas::new_gles(in.egl->gl(), plan.W, plan.H, in.egl->gles3());
+        c.set_scale(sc);
+        if (auto fonts = theme_fonts()) c.set_theme_fonts(std::make_shared<const FontRegistry>(std::move(*fonts)));
+        s.canvas = std::move(c);
+    }
+    paint_frame(s, in, plan);
+    wl_surface* surface = s.role.wl_surface_ptr();
+    if (in.compositor && surface) set_surface_input_region(surface, in.compositor, in.input_region, s.scale);
+    if (in.request_frame) in.request_frame();
+    std::vector<Rect> whole{Rect{0, 0, static_cast<float>(plan.W), static_cast<float>(plan.H)}};
+    std::vector<int32_t> rects = gl_damage_rects(plan.kind == FrameKind::Partial ? plan.damage : whole, plan.H);
+    // A failed swap only loses this frame; the surface draws again on its next change.
+    (void)in.egl->swap_buffers_with_damage(s.egl_surface->surface(), rects);
+    s.frame_pending = true;
+    return plan.kind;
+}
+
+}  // namespace
+
 FrameKind draw_frame(SurfaceState& s, const FrameInputs& in) {
     FramePlan plan = plan_frame(s);
     if (plan.kind == FrameKind::Skipped) return plan.kind;
+    if (in.egl != nullptr && s.egl_surface) return draw_frame_gles(s, in, plan);
     if (!s.shm_pool) return FrameKind::Skipped;
     auto buf = s.shm_pool->take(plan.W, plan.H, plan.W * 4, in.shm_format);
     if (!buf) return FrameKind::Skipped;

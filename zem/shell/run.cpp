@@ -237,10 +237,14 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
     listen_shm(d);
     d.subcompositor = bind<wl_subcompositor>(d, &wl_subcompositor_interface, 1);
 
-    // Frames are drawn in software.
-    announce_render_backend(base::env_flag("ZEM_FORCE_SOFTWARE") ? "ZEM_FORCE_SOFTWARE=1"
-                                                                  : "no EGL context in this build");
-    set_software_renderer_active(true);
+    // One GLES context for the run; without it every frame is drawn in
+    // software and EGL is not tried again.
+    if (auto egl = EglContext::create(EglOptions{.native_display = display})) {
+        d.egl = std::move(*egl);
+    } else {
+        announce_render_backend(egl.error());
+        set_software_renderer_active(true);
+    }
 
     d.layer_shell = bind<zwlr_layer_shell_v1>(d, &zwlr_layer_shell_v1_interface, 4, &d.layer_shell_version);
 

@@ -224,6 +224,9 @@ int on_wake(int fd, uint32_t, void* data) {
 }  // namespace
 
 std::expected<std::unique_ptr<ScriptedCompositor>, std::string> ScriptedCompositor::start(ScriptedOptions opts) {
+    // The client in this process draws into shared memory, as the scripts
+    // expect, unless a test chose otherwise.
+    setenv("ZEM_FORCE_SOFTWARE", "1", 0);
     std::unique_ptr<ScriptedCompositor> c(new ScriptedCompositor());
     c->state_ = std::make_unique<State>();
     State* st = c->state_.get();

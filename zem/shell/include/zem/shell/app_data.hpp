@@ -107,6 +107,10 @@ struct AppData {
 
     event_loop::Reactor* reactor = nullptr;
 
+    // The run's GLES context; absent when frames are drawn in software.
+    // Declared before the surfaces, which draw with it until they go.
+    std::shared_ptr<EglContext> egl;
+
     SurfaceState main_surface;
     std::map<OverlayId, SurfaceState> overlay_surfaces;
     std::deque<Message> messages;
@@ -153,7 +157,8 @@ struct AppData {
 std::pair<uint32_t, bool> shm_format(const std::vector<uint32_t>& formats);
 
 // The configure step: buffers for a logical w × h.
-void configure_surface(SurfaceState& s, wl_shm* shm, uint32_t w, uint32_t h);
+void configure_surface(SurfaceState& s, wl_shm* shm, uint32_t w, uint32_t h,
+                       const std::shared_ptr<EglContext>& egl = nullptr);
 
 // A buffer-scale change; returns the new buffer size when anything changed.
 std::optional<std::pair<uint32_t, uint32_t>> apply_buffer_scale(SurfaceState& s, wl_shm* shm, int32_t n);

@@ -1,6 +1,7 @@
 #pragma once
 // One surface of the application: its role object and its state.
 
+#include <zem/shell/egl_window.hpp>
 #include <zem/shell/scene.hpp>
 #include <zem/shell/shm_pool.hpp>
 #include <zem/shell/types.hpp>
@@ -150,6 +151,10 @@ struct SurfaceState {
     Rect anchor_rect;
     bool anchor_valid = false;
     uint32_t reposition_token = 0;
+
+    // The EGL window when frames of this surface are drawn with GLES. Last
+    // member: it is destroyed first, before the wl_surface of `role`.
+    std::optional<EglWindowSurface> egl_surface;
 
     int32_t effective_scale() const { return scale < 1 ? 1 : scale; }
 };
