@@ -70,6 +70,7 @@ private:
     void lift_areas_and_nodes(std::size_t areas_before, std::size_t nodes_before, const Rect& rect);
 
     FrameLayout& layout_;
+    std::uint32_t layer_depth_ = 0;
 };
 
 template <class... F>
@@ -241,6 +242,7 @@ LayoutId Pass::draw_scroll(const Scroll& s, Canvas& canvas, const Rect& rect, La
 
     canvas.blit(*layer, static_cast<std::int32_t>(std::trunc(rect.x)), static_cast<std::int32_t>(std::trunc(rect.y)));
     layout_.layer_canvases.insert_or_assign(n, std::move(*layer));
+    layout_.used_scrolls.push_back(n);
     return next;
 }
 
@@ -262,7 +264,22 @@ void Pass::lift_areas_and_nodes(std::size_t areas_before, std::size_t nodes_befo
 
 LayoutId Pass::draw_layer(const Layer& l, Canvas& canvas, const Rect& rect, LayoutId n) {
     const float ch = l.child->measure(canvas, rect.w).second;
-    Canvas layer = canvas.sub_canvas(pixel_extent(rect.w), pixel_extent(rect.h));
+    const std::uint32_t pw = pixel_extent(rect.w);
+    const std::uint32_t ph = pixel_extent(rect.h);
+    // The layer's target stays from frame to frame while its size does.
+    const std::uint64_t key = (static_cast<std::uint64_t>(n) << 32) | layer_depth_;
+    std::optional<Canvas> kept;
+    if (auto it = layout_.fade_layers.find(key); it != layout_.fade_layers.end()) {
+        if (it->second.width() == pw && it->second.height() == ph) kept.emplace(std::move(it->second));
+        layout_.fade_layers.erase(it);
+    }
+    if (kept) {
+        refresh_from_parent(*kept, canvas);
+        kept->reset_clip();
+    } else {
+        kept.emplace(canvas.sub_canvas(pw, ph));
+    }
+    Canvas& layer = *kept;
     if (l.own_viewport) {
         layer.set_viewport(SizeF{static_cast<float>(layer.width()), static_cast<float>(layer.height())});
     }
@@ -271,7 +288,9 @@ LayoutId Pass::draw_layer(const Layer& l, Canvas& canvas, const Rect& rect, Layo
     const std::size_t regions_before = layout_.regions.size();
     const std::size_t areas_before = layout_.scroll_areas.size();
     const std::size_t nodes_before = layout_.access_nodes.size();
+    ++layer_depth_;
     const LayoutId next = draw(*l.child, layer, Rect{0.0f, 0.0f, rect.w, std::max(ch, rect.h)}, n);
+    --layer_depth_;
 
     std::vector<HitRegion> added(std::make_move_iterator(layout_.regions.begin() + static_cast<std::ptrdiff_t>(regions_before)),
                                  std::make_move_iterator(layout_.regions.end()));
@@ -286,6 +305,8 @@ LayoutId Pass::draw_layer(const Layer& l, Canvas& canvas, const Rect& rect, Layo
     lift_areas_and_nodes(areas_before, nodes_before, rect);
     canvas.blit_with_fade(layer, static_cast<std::int32_t>(std::trunc(rect.x)),
                           static_cast<std::int32_t>(std::trunc(rect.y)), l.fade_bottom);
+    layout_.fade_layers.insert_or_assign(key, std::move(layer));
+    layout_.used_fades.push_back(key);
     return next;
 }
 
@@ -356,6 +377,16 @@ LayoutId Pass::draw_leaf(const Element& e, Canvas& canvas, const Rect& rect, Lay
 }
 
 }  // namespace
+
+void sweep_layer_canvases(FrameLayout& layout) {
+    auto sweep = [](auto& map, auto& used) {
+        std::sort(used.begin(), used.end());
+        std::erase_if(map, [&](const auto& entry) { return !std::binary_search(used.begin(), used.end(), entry.first); });
+        used.clear();
+    };
+    sweep(layout.layer_canvases, layout.used_scrolls);
+    sweep(layout.fade_layers, layout.used_fades);
+}
 
 LayoutId layout_and_draw(const Element& element, Canvas& canvas, const Rect& rect, FrameLayout& layout,
                          LayoutId first_id) {

@@ -118,6 +118,7 @@ FrameLayout take_layout(SurfaceState& s, bool debug) {
     l.anchors = std::move(s.kept.anchors);
     l.scroll_offsets = std::move(s.kept.scroll_offsets);
     l.layer_canvases = std::move(s.kept.layer_canvases);
+    l.fade_layers = std::move(s.kept.fade_layers);
     l.list_items = std::move(s.kept.list_items);
     s.kept = FrameLayout{};
     return l;
@@ -133,7 +134,9 @@ void store_layout(SurfaceState& s, FrameLayout&& l) {
     s.kept.carets = std::move(l.carets);
     s.kept.anchors = std::move(l.anchors);
     s.kept.scroll_offsets = std::move(l.scroll_offsets);
+    sweep_layer_canvases(l);
     s.kept.layer_canvases = std::move(l.layer_canvases);
+    s.kept.fade_layers = std::move(l.fade_layers);
     s.kept.list_items = std::move(l.list_items);
 }
 

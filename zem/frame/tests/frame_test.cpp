@@ -242,6 +242,42 @@ TEST_F(Frame, LayerKeepsRegionsBesideItButNotAboveOrBelow) {
     EXPECT_FLOAT_EQ(layout.regions[0].rect.y, 30);
 }
 
+// A Layer (and a Layer directly inside it, which shares its child's id) keeps
+// its canvas from frame to frame; one that is no longer drawn loses it, and so
+// does a Scroll that went.
+TEST_F(Frame, LayerCanvasesLiveWhileTheirLayersDo) {
+    auto nested = [] {
+        Layer inner;
+        inner.child = Box<Element>(block(100, 40));
+        Layer outer;
+        outer.child = Box<Element>(Element(std::move(inner)));
+        return Element(std::move(outer));
+    };
+    layout_and_draw(nested(), canvas, Rect{0, 0, 200, 100}, layout, 0);
+    sweep_layer_canvases(layout);
+    ASSERT_EQ(layout.fade_layers.size(), 2u);
+    // Mark the kept canvases: a reused canvas keeps the mark.
+    auto marker = std::make_shared<const FontRegistry>();
+    for (auto& [key, c] : layout.fade_layers) c.state().theme_fonts = marker;
+    layout_and_draw(nested(), canvas, Rect{0, 0, 200, 100}, layout, 0);
+    sweep_layer_canvases(layout);
+    ASSERT_EQ(layout.fade_layers.size(), 2u);
+    for (auto& [key, c] : layout.fade_layers) EXPECT_EQ(c.state().theme_fonts, marker) << key;
+
+    // Another size replaces the canvas.
+    layout_and_draw(nested(), canvas, Rect{0, 0, 150, 100}, layout, 0);
+    sweep_layer_canvases(layout);
+    for (auto& [key, c] : layout.fade_layers) EXPECT_EQ(c.width(), 150u) << key;
+
+    layout_and_draw(scroll_of_buttons(10, 48), canvas, Rect{0, 0, 200, 100}, layout, 0);
+    sweep_layer_canvases(layout);
+    EXPECT_TRUE(layout.fade_layers.empty());
+    EXPECT_EQ(layout.layer_canvases.size(), 1u);
+    layout_and_draw(block(10, 10), canvas, Rect{0, 0, 200, 100}, layout, 0);
+    sweep_layer_canvases(layout);
+    EXPECT_TRUE(layout.layer_canvases.empty());
+}
+
 TEST_F(Frame, AnchoredHangsBelowLastFramesRegionWithItsKey) {
     HitRegion anchor;
     anchor.key = "menu-button";

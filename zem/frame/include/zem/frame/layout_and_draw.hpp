@@ -29,11 +29,21 @@ struct FrameLayout {
     std::unordered_map<LayoutId, std::size_t> carets;
     std::unordered_map<LayoutId, std::size_t> anchors;
     std::unordered_map<LayoutId, std::pair<float, float>> scroll_offsets;
-    std::unordered_map<LayoutId, Canvas> layer_canvases;
+    std::unordered_map<LayoutId, Canvas> layer_canvases;  // Scroll viewports, by the Scroll's id
+    // Layer canvases, by the id of the Layer's child and the Layer nesting
+    // depth (a Layer takes no id, so a Layer directly inside one shares it).
+    std::unordered_map<std::uint64_t, Canvas> fade_layers;
+    // The keys drawn this frame; the rest go in `sweep_layer_canvases`.
+    std::vector<LayoutId> used_scrolls;
+    std::vector<std::uint64_t> used_fades;
     std::unordered_map<LayoutId, std::vector<ListItemSpan>> list_items;
     std::uint32_t modal_depth = 0;
     bool debug_layout = false;
 };
+
+// Drops the layer canvases of Scrolls and Layers no pass drew since the last
+// sweep; called once a frame has been drawn.
+void sweep_layer_canvases(FrameLayout& layout);
 
 // Draws `element` into `rect` of `canvas`, numbering widgets from `first_id`
 // in pre-order; returns the next free id.
