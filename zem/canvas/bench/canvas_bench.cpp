@@ -16,6 +16,7 @@
 #include <vector>
 
 #include <zem/canvas/canvas.hpp>
+#include <zem/canvas/egl.hpp>
 #include <zem/text/system_fonts.hpp>
 #include <zem/text/shaping.hpp>
 
@@ -95,6 +96,8 @@ Rect icon_rect(int k) { return {40.0F + 100.0F * float(k % 10), 2000.0F + 120.0F
 
 // ---- ours ----
 
+constexpr int kRects = 1, kText = 2, kImages = 4, kAll = 7;
+
 void draw_ours(Canvas& c, int what) {
   if (what & 1) {
     c.clear();
@@ -126,6 +129,55 @@ void BM_Ours(benchmark::State& state, int what, bool warm) {
     }
     draw_ours(c, what);
     benchmark::DoNotOptimize(c.software()->pixel(0, 0));
+  }
+}
+
+// A hover frame: the whole list again, but under the clip of two
+// button-sized rects, as a partial frame draws it.
+const std::vector<Rect>& hover_clip() {
+  static const std::vector<Rect> clip = {{40, 600, 400, 96}, {40, 720, 400, 96}};
+  return clip;
+}
+
+void BM_OursHover(benchmark::State& state) {
+  Canvas c = Canvas::new_software(kW, kH);
+  c.set_scale(1.75F);
+  draw_ours(c, kAll);
+  for (auto _ : state) {
+    c.set_clip_rects(hover_clip());
+    draw_ours(c, kAll);
+    c.reset_clip();
+    benchmark::DoNotOptimize(c.software()->pixel(0, 0));
+  }
+}
+
+// ---- ours, GLES on llvmpipe (surfaceless) ----
+
+std::shared_ptr<EglContext> bench_context() {
+  static std::shared_ptr<EglContext> ctx = [] {
+    auto c = EglContext::create(EglOptions{.surfaceless = true, .announce = false});
+    if (!c || !(*c)->make_current(EGL_NO_SURFACE)) return std::shared_ptr<EglContext>();
+    return *c;
+  }();
+  return ctx;
+}
+
+void BM_Gles(benchmark::State& state, int what, bool hover) {
+  auto ctx = bench_context();
+  if (!ctx) {
+    state.SkipWithError("no surfaceless EGL context");
+    return;
+  }
+  Canvas c = Canvas::new_gles(ctx->gl(), kW, kH, ctx->gles3());
+  c.set_scale(1.75F);
+  draw_ours(c, what);
+  ctx->gl()->fn().glFinish();
+  for (auto _ : state) {
+    if (hover) c.set_clip_rects(hover_clip());
+    draw_ours(c, what);
+    if (hover) c.reset_clip();
+    // The GPU's work counts: wait for it inside the timing.
+    ctx->gl()->fn().glFinish();
   }
 }
 
@@ -276,7 +328,6 @@ void BM_Cairo(benchmark::State& state, int what, bool warm) {
   for (auto* s : icon_surfaces) cairo_surface_destroy(s);
 }
 
-constexpr int kRects = 1, kText = 2, kImages = 4, kAll = 7;
 
 }  // namespace
 
@@ -290,5 +341,9 @@ BENCHMARK_CAPTURE(BM_Ours, frame_warm, kAll, true)->Unit(benchmark::kMillisecond
 BENCHMARK_CAPTURE(BM_Cairo, frame_warm, kAll, true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Ours, frame_cold, kAll, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Cairo, frame_cold, kAll, false)->Unit(benchmark::kMillisecond);
+
+BENCHMARK(BM_OursHover)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Gles, frame_warm, kAll, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Gles, hover_warm, kAll, true)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();
