@@ -202,6 +202,23 @@ TEST_F(GalleryUnderSway, GlesWindowShowsTheSoftwarePage) {
     EXPECT_EQ(err.rfind("[zem] render backend: GLES", 0), 0u) << err;
 }
 
+// The EGL window follows the output's size and scale as the shared-memory
+// buffers do.
+TEST_F(GalleryUnderSway, GlesWindowFollowsOutputResizeAndScale) {
+    start({}, true);
+    auto page = zem::gallery::page(true, 0.6f);
+    const auto matches = [&](Rect r, uint32_t W, uint32_t H, int32_t scale) {
+        Image want = render_scene(page, W, H, scale, zem::page_background());
+        return shows(r, want, 0, 72) && shows(r, want, W * H / 50, 8);
+    };
+    EXPECT_TRUE(matches(Rect{0, 0, 800, 600}, 800, 600, 1));
+    ASSERT_EQ(sway->msg({"output", "HEADLESS-1", "mode", "640x480"}).first, 0);
+    EXPECT_TRUE(matches(Rect{0, 0, 640, 480}, 640, 480, 1));
+    ASSERT_EQ(sway->msg({"output", "HEADLESS-1", "scale", "2"}).first, 0);
+    EXPECT_TRUE(matches(Rect{0, 0, 320, 240}, 640, 480, 2));
+    EXPECT_EQ(end_with(SIGTERM), 0);
+}
+
 TEST_F(GalleryUnderSway, TitleBandIsDrawnWhenTheApplicationGivesAWindowConfiguration) {
     start({"--size", "400x300", "--title", "Gallery"});
     auto page = zem::gallery::page(true, 0.6f);
