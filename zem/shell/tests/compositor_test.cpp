@@ -264,6 +264,32 @@ TEST(GalleryStartUp, NoDisplayStopsWithTheConnectText) {
     remove_tree(dir);
 }
 
+// Weston here composites with pixman; the client's EGL draws through Mesa's
+// software path into shared memory. The run uses GLES from start to end and
+// no surface falls back to SHM.
+TEST(GalleryUnderWeston, GlesRunEndsCleanlyOnSigterm) {
+    auto w = Weston::start(640, 480);
+    if (!w) GTEST_SKIP() << "no headless weston: " << w.error();
+    std::string dir = make_temp_dir("zem-weston-gles");
+    std::map<std::string, std::string> env = {{"WAYLAND_DISPLAY", (*w)->display()},
+                                              {"XDG_RUNTIME_DIR", (*w)->runtime_dir()},
+                                              {"GSETTINGS_BACKEND", "memory"},
+                                              {"ZEM_THEMES_DIR", TAVIX_SOURCE_DIR "/themes"},
+                                              {"ZEM_FORCE_SOFTWARE", ""},
+                                              {"LIBGL_ALWAYS_SOFTWARE", "1"}};
+    auto a = spawn({ZEM_GALLERY_EXE, "--size", "320x240"}, env, dir, "gles");
+    ASSERT_TRUE(a);
+    const std::string announced = "[zem] render backend: GLES3\n";
+    for (int i = 0; i < 200 && read_file(a->err_path) != announced; ++i) std::this_thread::sleep_for(25ms);
+    ASSERT_EQ(read_file(a->err_path), announced);
+    kill(a->pid, SIGTERM);
+    auto st = wait_for(a->pid, 10s);
+    ASSERT_TRUE(st);
+    EXPECT_TRUE(WIFEXITED(*st) && WEXITSTATUS(*st) == 0) << *st;
+    EXPECT_EQ(read_file(a->err_path), announced + "zem: SIGTERM received, exiting cleanly\n");
+    remove_tree(dir);
+}
+
 TEST(GalleryUnderWeston, RunsUntilSigtermAndSeesTheCompositorGo) {
     auto w = Weston::start(640, 480);
     if (!w) GTEST_SKIP() << "no headless weston: " << w.error();
