@@ -9,8 +9,11 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
+#include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <map>
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
@@ -20,7 +23,31 @@
 #include <zem/text/system_fonts.hpp>
 #include <zem/text/shaping.hpp>
 
+// Every allocation of the process is counted, so each benchmark can report
+// what one warm frame allocates.
 namespace {
+std::atomic<std::uint64_t> g_allocations{0};
+}  // namespace
+
+__attribute__((noinline)) void* operator new(std::size_t n) {
+  g_allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
+  throw std::bad_alloc();
+}
+__attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+// Allocations per iteration of a benchmark's timed loop.
+struct AllocationCount {
+  benchmark::State& state;
+  std::uint64_t start = g_allocations.load();
+  ~AllocationCount() {
+    const auto n = static_cast<double>(g_allocations.load() - start);
+    state.counters["allocs/frame"] = state.iterations() > 0 ? n / static_cast<double>(state.iterations()) : 0;
+  }
+};
 
 using namespace zem;
 
@@ -33,7 +60,9 @@ struct RectOp {
   float radius;
 };
 
-std::vector<RectOp> rect_ops() {
+// Generated once: neither side of the comparison pays for the list.
+const std::vector<RectOp>& rect_ops() {
+  static const std::vector<RectOp> cached = [] {
   std::mt19937 rng(7);
   std::uniform_real_distribution<float> x(-40, kW), y(-40, kH), w(20, 500), h(20, 240), col(0, 1);
   std::vector<RectOp> ops;
@@ -41,6 +70,8 @@ std::vector<RectOp> rect_ops() {
     ops.push_back({{x(rng), y(rng), w(rng), h(rng)}, {col(rng), col(rng), col(rng), 0.5F + col(rng) / 2}, 4 + 20 * col(rng)});
   }
   return ops;
+  }();
+  return cached;
 }
 
 const std::vector<std::string>& texts() {
@@ -119,6 +150,7 @@ void BM_Ours(benchmark::State& state, int what, bool warm) {
   Canvas c = Canvas::new_software(kW, kH);
   c.set_scale(1.75F);
   draw_ours(c, what);
+  AllocationCount count{state};
   for (auto _ : state) {
     if (!warm) {
       state.PauseTiming();
@@ -143,6 +175,7 @@ void BM_OursHover(benchmark::State& state) {
   Canvas c = Canvas::new_software(kW, kH);
   c.set_scale(1.75F);
   draw_ours(c, kAll);
+  AllocationCount count{state};
   for (auto _ : state) {
     c.set_clip_rects(hover_clip());
     draw_ours(c, kAll);
@@ -172,6 +205,7 @@ void BM_Gles(benchmark::State& state, int what, bool hover) {
   c.set_scale(1.75F);
   draw_ours(c, what);
   ctx->gl()->fn().glFinish();
+  AllocationCount count{state};
   for (auto _ : state) {
     if (hover) c.set_clip_rects(hover_clip());
     draw_ours(c, what);

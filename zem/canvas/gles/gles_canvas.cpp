@@ -78,8 +78,12 @@ struct GlesCanvas::Impl {
   AtlasPacker packer;
   std::unordered_map<GlyphKey, GlyphEntry, GlyphKeyHash> glyphs;
   std::unordered_map<std::uint64_t, GLuint> lut_cache;
-  std::unordered_map<ImageKey, GLuint, ImageKeyHash> images;
-  std::list<ImageKey> image_lru;
+  struct CachedImage {
+    GLuint texture;
+    std::list<ImageKey>::iterator lru;
+  };
+  std::unordered_map<ImageKey, CachedImage, ImageKeyHash> images;
+  std::list<ImageKey> image_lru;  // least recently drawn first
   std::uint64_t image_bytes = 0;
   GLuint snapshot_fbo = 0, snapshot_tex = 0;
   std::optional<Rect> clip;
@@ -95,7 +99,7 @@ struct GlesCanvas::Impl {
     if (snapshot_fbo != 0) g.glDeleteFramebuffers(1, &snapshot_fbo);
     if (snapshot_tex != 0) g.glDeleteTextures(1, &snapshot_tex);
     if (atlas_tex != 0) g.glDeleteTextures(1, &atlas_tex);
-    for (auto& [k, t] : images) g.glDeleteTextures(1, &t);
+    for (auto& [k, t] : images) g.glDeleteTextures(1, &t.texture);
     for (auto& [k, t] : lut_cache) g.glDeleteTextures(1, &t);
   }
 
@@ -644,21 +648,21 @@ void GlesCanvas::draw_image_data(std::span<const std::uint8_t> data, std::uint32
   const ImageKey key{w, h, image_content_hash(data)};
   GLuint tex = 0;
   if (auto it = im.images.find(key); it != im.images.end()) {
-    tex = it->second;
-    im.image_lru.remove(key);
-    im.image_lru.push_back(key);
+    tex = it->second.texture;
+    // Moved to the back in place: a warm frame allocates nothing here.
+    im.image_lru.splice(im.image_lru.end(), im.image_lru, it->second.lru);
   } else {
     tex = im.upload_rgba_texture(data, static_cast<std::int32_t>(w), static_cast<std::int32_t>(h));
-    im.images.emplace(key, tex);
-    im.image_bytes += expected;
     im.image_lru.push_back(key);
+    im.images.emplace(key, Impl::CachedImage{tex, std::prev(im.image_lru.end())});
+    im.image_bytes += expected;
     while (im.image_lru.size() > 1 && im.image_bytes > IMAGE_BUDGET) {
       const ImageKey old = im.image_lru.front();
       im.image_lru.pop_front();
       const std::uint64_t bytes = std::uint64_t{old.w} * old.h * 4;
       im.image_bytes = im.image_bytes > bytes ? im.image_bytes - bytes : 0;
       if (auto it = im.images.find(old); it != im.images.end()) {
-        im.gl().glDeleteTextures(1, &it->second);
+        im.gl().glDeleteTextures(1, &it->second.texture);
         im.images.erase(it);
       }
     }
