@@ -5,6 +5,7 @@
 #include <zem/canvas/gles_helpers.hpp>
 #include <zem/canvas/software_canvas.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
@@ -358,6 +359,60 @@ TEST_P(GlesReadback, LinearGradientFollowsItsLookupTable) {
     EXPECT_NEAR(p[2], want.b * 255, 4) << x;
     EXPECT_EQ(p[3], 255) << x;
   }
+}
+
+TEST_P(GlesReadback, RadialGradientMeasuresDistanceInBoxFractions) {
+  Canvas c = gles(N, N);
+  RadialGradient g;
+  g.stops = {{1, 0, 0, 1, 0}, {0, 0, 1, 1, 1}};
+  g.center_x = 0.25F;
+  g.center_y = 0.5F;
+  g.radius = 0.5F;
+  g.space = GradientSpace::Srgb;
+  const Rect box{8, 30, 112, 60};
+  c.fill_paint(box, g, {});
+  const Image px = c.gles()->read_pixels();
+  for (auto [x, y] : {std::pair{20, 60}, {36, 60}, {60, 45}, {90, 70}, {110, 40}}) {
+    const double u = (x + 0.5 - box.x) / box.w, v = (y + 0.5 - box.y) / box.h;
+    const double t = std::hypot(u - 0.25, v - 0.5) / 0.5;
+    // The table stores bytes: colours past the last stop clamp.
+    const Color want = gradient_colour_at(g.stops, g.space, static_cast<float>(t));
+    const std::uint8_t* p = &px[(y * N + x) * 4];
+    EXPECT_NEAR(p[0], std::clamp(want.r, 0.0F, 1.0F) * 255, 4) << x << "," << y;
+    EXPECT_NEAR(p[2], std::clamp(want.b, 0.0F, 1.0F) * 255, 4) << x << "," << y;
+  }
+}
+
+// Lines: axis-aligned ones are rectangles, others a stamp of squares per
+// pixel of length, and one shorter than a tenth of a pixel draws nothing.
+TEST_P(GlesReadback, LinesFollowTheirStampRules) {
+  const Color red{1, 0, 0, 1};
+  Canvas line = gles(N, N), rect = gles(N, N);
+  line.draw_line(red, 10, 10, 10.05F, 30, 2);
+  rect.fill_rounded_rect({9, 10, 2, 20}, red, {});
+  EXPECT_EQ(line.gles()->read_pixels(), rect.gles()->read_pixels());
+
+  Canvas dot = gles(N, N);
+  dot.draw_line(red, 40, 40, 40.03F, 40.04F, 4);
+  const Image none = dot.gles()->read_pixels();
+  EXPECT_TRUE(std::all_of(none.begin(), none.end(), [](std::uint8_t b) { return b == 0; }));
+
+  // (20, 20) → (50, 60): squares of side 4 along it; nothing beyond the
+  // squares' reach (half the side plus the one-pixel edge band).
+  Canvas diag = gles(N, N);
+  diag.draw_line(red, 20, 20, 50, 60, 4);
+  const Image d = diag.gles()->read_pixels();
+  for (int y = 0; y < N; ++y) {
+    for (int x = 0; x < N; ++x) {
+      const double px = x + 0.5 - 20, py = y + 0.5 - 20;
+      const double along = std::clamp((px * 30 + py * 40) / 2500.0, 0.0, 1.0);
+      const double dist = std::hypot(px - along * 30, py - along * 40);
+      if (dist > 2 * std::sqrt(2.0) + 1.5) {
+        EXPECT_EQ(d[(y * N + x) * 4 + 3], 0) << x << "," << y;
+      }
+    }
+  }
+  EXPECT_EQ(d[(40 * N + 35) * 4 + 3], 255);  // on the line
 }
 
 TEST_P(GlesReadback, DropShadowFallsOffAsAGaussian) {
