@@ -497,6 +497,22 @@ TEST_P(GlesReadback, SwapWithDamageSendsTheRectsItIsGiven) {
   gl_->ctx->set_swap_with_damage_entry(nullptr);
 }
 
+TEST_P(GlesReadback, ContextLabelFollowsTheVersionAskedFor) {
+  EXPECT_STREQ(gl_->ctx->label(), GetParam() ? "GLES2" : "GLES3");
+  EXPECT_EQ(gl_->device->gles3(), !GetParam());
+}
+
+TEST(EglContextDeath, GlBeforeMakeCurrentStops) {
+  EXPECT_DEATH(
+      {
+        unsetenv("ZEM_FORCE_SOFTWARE");
+        auto ctx = EglContext::create(EglOptions{.surfaceless = true, .announce = false});
+        if (!ctx) std::exit(0);  // no EGL here: nothing to check
+        (void)(*ctx)->gl();
+      },
+      "called before make_current");
+}
+
 INSTANTIATE_TEST_SUITE_P(EsVersions, GlesReadback, testing::Values(false, true),
                          [](const auto& info) { return info.param ? std::string("Es2") : std::string("Es3"); });
 
