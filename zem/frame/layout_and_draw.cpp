@@ -325,11 +325,20 @@ LayoutId Pass::draw_leaf(const Element& e, Canvas& canvas, const Rect& rect, Lay
     state.hovered = layout_.hovered == n;
     state.pressed = layout_.pressed == n;
     const auto caret_entry = layout_.carets.find(n);
-    state.caret = caret_entry != layout_.carets.end() ? caret_entry->second : 0;
+    // No caret entry means the end of the text; the painter clamps it.
+    state.caret = caret_entry != layout_.carets.end() ? caret_entry->second : std::numeric_limits<std::size_t>::max();
     const auto anchor_entry = layout_.anchors.find(n);
     state.anchor = anchor_entry != layout_.anchors.end() ? anchor_entry->second : state.caret;
 
-    e.paint(canvas, rect, state);
+    const auto edited = layout_.edited_texts.find(n);
+    const auto* field = std::get_if<TextEdit>(&e.node);
+    if (field != nullptr && edited != layout_.edited_texts.end()) {
+        TextEdit shown = *field;
+        shown.value = edited->second;
+        shown.paint(canvas, rect, state);
+    } else {
+        e.paint(canvas, rect, state);
+    }
 
     if (traits.region) {
         HitRegion region;

@@ -119,6 +119,7 @@ FrameLayout take_layout(SurfaceState& s, bool debug) {
     l.scroll_offsets = std::move(s.kept.scroll_offsets);
     l.layer_canvases = std::move(s.kept.layer_canvases);
     l.list_items = std::move(s.kept.list_items);
+    for (const auto& [id, edit] : s.edited_texts) l.edited_texts.emplace(id, std::string_view(edit.text));
     s.kept = FrameLayout{};
     return l;
 }

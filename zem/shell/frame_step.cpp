@@ -349,7 +349,10 @@ void draw_dirty_surfaces(AppData& d) {
     if (drawable(d.main_surface)) {
         FrameInputs in{&*d.view_cache, page, std::nullopt, d.debug_layout, format, swap, d.compositor,
                        [&d] { d.request_frame(SurfaceKey::main()); }};
-        if (draw_frame(d.main_surface, in) != FrameKind::Skipped) ++d.frames_presented;
+        if (draw_frame(d.main_surface, in) != FrameKind::Skipped) {
+            ++d.frames_presented;
+            d.drop_reflected_edits(SurfaceKey::main());
+        }
         d.main_surface.redraw = false;
     }
     for (const OverlayDecl& decl : *d.overlay_cache) {
@@ -366,7 +369,10 @@ void draw_dirty_surfaces(AppData& d) {
         // be drawn again.
         std::function<void()> request = [&d, id] { d.request_frame(SurfaceKey::overlay(id)); };
         FrameInputs in{&decl.element, bg, decl.input_region, d.debug_layout, format, swap, d.compositor, request};
-        if (draw_frame(st, in) != FrameKind::Skipped) ++d.frames_presented;
+        if (draw_frame(st, in) != FrameKind::Skipped) {
+            ++d.frames_presented;
+            d.drop_reflected_edits(SurfaceKey::overlay(id));
+        }
         st.redraw = false;
     }
 }

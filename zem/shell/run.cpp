@@ -3,6 +3,7 @@
 
 #include <base/env.hpp>
 #include <base/quote.hpp>
+#include <base/sigpipe.hpp>
 #include <base/utf8.hpp>
 #include <zem/shell/app_data.hpp>
 #include <zem/shell/hooks.hpp>
@@ -195,6 +196,9 @@ bool handle_dispatch_error(AppData& d, const DispatchError& e) {
 }
 
 std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) {
+    // A clipboard reader that closes its pipe early must fail our write with
+    // EPIPE, not end the program (possibly in the middle of an install).
+    base::ignore_sigpipe();
     // Taken before any thread of ours starts: the environment is not safe to
     // change while another thread may read it.
     std::optional<std::string> activation_token = take_activation_token();
@@ -373,7 +377,7 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
             d.main_surface.redraw = d.main_surface.relayout = true;
             d.view_dirty = d.overlays_dirty = true;
         }
-        // (Edited texts are dropped here once text editing exists.)
+        // (Edited texts live until a draw shows the view that reflects them.)
         // Overlays.
         reconcile_overlays(d);
         // Nothing is drawn until the window can show it.
@@ -384,12 +388,14 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
             // the main surface is full, never a partial one over stale
             // pixels.
             if (d.view_dirty) {
+                ++d.view_generation;
                 d.view_cache = d.app->view();
                 d.view_dirty = false;
                 d.main_surface.relayout = true;
             }
             // Overlay declarations.
             if (d.overlays_dirty) {
+                ++d.overlay_generation;
                 d.overlay_cache = d.app->overlays();
                 d.overlays_dirty = false;
                 for (auto& [id, st] : d.overlay_surfaces) st.relayout = true;

@@ -1,5 +1,7 @@
 #include <zem/widgets/text_edit.hpp>
 
+#include <zem/text/graphemes.hpp>
+
 // TextEdit: where its text sits, size, painting and what the frame records
 // for it.
 
@@ -33,11 +35,9 @@ std::string edit_display_text(std::string_view text, bool masked) {
 
 namespace {
 
-std::size_t floor_boundary(std::string_view text, std::size_t index) {
-    index = std::min(index, text.size());
-    while (index > 0 && index < text.size() && (static_cast<unsigned char>(text[index]) & 0xC0) == 0x80) --index;
-    return index;
-}
+// A caret never stands inside a character a reader sees as one, even when it
+// was measured on another text.
+std::size_t floor_boundary(std::string_view text, std::size_t index) { return floor_grapheme(text, index); }
 
 }  // namespace
 
@@ -138,11 +138,7 @@ namespace {
 // inset, shared with their drawing and hit testing.
 constexpr float edit_vertical_inset = 24.0f;
 
-std::size_t clamp_index(std::string_view text, std::size_t index) {
-    index = std::min(index, text.size());
-    while (index > 0 && index < text.size() && (static_cast<unsigned char>(text[index]) & 0xC0) == 0x80) --index;
-    return index;
-}
+std::size_t clamp_index(std::string_view text, std::size_t index) { return floor_grapheme(text, index); }
 
 // Byte index in the bullet string of the character at `index` of `text`.
 std::size_t display_index(std::string_view text, std::size_t index, bool masked) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -31,6 +32,10 @@ struct FrameLayout {
     std::unordered_map<LayoutId, std::pair<float, float>> scroll_offsets;
     std::unordered_map<LayoutId, Canvas> layer_canvases;
     std::unordered_map<LayoutId, std::vector<ListItemSpan>> list_items;
+    // Text typed into a field that the element tree does not show yet; the
+    // field draws it instead of its value. Views into the surface's edits,
+    // valid for one pass only.
+    std::unordered_map<LayoutId, std::string_view> edited_texts;
     std::uint32_t modal_depth = 0;
     bool debug_layout = false;
 };

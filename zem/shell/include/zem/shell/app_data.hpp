@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct wl_display;
@@ -129,6 +130,33 @@ struct AppData {
     std::optional<std::vector<OverlayDecl>> overlay_cache;
     std::vector<std::pair<float, float>> drag_points;
     std::string clipboard_text;
+    // Text editing: `view` and `overlays` calls so far, which tell when a
+    // draw reflects a field's edited text; the modifiers the editing keys
+    // read (kept by the keyboard handler).
+    std::uint64_t view_generation = 0;
+    std::uint64_t overlay_generation = 0;
+    bool shift_held = false;
+    bool ctrl_held = false;
+    // The input method's text-input object and its state (text_input.cpp).
+    struct TextInput;
+    struct TextInputDeleter {
+        void operator()(TextInput* t) const;
+    };
+    std::unique_ptr<TextInput, TextInputDeleter> text_input;
+    // The field an input method is composing in, and its uncommitted text;
+    // drawn at the caret, never part of the field's text.
+    struct Preedit {
+        SurfaceKey surface;
+        LayoutId widget = 0;
+        std::string text;
+        std::int32_t cursor_begin = 0, cursor_end = 0;
+    };
+    std::optional<Preedit> preedit;
+    // Records a field's text typed since the view last reflected it.
+    void store_edit(SurfaceKey key, LayoutId id, std::string_view text);
+    // Drops the edited texts a draw of `key` has shown (the regions now come
+    // from a view that reflects them).
+    void drop_reflected_edits(SurfaceKey key);
     PerfGuard perf;
 
     // Counts frames presented (all surfaces), for idle checks and figures.
@@ -140,6 +168,17 @@ struct AppData {
     void remove_overlay(OverlayId id);
     void resize_main_surface(uint32_t w, uint32_t h);
     OptionalMessage widget_message(OverlayId id);
+    // Text fields (focus, carets, edits, context menu); see text_fields.cpp.
+    void set_focus(SurfaceKey key, std::optional<LayoutId> focus);
+    bool text_key(SurfaceKey key, const KeyStroke& stroke);  // true: an editing case handled it
+    void insert_text(SurfaceKey key, std::string_view s);
+    void place_caret_at(SurfaceKey key, LayoutId id, float x, float y);
+    void select_word_at(SurfaceKey key, LayoutId id, float x, float y);
+    void extend_selection_to(SurfaceKey key, LayoutId id, float x, float y);
+    void open_context_menu(SurfaceKey key, LayoutId id, float x, float y);
+    bool context_menu_action(SurfaceKey key, float x, float y);
+    std::uint32_t input_serial = 0;  // last left press or touch down
+    std::uint32_t key_serial = 0;    // last wl_keyboard.key
     void mark_dirty();
     // Asks for a frame callback on the surface with this key.
     void request_frame(SurfaceKey key);

@@ -1,6 +1,7 @@
 #pragma once
 // One surface of the application: its role object and its state.
 
+#include <zem/input/input_types.hpp>
 #include <zem/shell/scene.hpp>
 #include <zem/shell/shm_pool.hpp>
 #include <zem/shell/types.hpp>
@@ -131,6 +132,10 @@ struct SurfaceState {
     // Interaction state the next frame shows, and what the last one showed.
     std::optional<LayoutId> focus, hover, pressed;
     std::optional<LayoutId> last_focus, last_hover, last_pressed;
+    // Text editing: the open context menu, and each field's text typed since
+    // the element tree last reflected it.
+    std::optional<ContextMenu> context_menu;
+    std::map<LayoutId, EditedText> edited_texts;
     std::vector<HitRegion> regions;  // the last frame's interactive regions
     std::vector<ScrollArea> scroll_regions;
     std::vector<AccessNode> statics;
