@@ -3,6 +3,7 @@
 #include "support/process.hpp"
 
 #include <wayland-server.h>
+#include <text-input-unstable-v3-server-protocol.h>
 #include <xdg-shell-server-protocol.h>
 
 #include <condition_variable>
@@ -251,6 +252,7 @@ std::expected<std::unique_ptr<ScriptedCompositor>, std::string> ScriptedComposit
         wl_display_init_shm(st->display);
         if (opts.shm_ab24) wl_display_add_shm_format(st->display, WL_SHM_FORMAT_ABGR8888);
     }
+    if (opts.text_input_version) global(&zwp_text_input_manager_v3_interface, opts.text_input_version);
     if (opts.wm_base_version) global(&xdg_wm_base_interface, opts.wm_base_version);
     if (opts.seat) global(&wl_seat_interface, 5);
     if (opts.output) global(&wl_output_interface, 3);
@@ -283,6 +285,50 @@ std::vector<std::string> ScriptedCompositor::matching(const std::string& prefix)
     for (auto& l : log())
         if (l.rfind(prefix, 0) == 0) out.push_back(l);
     return out;
+}
+
+namespace {
+
+// The newest text-input object and the surface of the first toplevel.
+std::pair<wl_resource*, wl_resource*> text_input_target(State* st) {
+    wl_resource* ti = nullptr;
+    for (auto& [r, obj] : st->objects)
+        if (obj.iface == "zwp_text_input_v3" && (ti == nullptr || wl_resource_get_id(r) > wl_resource_get_id(ti))) ti = r;
+    wl_resource* surface = st->first_toplevel ? st->objects[st->first_toplevel].surface : nullptr;
+    return {ti, surface};
+}
+
+}  // namespace
+
+void ScriptedCompositor::text_input_enter() {
+    call([this] {
+        auto [ti, surface] = text_input_target(state_.get());
+        if (ti && surface) zwp_text_input_v3_send_enter(ti, surface);
+    });
+}
+
+void ScriptedCompositor::text_input_preedit(const std::string& text, int32_t begin, int32_t end) {
+    call([this, text, begin, end] {
+        if (auto ti = text_input_target(state_.get()).first) zwp_text_input_v3_send_preedit_string(ti, text.c_str(), begin, end);
+    });
+}
+
+void ScriptedCompositor::text_input_commit_string(const std::string& text) {
+    call([this, text] {
+        if (auto ti = text_input_target(state_.get()).first) zwp_text_input_v3_send_commit_string(ti, text.c_str());
+    });
+}
+
+void ScriptedCompositor::text_input_delete(uint32_t before, uint32_t after) {
+    call([this, before, after] {
+        if (auto ti = text_input_target(state_.get()).first) zwp_text_input_v3_send_delete_surrounding_text(ti, before, after);
+    });
+}
+
+void ScriptedCompositor::text_input_done(uint32_t serial) {
+    call([this, serial] {
+        if (auto ti = text_input_target(state_.get()).first) zwp_text_input_v3_send_done(ti, serial);
+    });
 }
 
 void ScriptedCompositor::call(std::function<void()> fn) {

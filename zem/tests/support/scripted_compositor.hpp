@@ -24,6 +24,7 @@ struct ScriptedOptions {
     uint32_t compositor_version = 4;  // 0: not offered
     bool shm = true;
     bool shm_ab24 = true;             // advertise ABGR8888 besides the two mandatory formats
+    uint32_t text_input_version = 0;  // zwp_text_input_manager_v3 (0: not offered)
     uint32_t wm_base_version = 5;     // 0: not offered
     bool seat = false;
     bool output = true;
@@ -44,6 +45,13 @@ public:
     std::vector<std::string> log() const;
     // Requests whose text begins with `prefix`.
     std::vector<std::string> matching(const std::string& prefix) const;
+    // Input-method events to the client's newest zwp_text_input_v3 (enter
+    // names the first toplevel's surface); nothing without one.
+    void text_input_enter();
+    void text_input_preedit(const std::string& text, int32_t begin, int32_t end);
+    void text_input_commit_string(const std::string& text);
+    void text_input_delete(uint32_t before, uint32_t after);
+    void text_input_done(uint32_t serial);
     // Runs `fn` on the compositor thread and waits for it.
     void call(std::function<void()> fn);
     // Protocol error on the client's first toplevel.
