@@ -8,6 +8,7 @@
 #include <zem/shell/app_data.hpp>
 #include <zem/shell/hooks.hpp>
 #include <zem/shell/signals.hpp>
+#include <zem/shell/text_fields.hpp>
 #include <zem/shell/text_scale.hpp>
 #include <zem/shell/wayland_internal.hpp>
 
@@ -308,6 +309,7 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
         else if (g.interface == "wl_output") add_output(d, g.name, g.version);
     }
     d.cursor_shape_manager = bind<wp_cursor_shape_manager_v1>(d, &wp_cursor_shape_manager_v1_interface, 2);
+    clipboard_start(d);
     d.registry_ready = true;
 
     // Loop state.

@@ -8,7 +8,9 @@
 
 #include <condition_variable>
 #include <map>
+#include <deque>
 #include <queue>
+#include <fcntl.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -40,6 +42,7 @@ struct ScriptedCompositor::State {
     uint32_t serial = 1;
     int frames_seen = 0;
     wl_resource* first_toplevel = nullptr;
+    std::deque<int> received;  // write ends of wl_data_offer.receive, oldest first
 
     void add_log(std::string line) {
         std::lock_guard lock(mutex);
@@ -189,6 +192,10 @@ int dispatch(const void*, void* target, uint32_t opcode, const wl_message* msg, 
         st->objects[surface].role = created.at(0);
         if (name == "get_toplevel" && st->first_toplevel == nullptr) st->first_toplevel = created.at(0);
     }
+    if (iface == "wl_data_offer" && name == "receive") {
+        std::lock_guard lock(st->mutex);
+        st->received.push_back(args[1].h);
+    }
     // Destructors: every "destroy" request of these interfaces is one.
     if (name == "destroy" || (iface == "wl_buffer" && name == "destroy")) wl_resource_destroy(r);
     return 0;
@@ -253,6 +260,7 @@ std::expected<std::unique_ptr<ScriptedCompositor>, std::string> ScriptedComposit
         if (opts.shm_ab24) wl_display_add_shm_format(st->display, WL_SHM_FORMAT_ABGR8888);
     }
     if (opts.text_input_version) global(&zwp_text_input_manager_v3_interface, opts.text_input_version);
+    if (opts.data_device_manager_version) global(&wl_data_device_manager_interface, opts.data_device_manager_version);
     if (opts.wm_base_version) global(&xdg_wm_base_interface, opts.wm_base_version);
     if (opts.seat) global(&wl_seat_interface, 5);
     if (opts.output) global(&wl_output_interface, 3);
@@ -329,6 +337,61 @@ void ScriptedCompositor::text_input_done(uint32_t serial) {
     call([this, serial] {
         if (auto ti = text_input_target(state_.get()).first) zwp_text_input_v3_send_done(ti, serial);
     });
+}
+
+namespace {
+
+wl_resource* newest(State* st, const std::string& iface) {
+    wl_resource* out = nullptr;
+    for (auto& [r, obj] : st->objects)
+        if (obj.iface == iface && (out == nullptr || wl_resource_get_id(r) > wl_resource_get_id(out))) out = r;
+    return out;
+}
+
+}  // namespace
+
+int ScriptedCompositor::request_send(const std::string& mime) {
+    int out = -1;
+    call([this, mime, &out] {
+        wl_resource* src = newest(state_.get(), "wl_data_source");
+        int p[2];
+        if (src == nullptr || pipe2(p, O_CLOEXEC) != 0) return;
+        wl_data_source_send_send(src, mime.c_str(), p[1]);
+        close(p[1]);  // the event carries its own copy
+        out = p[0];
+    });
+    return out;
+}
+
+void ScriptedCompositor::new_selection(const std::vector<std::string>& mimes) {
+    call([this, mimes] {
+        State* st = state_.get();
+        wl_resource* device = newest(st, "wl_data_device");
+        if (device == nullptr) return;
+        wl_resource* offer = wl_resource_create(wl_resource_get_client(device), &wl_data_offer_interface,
+                                                wl_resource_get_version(device), 0);
+        wl_resource_set_dispatcher(offer, dispatch, st, st, on_destroy);
+        st->objects[offer].iface = "wl_data_offer";
+        wl_data_device_send_data_offer(device, offer);
+        for (const auto& m : mimes) wl_data_offer_send_offer(offer, m.c_str());
+        wl_data_device_send_selection(device, offer);
+    });
+}
+
+int ScriptedCompositor::take_received(std::chrono::milliseconds wait) {
+    auto deadline = std::chrono::steady_clock::now() + wait;
+    while (true) {
+        {
+            std::lock_guard lock(state_->mutex);
+            if (!state_->received.empty()) {
+                int fd = state_->received.front();
+                state_->received.pop_front();
+                return fd;
+            }
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
 }
 
 void ScriptedCompositor::call(std::function<void()> fn) {

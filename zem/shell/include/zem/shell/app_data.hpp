@@ -143,6 +143,12 @@ struct AppData {
         void operator()(TextInput* t) const;
     };
     std::unique_ptr<TextInput, TextInputDeleter> text_input;
+    // The data device, our copy source and transfers in flight (clipboard.cpp).
+    struct Clipboard;
+    struct ClipboardDeleter {
+        void operator()(Clipboard* c) const;
+    };
+    std::unique_ptr<Clipboard, ClipboardDeleter> clipboard;
     // The field an input method is composing in, and its uncommitted text;
     // drawn at the caret, never part of the field's text.
     struct Preedit {

@@ -35,7 +35,12 @@ void commit_field(AppData& d, SurfaceKey key, LayoutId id, const FieldEdit& f, b
 
 // The input method follows the focused field (text_input.cpp).
 void text_input_focus(AppData& d, SurfaceKey key, std::optional<LayoutId> field);
-// Keyboard and menu copy hand the text to the compositor (clipboard.cpp).
+// The data device on the first seat, once there is a manager and a seat.
+void clipboard_start(AppData& d);
+// Keyboard and menu copy hand `clipboard_text` to the compositor, with the
+// serial of the event that asked (clipboard.cpp).
 void offer_clipboard_text(AppData& d, std::uint32_t serial);
+// Whether a selection is still being read.
+bool clipboard_read_pending(const AppData& d);
 
 }  // namespace zem
