@@ -1,5 +1,7 @@
 #include <zem/shell/draw_frame.hpp>
 
+#include <zem/frame/context_menu_paint.hpp>
+
 #include <zem/shell/app_data.hpp>
 #include <zem/text/system_fonts.hpp>
 #include <zem/theme/fonts.hpp>
@@ -143,6 +145,8 @@ void paint_content(Canvas& c, SurfaceState& s, const Element* root, uint32_t W, 
     s.close_button_rect = draw_title_bar(c, s.title, W, bar, sc);
     Rect content{0, bar, static_cast<float>(W), std::max(static_cast<float>(H) - bar, 0.0f)};
     if (root) layout_and_draw(*root, c, content, layout, 0);
+    if (s.context_menu)
+        context_menu_draw(c, s.context_menu->rect, s.context_menu->has_selection, s.context_menu->can_paste);
 }
 
 // A new software canvas with the theme's fonts.
@@ -232,7 +236,6 @@ void paint_frame(SurfaceState& s, const FrameInputs& in, FramePlan& plan) {
         else c.clear_rects(plan.damage);
         FrameLayout layout = take_layout(s, false);
         paint_content(c, s, in.root, W, H, bar, sc, layout);
-        // (The context menu is drawn here once text editing has one.)
         theme::draw_fallback_banner(c, static_cast<float>(W), sc);
         c.reset_clip();
         c.present();

@@ -223,6 +223,59 @@ TEST_F(Fields, ActivatingWithoutATextInputManagerSaysSo) {
     testing::internal::CaptureStderr();
 }
 
+TEST_F(Fields, ContextMenuActsOnItsOwnFieldAfterFocusMoved) {
+    d.main_surface.size = {400, 300};
+    add_field(1, "abcd");
+    add_field(2, "xyz");
+    struct Case {
+        const char* name;
+        float row_y;  // inside the menu, from its top
+        std::vector<std::string> messages;
+        std::string clipboard_after;
+    };
+    const Case cases[] = {
+        {"delete", 150, {"1:ad"}, "clip"},
+        {"cut", 60, {"1:ad"}, "bc"},
+        {"paste", 100, {"1:aclipd"}, "clip"},
+        {"copy", 10, {}, "bc"},
+    };
+    for (const auto& c : cases) {
+        d.main_surface.edited_texts.clear();
+        d.clipboard_text = "clip";
+        d.set_focus(main, 1);
+        d.main_surface.kept.carets[1] = 3;  // "bc" selected
+        d.main_surface.kept.anchors[1] = 1;
+        d.open_context_menu(main, 1, 50, 50);
+        ASSERT_TRUE(d.main_surface.context_menu);
+        d.set_focus(main, 2);
+        const zem::Rect r = d.main_surface.context_menu->rect;
+        EXPECT_TRUE(d.context_menu_action(main, r.x + 20, r.y + c.row_y)) << c.name;
+        EXPECT_FALSE(d.main_surface.context_menu) << c.name;
+        EXPECT_EQ(messages(), c.messages) << c.name;
+        EXPECT_EQ(d.clipboard_text, c.clipboard_after) << c.name;
+        EXPECT_EQ(text(2), "xyz") << c.name;
+    }
+}
+
+TEST_F(Fields, ContextMenuDisabledRowsKeepItOpen) {
+    d.main_surface.size = {400, 300};
+    add_field(1, "abc");
+    d.set_focus(main, 1);  // caret at the end: nothing selected
+    d.open_context_menu(main, 1, 10, 10);
+    const zem::Rect r = d.main_surface.context_menu->rect;
+    EXPECT_FALSE(d.main_surface.context_menu->has_selection);
+    EXPECT_FALSE(d.main_surface.context_menu->can_paste);
+    for (float y : {10.0f, 60.0f, 100.0f, 150.0f}) {
+        EXPECT_TRUE(d.context_menu_action(main, r.x + 20, r.y + y));
+        EXPECT_TRUE(d.main_surface.context_menu);
+    }
+    // Outside: closes, and the press is still consumed.
+    EXPECT_TRUE(d.context_menu_action(main, 399, 299));
+    EXPECT_FALSE(d.main_surface.context_menu);
+    EXPECT_FALSE(d.context_menu_action(main, 10, 10));
+    EXPECT_TRUE(messages().empty());
+}
+
 TEST(RegionText, IsAWipingString) {
     static_assert(std::is_same_v<decltype(HitAction::TextEdit::text), zem::WipingString>);
 }
