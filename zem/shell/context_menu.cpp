@@ -12,6 +12,7 @@ void AppData::open_context_menu(SurfaceKey key, LayoutId id, float x, float y) {
     menu.widget = id;
     menu.has_selection = selected_text_of(*this, key, id).has_value();
     menu.can_paste = !clipboard_text.empty();
+    menu.caret_at = field_offset_at(*this, key, id, x, y);
     menu.rect = context_menu_rect(x, y, static_cast<float>(s.size[0]), static_cast<float>(s.size[1]),
                                   s.effective_scale());
     s.context_menu = menu;

@@ -3,6 +3,8 @@
 
 #include <zem/text/graphemes.hpp>
 
+#include <zem/widgets/text_edit.hpp>
+
 #include <xkbcommon/xkbcommon-keysyms.h>
 
 #include <string.h>  // explicit_bzero
@@ -188,9 +190,50 @@ bool AppData::text_key(SurfaceKey key, const KeyStroke& stroke) {
     return true;
 }
 
-// Pointer placement of the caret needs the field's text geometry.
-void AppData::place_caret_at(SurfaceKey, LayoutId, float, float) {}
-void AppData::select_word_at(SurfaceKey, LayoutId, float, float) {}
-void AppData::extend_selection_to(SurfaceKey, LayoutId, float, float) {}
+std::optional<std::size_t> field_offset_at(AppData& d, SurfaceKey key, LayoutId id, float x, float y) {
+    SurfaceState& s = d.surface_mut(key);
+    const HitRegion* r = first_region(s, id);
+    const HitAction::TextEdit* f = r == nullptr ? nullptr : r->action.as<HitAction::TextEdit>();
+    if (f == nullptr || !s.canvas) return std::nullopt;
+    const std::string_view text = field_text(s, id);
+    std::size_t caret = text.size();
+    if (auto it = s.kept.carets.find(id); it != s.kept.carets.end()) caret = it->second;
+    // Password fields are drawn masked unless revealed; a revealed one is
+    // laid out on one line like any other password field.
+    const bool masked = f->password && !f->multiline;
+    return edit_hit_test(*s.canvas, r->rect, text, f->multiline, masked, f->reveal_toggle.has_value(), caret, f->align,
+                         x, y, text_edit_font_size(*s.canvas, f->font_size));
+}
+
+void AppData::place_caret_at(SurfaceKey key, LayoutId id, float x, float y) {
+    const HitAction::TextEdit* f = text_field(surface(key), id);
+    if (f == nullptr || f->caret_to_end) return;
+    auto at = field_offset_at(*this, key, id, x, y);
+    if (!at) return;
+    SurfaceState& s = surface_mut(key);
+    s.kept.carets[id] = s.kept.anchors[id] = *at;
+    s.redraw = s.relayout = true;
+}
+
+void AppData::select_word_at(SurfaceKey key, LayoutId id, float x, float y) {
+    const HitAction::TextEdit* f = text_field(surface(key), id);
+    if (f == nullptr || f->caret_to_end) return;
+    auto at = field_offset_at(*this, key, id, x, y);
+    auto field = load_field(surface(key), id);
+    if (!at || !field || field->text.empty()) return;
+    field->select_word(*at);
+    commit_field(*this, key, id, *field, false);
+}
+
+void AppData::extend_selection_to(SurfaceKey key, LayoutId id, float x, float y) {
+    const HitAction::TextEdit* f = text_field(surface(key), id);
+    if (f == nullptr || f->caret_to_end) return;
+    auto at = field_offset_at(*this, key, id, x, y);
+    if (!at) return;
+    SurfaceState& s = surface_mut(key);
+    s.kept.carets[id] = *at;
+    if (!s.kept.anchors.contains(id)) s.kept.anchors[id] = field_text(s, id).size();
+    s.redraw = s.relayout = true;
+}
 
 }  // namespace zem

@@ -87,7 +87,8 @@ std::vector<std::pair<std::size_t, std::size_t>> wrap_edit_lines(Canvas& canvas,
                 std::size_t i = p;
                 std::size_t line_end = piece_end;
                 while (i < piece_end) {
-                    const std::size_t n = utf8::char_len(text, i);
+                    // A line never splits what a reader sees as one character.
+                    const std::size_t n = std::min(next_grapheme(text, i), piece_end) - i;
                     const float cw = canvas.measure_text(text.substr(i, n), font_size);
                     if (i != p && sum + cw > w_max) {
                         line_end = after_space != 0 ? after_space : i;
@@ -123,6 +124,40 @@ EditLineView edit_line_view(const std::vector<std::pair<std::size_t, std::size_t
         view.first = std::min(view.caret_line - rows + 1, max_first);
     }
     return view;
+}
+
+std::size_t index_at_x(Canvas& canvas, std::string_view text, std::size_t start, std::size_t end, bool masked,
+                       float x, float font_size) {
+    if (x <= 0.0f) return start;
+    float sum = 0.0f;
+    for (std::size_t i = start; i < end;) {
+        const std::size_t next = std::min(next_grapheme(text, i), end);
+        const float w = canvas.measure_text(edit_display_text(text.substr(i, next - i), masked), font_size);
+        if (x < sum + w / 2.0f) return i;
+        sum += w;
+        i = next;
+    }
+    return end;
+}
+
+std::size_t edit_hit_test(Canvas& canvas, const Rect& rect, std::string_view text, bool multiline, bool masked,
+                          bool has_toggle, std::size_t caret, std::uint8_t align, float px, float py, float font_size) {
+    caret = floor_boundary(text, caret);
+    if (!multiline || masked) {
+        // The same geometry the painter uses.
+        const Rect narrowed{rect.x, rect.y, std::max(rect.w - (has_toggle ? 28.0f : 0.0f), 40.0f), rect.h};
+        const float scroll = TextEdit::scroll_offset(canvas, narrowed, text, caret, masked, font_size);
+        const float shift = TextEdit::align_offset(canvas, narrowed, text, masked, align, font_size);
+        return index_at_x(canvas, text, 0, text.size(), masked, px - rect.x - EDIT_INSET_X - shift + scroll, font_size);
+    }
+    constexpr float size = 16.0f;
+    const auto lines = wrap_edit_lines(canvas, text, std::max(rect.w - 2.0f * EDIT_INSET_X, 16.0f), size);
+    const auto rows = static_cast<std::size_t>(
+        std::max(std::floor(std::max(rect.h - 24.0f, EDIT_LINE_HEIGHT) / EDIT_LINE_HEIGHT), 1.0f));
+    const EditLineView view = edit_line_view(lines, rows, caret);
+    const auto down = static_cast<std::size_t>(std::max((py - rect.y - EDIT_INSET_TOP) / EDIT_LINE_HEIGHT, 0.0f));
+    const std::size_t row = std::min(view.first + down, lines.size() - 1);
+    return index_at_x(canvas, text, lines[row].first, lines[row].second, false, px - rect.x - EDIT_INSET_X, size);
 }
 
 Rect toggle_icon_rect(const Rect& rect) {

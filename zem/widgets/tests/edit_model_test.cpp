@@ -1,8 +1,11 @@
 // The edit model: every editing key, with and without Shift, over text
 // whose characters span several code points.
+#include <zem/widgets/text_edit.hpp>
 #include <zem/widgets/text_editing.hpp>
 
 #include <gtest/gtest.h>
+
+#include "fixture.hpp"
 
 #include <functional>
 #include <string>
@@ -172,6 +175,56 @@ TEST(EditModel, SurroundingTextIsBoundedAndNeverAPassword) {
     EXPECT_EQ(sm.text, "abc");
     EXPECT_EQ(sm.cursor, 1u);
     EXPECT_EQ(sm.anchor, 3u);
+}
+
+}  // namespace
+
+// Hit testing over the real font: offsets land on cluster boundaries only.
+
+namespace {
+
+TEST(EditHitTest, SingleLineOffsets) {
+    zem::testing::use_test_theme();
+    zem::Canvas canvas = zem::testing::phone_canvas();
+    const zem::Rect rect{0, 0, 300, 48};
+    const float origin = rect.x + zem::EDIT_INSET_X;
+    auto at = [&](std::string_view text, float px, bool masked = false) {
+        return zem::edit_hit_test(canvas, rect, text, false, masked, false, text.size(), 0, px, 24, 16);
+    };
+    const float a = canvas.measure_text("a", 16);
+    EXPECT_EQ(at("", 100), 0u);
+    EXPECT_EQ(at("abc", origin - 10), 0u);
+    EXPECT_EQ(at("abc", origin + 200), 3u);
+    EXPECT_EQ(at("abc", origin + a * 0.4f), 0u);
+    EXPECT_EQ(at("abc", origin + a * 0.6f), 1u);
+    // A letter with its combining mark is one unit: never offset 1 or 2.
+    const std::string acute = "e\u0301e\u0301";
+    for (float x = origin - 2; x < origin + 60; x += 1.0f) {
+        const std::size_t i = at(acute, x);
+        EXPECT_TRUE(i == 0 || i == 3 || i == 6) << x << " gave " << i;
+    }
+    // Masked two-byte characters: a bullet each, and offsets on characters.
+    for (float x = origin - 2; x < origin + 40; x += 1.0f) {
+        const std::size_t i = at("\u00e9\u00e9", x, true);
+        EXPECT_TRUE(i == 0 || i == 2 || i == 4) << x << " gave " << i;
+    }
+}
+
+TEST(EditHitTest, MultiLineRowsFollowTheView) {
+    zem::testing::use_test_theme();
+    zem::Canvas canvas = zem::testing::phone_canvas();
+    // 100 px high: three rows of 22.4 px fit.
+    const zem::Rect rect{0, 0, 300, 100};
+    std::string text;
+    for (int i = 0; i < 10; ++i) text += std::string(1, char('a' + i)) + (i < 9 ? "\n" : "");
+    // Caret on line 5 (0-based): lines 3..5 are shown, so a point just below
+    // the top inset is on line 3, which starts at byte 6.
+    const std::size_t caret_on_5 = 10;
+    EXPECT_EQ(zem::edit_hit_test(canvas, rect, text, true, false, false, caret_on_5, 0, 20, 13, 16), 6u);
+    // With the caret on the first line, the same point is on line 0.
+    EXPECT_EQ(zem::edit_hit_test(canvas, rect, text, true, false, false, 0, 0, 20, 13, 16), 0u);
+    // Far right of a row: its end.
+    EXPECT_EQ(zem::edit_hit_test(canvas, rect, text, true, false, false, 0, 0, 290, 13 + 22.4f, 16), 3u);
 }
 
 }  // namespace

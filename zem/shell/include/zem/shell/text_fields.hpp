@@ -22,6 +22,10 @@ std::string_view field_text(const SurfaceState& s, LayoutId id);
 // The field's text, caret and anchor as the edit model takes them.
 std::optional<FieldEdit> load_field(const SurfaceState& s, LayoutId id);
 
+// The text offset under a point of the field, measured on the surface's
+// canvas; none before the first frame or for another kind.
+std::optional<std::size_t> field_offset_at(AppData& d, SurfaceKey key, LayoutId id, float x, float y);
+
 std::optional<std::string> selected_text_of(AppData& d, SurfaceKey key, LayoutId id);
 // Removes the field's selection; the new text, or none when nothing was
 // selected. Queues no message (the callers do).
