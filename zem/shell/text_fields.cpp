@@ -137,22 +137,22 @@ bool AppData::text_key(SurfaceKey key, const KeyStroke& stroke) {
     const LayoutId id = *s.focus;
     std::optional<FieldEdit> f = load_field(s, id);
     if (!f) return false;
-    const bool shift = shift_held;
+    const bool extend = shift;
     bool changed = false;
     switch (stroke.keysym) {
         case XKB_KEY_Left:
-        case XKB_KEY_KP_Left: f->left(shift); break;
+        case XKB_KEY_KP_Left: f->left(extend); break;
         case XKB_KEY_Right:
-        case XKB_KEY_KP_Right: f->right(shift); break;
+        case XKB_KEY_KP_Right: f->right(extend); break;
         case XKB_KEY_Home:
-        case XKB_KEY_KP_Home: f->home(shift); break;
+        case XKB_KEY_KP_Home: f->home(extend); break;
         case XKB_KEY_End:
-        case XKB_KEY_KP_End: f->end(shift); break;
+        case XKB_KEY_KP_End: f->end(extend); break;
         case XKB_KEY_BackSpace: changed = f->backspace(); break;
         case XKB_KEY_Delete:
         case XKB_KEY_KP_Delete: changed = f->delete_forward(); break;
         default: {
-            if (ctrl_held) {
+            if (ctrl) {
                 switch (stroke.keysym) {
                     case XKB_KEY_a:
                     case XKB_KEY_A: f->select_all(); break;

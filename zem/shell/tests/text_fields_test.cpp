@@ -66,8 +66,8 @@ struct Fields : testing::Test {
     }
     bool key(std::uint32_t keysym, std::optional<std::string> text = std::nullopt, bool shift = false,
              bool ctrl = false) {
-        d.shift_held = shift;
-        d.ctrl_held = ctrl;
+        d.shift = shift;
+        d.ctrl = ctrl;
         return d.text_key(main, KeyStroke{keysym, 0, 0, std::move(text)});
     }
     std::size_t caret(LayoutId id) { return d.main_surface.kept.carets.at(id); }

@@ -273,7 +273,7 @@ TEST_F(Clipboard, KeyboardCopyOffersTheTextWithTheKeysSerial) {
     d->set_focus(main, 1);
     d->key_serial = 4242;
     d->input_serial = 7;
-    d->ctrl_held = true;
+    d->ctrl = true;
     d->text_key(main, zem::KeyStroke{XKB_KEY_a, 0, 0, "a"});
     d->text_key(main, zem::KeyStroke{XKB_KEY_c, 0, 0, "c"});
     sync();

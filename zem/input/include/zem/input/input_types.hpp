@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include <zem/core/geometry.hpp>           // Rect
-#include <zem/widgets/wiping_string.hpp>  // WipingString
+#include <zem/core/geometry.hpp>
+#include <zem/widgets/wiping_string.hpp>
 
 namespace zem {
 

@@ -131,12 +131,11 @@ struct AppData {
     std::vector<std::pair<float, float>> drag_points;
     std::string clipboard_text;
     // Text editing: `view` and `overlays` calls so far, which tell when a
-    // draw reflects a field's edited text; the modifiers the editing keys
-    // read (kept by the keyboard handler).
+    // draw reflects a field's edited text.
     std::uint64_t view_generation = 0;
     std::uint64_t overlay_generation = 0;
-    bool shift_held = false;
-    bool ctrl_held = false;
+    // The modifiers the editing keys read; the keyboard handler keeps them.
+    bool shift = false, ctrl = false;
     // The input method's text-input object and its state (text_input.cpp).
     struct TextInput;
     struct TextInputDeleter {

@@ -1,10 +1,10 @@
 #pragma once
 // One surface of the application: its role object and its state.
 
-#include <zem/input/input_types.hpp>
 #include <zem/shell/scene.hpp>
 #include <zem/shell/shm_pool.hpp>
 #include <zem/shell/types.hpp>
+#include <zem/input/input_types.hpp>
 
 #include <array>
 #include <cstdint>
