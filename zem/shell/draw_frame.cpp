@@ -122,6 +122,12 @@ FrameLayout take_layout(SurfaceState& s, bool debug) {
     l.layer_canvases = std::move(s.kept.layer_canvases);
     l.list_items = std::move(s.kept.list_items);
     for (const auto& [id, edit] : s.edited_texts) l.edited_texts.emplace(id, std::string_view(edit.text));
+    if (s.preedit) {
+        const auto begin = s.preedit->cursor_begin;
+        // A negative cursor hides it: leave the caret after the text.
+        const std::size_t cursor = begin < 0 ? s.preedit->text.size() : static_cast<std::size_t>(begin);
+        l.preedit = FrameLayout::Preedit{s.preedit->widget, s.preedit->text, cursor};
+    }
     s.kept = FrameLayout{};
     return l;
 }

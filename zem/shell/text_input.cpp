@@ -70,6 +70,16 @@ void send_enable(AppData& d) {
 
 AppData& data_of(void* p) { return *static_cast<AppData*>(p); }
 
+void clear_preedit(AppData& d) {
+    auto clear = [](SurfaceState& s) {
+        if (!s.preedit) return;
+        s.preedit.reset();
+        s.redraw = s.relayout = true;
+    };
+    clear(d.main_surface);
+    for (auto& [id, s] : d.overlay_surfaces) clear(s);
+}
+
 void on_enter(void* p, zwp_text_input_v3*, wl_surface*) {
     AppData& d = data_of(p);
     if (d.text_input && focused_field(d)) send_enable(d);
@@ -92,7 +102,7 @@ void on_done(void* p, zwp_text_input_v3*, uint32_t serial) {
     PendingIme pending = std::move(d.text_input->pending);
     d.text_input->pending = PendingIme{};
     // The old preedit goes first; the new one, if any, is set last.
-    d.preedit.reset();
+    clear_preedit(d);
     auto at = focused_field(d);
     if (!at) return;
     auto [key, id] = *at;
@@ -102,10 +112,10 @@ void on_done(void* p, zwp_text_input_v3*, uint32_t serial) {
     // inserted.
     bool changed = f->apply_ime(pending);
     commit_field(d, key, id, *f, changed);
-    if (pending.preedit && !pending.preedit->text.empty())
-        d.preedit = AppData::Preedit{key, id, std::move(pending.preedit->text), pending.preedit->cursor_begin,
-                                     pending.preedit->cursor_end};
     SurfaceState& s = d.surface_mut(key);
+    if (pending.preedit && !pending.preedit->text.empty())
+        s.preedit = SurfaceState::Preedit{id, std::move(pending.preedit->text), pending.preedit->cursor_begin,
+                                          pending.preedit->cursor_end};
     s.redraw = s.relayout = true;
     // Answer only a `done` that reflects our latest state; an older one is
     // applied but a reply would race the input method's newer events.
@@ -121,7 +131,7 @@ const zwp_text_input_v3_listener kListener = {on_enter,  on_leave,          on_p
 }  // namespace
 
 void text_input_focus(AppData& d, SurfaceKey key, std::optional<LayoutId> field) {
-    d.preedit.reset();
+    clear_preedit(d);
     if (!field) {
         if (d.text_input) {
             zwp_text_input_v3_disable(d.text_input->object);

@@ -132,7 +132,7 @@ TEST_F(TextInput, EventsApplyOnlyAtDoneDeleteBeforeCommit) {
     sync();
     EXPECT_TRUE(messages().empty());
     EXPECT_EQ(zem::field_text(d->main_surface, 1), "ab");
-    EXPECT_FALSE(d->preedit);
+    EXPECT_FALSE(d->main_surface.preedit);
 
     const auto before = text_input_log().size();
     c->text_input_done(1);  // answers our one commit so far
@@ -140,8 +140,8 @@ TEST_F(TextInput, EventsApplyOnlyAtDoneDeleteBeforeCommit) {
     EXPECT_EQ(messages(), (std::vector<std::string>{"1:a\u00e9"}));
     EXPECT_EQ(zem::field_text(d->main_surface, 1), "a\u00e9");
     EXPECT_EQ(d->main_surface.kept.carets.at(1), 3u);
-    ASSERT_TRUE(d->preedit);
-    EXPECT_EQ(d->preedit->text, "x");
+    ASSERT_TRUE(d->main_surface.preedit);
+    EXPECT_EQ(d->main_surface.preedit->text, "x");
     // The new state goes back to the input method.
     auto log = text_input_log();
     EXPECT_EQ(std::vector<std::string>(log.begin() + static_cast<long>(before), log.end()),

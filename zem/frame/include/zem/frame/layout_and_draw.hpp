@@ -36,6 +36,14 @@ struct FrameLayout {
     // field draws it instead of its value. Views into the surface's edits,
     // valid for one pass only.
     std::unordered_map<LayoutId, std::string_view> edited_texts;
+    // An input method's uncommitted text in one field: shown at the caret,
+    // underlined, never part of the field's text. Valid for one pass only.
+    struct Preedit {
+        LayoutId widget = 0;
+        std::string_view text;
+        std::size_t cursor = 0;  // bytes into `text`
+    };
+    std::optional<Preedit> preedit;
     std::uint32_t modal_depth = 0;
     bool debug_layout = false;
 };

@@ -148,15 +148,6 @@ struct AppData {
         void operator()(Clipboard* c) const;
     };
     std::unique_ptr<Clipboard, ClipboardDeleter> clipboard;
-    // The field an input method is composing in, and its uncommitted text;
-    // drawn at the caret, never part of the field's text.
-    struct Preedit {
-        SurfaceKey surface;
-        LayoutId widget = 0;
-        std::string text;
-        std::int32_t cursor_begin = 0, cursor_end = 0;
-    };
-    std::optional<Preedit> preedit;
     // Records a field's text typed since the view last reflected it.
     void store_edit(SurfaceKey key, LayoutId id, std::string_view text);
     // Drops the edited texts a draw of `key` has shown (the regions now come

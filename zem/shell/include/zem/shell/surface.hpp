@@ -156,6 +156,15 @@ struct SurfaceState {
     bool anchor_valid = false;
     uint32_t reposition_token = 0;
 
+    // An input method's uncommitted text in a field of this surface: drawn
+    // at the caret, never part of the field's text or of any message.
+    struct Preedit {
+        LayoutId widget = 0;
+        std::string text;
+        int32_t cursor_begin = 0, cursor_end = 0;
+    };
+    std::optional<Preedit> preedit;
+
     int32_t effective_scale() const { return scale < 1 ? 1 : scale; }
 };
 
