@@ -139,15 +139,41 @@ bool AppData::text_key(SurfaceKey key, const KeyStroke& stroke) {
     if (!f) return false;
     const bool extend = shift;
     bool changed = false;
+    // Wrapped lines of a multi-line field, measured on the surface's canvas.
+    const HitRegion* region = first_region(s, id);
+    const bool visual = f->multiline && surface(key).canvas.has_value();
+    Canvas* canvas = visual ? &*surface_mut(key).canvas : nullptr;
+    auto move_to = [&](std::size_t p) {
+        f->caret = p;
+        if (!extend) f->anchor = p;
+    };
     switch (stroke.keysym) {
+        case XKB_KEY_Up:
+        case XKB_KEY_KP_Up:
+        case XKB_KEY_Down:
+        case XKB_KEY_KP_Down: {
+            if (!visual) return false;
+            const bool down = stroke.keysym == XKB_KEY_Down || stroke.keysym == XKB_KEY_KP_Down;
+            auto p = down ? visual_line_down(*canvas, region->rect, f->text, f->caret)
+                          : visual_line_up(*canvas, region->rect, f->text, f->caret);
+            if (!p) return false;  // the list highlight may move instead
+            move_to(*p);
+            break;
+        }
         case XKB_KEY_Left:
         case XKB_KEY_KP_Left: f->left(extend); break;
         case XKB_KEY_Right:
         case XKB_KEY_KP_Right: f->right(extend); break;
         case XKB_KEY_Home:
-        case XKB_KEY_KP_Home: f->home(extend); break;
+        case XKB_KEY_KP_Home:
+            if (visual) move_to(visual_line_bounds(*canvas, region->rect, f->text, f->caret).first);
+            else f->home(extend);
+            break;
         case XKB_KEY_End:
-        case XKB_KEY_KP_End: f->end(extend); break;
+        case XKB_KEY_KP_End:
+            if (visual) move_to(visual_line_bounds(*canvas, region->rect, f->text, f->caret).second);
+            else f->end(extend);
+            break;
         case XKB_KEY_BackSpace: changed = f->backspace(); break;
         case XKB_KEY_Delete:
         case XKB_KEY_KP_Delete: changed = f->delete_forward(); break;

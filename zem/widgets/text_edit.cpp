@@ -160,6 +160,40 @@ std::size_t edit_hit_test(Canvas& canvas, const Rect& rect, std::string_view tex
     return index_at_x(canvas, text, lines[row].first, lines[row].second, false, px - rect.x - EDIT_INSET_X, size);
 }
 
+namespace {
+
+std::vector<std::pair<std::size_t, std::size_t>> field_lines(Canvas& canvas, const Rect& rect, std::string_view text) {
+    return wrap_edit_lines(canvas, text, std::max(rect.w - 2.0f * EDIT_INSET_X, 16.0f), 16.0f);
+}
+
+std::optional<std::size_t> visual_line_step(Canvas& canvas, const Rect& rect, std::string_view text, std::size_t caret,
+                                            bool down) {
+    caret = floor_boundary(text, caret);
+    const auto lines = field_lines(canvas, rect, text);
+    const std::size_t i = edit_line_view(lines, 1, caret).caret_line;
+    if ((!down && i == 0) || (down && i + 1 >= lines.size())) return std::nullopt;
+    const float x = canvas.measure_text(text.substr(lines[i].first, caret - lines[i].first), 16.0f);
+    const auto& target = lines[down ? i + 1 : i - 1];
+    return index_at_x(canvas, text, target.first, target.second, false, x, 16.0f);
+}
+
+}  // namespace
+
+std::optional<std::size_t> visual_line_up(Canvas& canvas, const Rect& rect, std::string_view text, std::size_t caret) {
+    return visual_line_step(canvas, rect, text, caret, false);
+}
+
+std::optional<std::size_t> visual_line_down(Canvas& canvas, const Rect& rect, std::string_view text, std::size_t caret) {
+    return visual_line_step(canvas, rect, text, caret, true);
+}
+
+std::pair<std::size_t, std::size_t> visual_line_bounds(Canvas& canvas, const Rect& rect, std::string_view text,
+                                                       std::size_t caret) {
+    caret = floor_boundary(text, caret);
+    const auto lines = field_lines(canvas, rect, text);
+    return lines[edit_line_view(lines, 1, caret).caret_line];
+}
+
 Rect toggle_icon_rect(const Rect& rect) {
     const float width = std::min(rect.w, EDIT_ICON_WIDTH);
     return Rect{rect.x + rect.w - width, rect.y, width, rect.h};

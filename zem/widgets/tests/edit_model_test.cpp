@@ -227,4 +227,22 @@ TEST(EditHitTest, MultiLineRowsFollowTheView) {
     EXPECT_EQ(zem::edit_hit_test(canvas, rect, text, true, false, false, 0, 0, 290, 13 + 22.4f, 16), 3u);
 }
 
+TEST(EditHitTest, VerticalMovesAndLineBounds) {
+    zem::testing::use_test_theme();
+    zem::Canvas canvas = zem::testing::phone_canvas();
+    const zem::Rect rect{0, 0, 300, 100};
+    const std::string text = "ab\ncd\nef";
+    EXPECT_EQ(zem::visual_line_up(canvas, rect, text, 1), std::nullopt);
+    EXPECT_EQ(zem::visual_line_down(canvas, rect, text, 7), std::nullopt);
+    EXPECT_EQ(zem::visual_line_down(canvas, rect, text, 1), std::optional<std::size_t>(4));
+    EXPECT_EQ(zem::visual_line_up(canvas, rect, text, 8), std::optional<std::size_t>(5));
+    EXPECT_EQ(zem::visual_line_bounds(canvas, rect, text, 4), (std::pair<std::size_t, std::size_t>{3, 5}));
+    // A line wrapped for width: its end is where the next line starts.
+    const zem::Rect narrow{0, 0, 40 + canvas.measure_text("aaaa", 16) + 1, 100};
+    const std::string wrapped = "aaaa bbbb";
+    const auto first = zem::visual_line_bounds(canvas, narrow, wrapped, 0);
+    EXPECT_EQ(first.first, 0u);
+    EXPECT_EQ(zem::visual_line_bounds(canvas, narrow, wrapped, first.second), first);
+}
+
 }  // namespace
