@@ -39,7 +39,9 @@ struct NoApp {
 
 void on_global(void* data, wl_registry* reg, uint32_t name, const char* iface, uint32_t) {
     auto& d = *static_cast<AppData*>(data);
-    if (std::strcmp(iface, "wl_seat") == 0)
+    if (std::strcmp(iface, "wl_compositor") == 0)
+        d.compositor = static_cast<wl_compositor*>(wl_registry_bind(reg, name, &wl_compositor_interface, 4));
+    else if (std::strcmp(iface, "wl_seat") == 0)
         d.seats.push_back(zem::Seat{name, static_cast<wl_seat*>(wl_registry_bind(reg, name, &wl_seat_interface, 1)), 0});
     else if (std::strcmp(iface, "wl_data_device_manager") == 0)
         d.data_device_manager =
@@ -88,6 +90,7 @@ struct TextInput : testing::Test {
             d->clipboard.reset();
             if (d->text_input_manager) zwp_text_input_manager_v3_destroy(d->text_input_manager);
             if (d->data_device_manager) wl_data_device_manager_destroy(d->data_device_manager);
+            if (d->compositor) wl_compositor_destroy(d->compositor);
             for (auto& s : d->seats) wl_seat_destroy(s.seat);
             wl_registry_destroy(d->registry);
             d.reset();
@@ -373,6 +376,33 @@ TEST_F(Clipboard, TextsOverTheLimitAreRefusedWhole) {
     ASSERT_TRUE(pump([&] { return !zem::clipboard_read_pending(*d); }));
     exact.join();
     EXPECT_EQ(d->clipboard_text.size(), 16777216u);
+}
+
+TEST_F(Clipboard, DroppedTextIsAcceptedReadAndDiscarded) {
+    wl_surface* surface = wl_compositor_create_surface(d->compositor);
+    sync();
+    d->clipboard_text = "kept";
+    const uint32_t serial = c->drag_enter({"text/plain", "text/plain;charset=utf-8", "image/png"});
+    sync();
+    EXPECT_EQ(c->matching("wl_data_offer.accept"),
+              (std::vector<std::string>{"wl_data_offer.accept(" + std::to_string(serial) +
+                                        ",text/plain;charset=utf-8)"}));
+    EXPECT_EQ(c->matching("wl_data_offer.set_actions"),
+              (std::vector<std::string>{"wl_data_offer.set_actions(1,1)"}));
+    c->drag_drop();
+    sync();
+    EXPECT_EQ(c->matching("wl_data_offer.receive"),
+              (std::vector<std::string>{"wl_data_offer.receive(text/plain;charset=utf-8,fd)"}));
+    EXPECT_EQ(c->matching("wl_data_offer.finish").size(), 1u);
+    int fd = c->take_received(std::chrono::seconds(5));
+    ASSERT_GE(fd, 0);
+    write_all(fd, "dropped");
+    // Our copy of the write end is gone, so closing this one ends the read.
+    close(fd);
+    ASSERT_TRUE(pump([&] { return reactor->next_deadline() == std::nullopt; }));
+    EXPECT_EQ(d->clipboard_text, "kept");
+    EXPECT_TRUE(d->messages.empty());
+    wl_surface_destroy(surface);
 }
 
 }  // namespace

@@ -378,6 +378,31 @@ void ScriptedCompositor::new_selection(const std::vector<std::string>& mimes) {
     });
 }
 
+uint32_t ScriptedCompositor::drag_enter(const std::vector<std::string>& mimes) {
+    uint32_t serial = 0;
+    call([this, mimes, &serial] {
+        State* st = state_.get();
+        wl_resource* device = newest(st, "wl_data_device");
+        wl_resource* surface = newest(st, "wl_surface");
+        if (device == nullptr || surface == nullptr) return;
+        wl_resource* offer = wl_resource_create(wl_resource_get_client(device), &wl_data_offer_interface,
+                                                wl_resource_get_version(device), 0);
+        wl_resource_set_dispatcher(offer, dispatch, st, st, on_destroy);
+        st->objects[offer].iface = "wl_data_offer";
+        wl_data_device_send_data_offer(device, offer);
+        for (const auto& m : mimes) wl_data_offer_send_offer(offer, m.c_str());
+        serial = st->serial++;
+        wl_data_device_send_enter(device, serial, surface, wl_fixed_from_int(10), wl_fixed_from_int(10), offer);
+    });
+    return serial;
+}
+
+void ScriptedCompositor::drag_drop() {
+    call([this] {
+        if (wl_resource* device = newest(state_.get(), "wl_data_device")) wl_data_device_send_drop(device);
+    });
+}
+
 int ScriptedCompositor::take_received(std::chrono::milliseconds wait) {
     auto deadline = std::chrono::steady_clock::now() + wait;
     while (true) {

@@ -62,6 +62,10 @@ public:
     int request_send(const std::string& mime);
     void new_selection(const std::vector<std::string>& mimes);
     int take_received(std::chrono::milliseconds wait);
+    // Drag-and-drop onto the client's newest wl_surface: enter with an offer
+    // of `mimes` (serial returned), then drop.
+    uint32_t drag_enter(const std::vector<std::string>& mimes);
+    void drag_drop();
     // Runs `fn` on the compositor thread and waits for it.
     void call(std::function<void()> fn);
     // Protocol error on the client's first toplevel.
