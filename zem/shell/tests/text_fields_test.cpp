@@ -276,6 +276,29 @@ TEST_F(Fields, ContextMenuDisabledRowsKeepItOpen) {
     EXPECT_TRUE(messages().empty());
 }
 
+TEST_F(Fields, PointerPlacesTheCaretExceptInCaretAtEndFields) {
+    d.main_surface.canvas = zem::Canvas::new_software(400, 100);
+    add_field(1, "hello world");
+    add_field(2, "locked", false, false, /*caret_to_end=*/true);
+    d.main_surface.regions[0].rect = zem::Rect{0, 0, 400, 48};
+    d.main_surface.regions[1].rect = zem::Rect{0, 50, 400, 48};
+    d.set_focus(main, 1);
+    d.place_caret_at(main, 1, 0, 24);  // left of the text
+    EXPECT_EQ(caret(1), 0u);
+    EXPECT_EQ(anchor(1), 0u);
+    d.extend_selection_to(main, 1, 399, 24);
+    EXPECT_EQ(caret(1), 11u);
+    EXPECT_EQ(anchor(1), 0u);
+    d.select_word_at(main, 1, 399, 24);  // past the end: the last word
+    EXPECT_EQ(anchor(1), 6u);
+    EXPECT_EQ(caret(1), 11u);
+
+    d.set_focus(main, 2);
+    d.place_caret_at(main, 2, 0, 74);
+    EXPECT_EQ(caret(2), 6u);
+    EXPECT_EQ(anchor(2), 0u);
+}
+
 TEST(RegionText, IsAWipingString) {
     static_assert(std::is_same_v<decltype(HitAction::TextEdit::text), zem::WipingString>);
 }
