@@ -6,6 +6,8 @@
 #include <limits>
 #include <variant>
 
+#include <string.h>  // explicit_bzero
+
 #include <zem/core/length.hpp>
 #include <zem/theme/active.hpp>
 #include <zem/widgets/controls.hpp>
@@ -323,10 +325,18 @@ LayoutId Pass::draw_rich_text(const RichText& t, Canvas& canvas, const Rect& rec
 // inside it where the input method puts it, and a line under it.
 void Pass::paint_preedit(TextEdit& shown, Canvas& canvas, const Rect& rect, PaintState state) {
     const FrameLayout::Preedit& p = *layout_.preedit;
-    const std::string value(shown.value.str());
+    const std::string_view value = shown.value;
     const std::size_t at = std::min(state.caret, value.size());
     const std::size_t cursor = std::min(p.cursor, p.text.size());
-    shown.value = std::string_view(value.substr(0, at) + std::string(p.text) + value.substr(at));
+    {
+        // A revealed password may be composed into too: the scratch copy is
+        // wiped like the field's own text.
+        std::string composed;
+        composed.reserve(value.size() + p.text.size());
+        composed.append(value.substr(0, at)).append(p.text).append(value.substr(at));
+        shown.value = std::string_view(composed);
+        explicit_bzero(composed.data(), composed.size());
+    }
     state.caret = state.anchor = at + cursor;
     shown.paint(canvas, rect, state);
     if (shown.shows_multiline()) return;
