@@ -4,6 +4,7 @@
 #include <zem/shell/scene.hpp>
 #include <zem/shell/shm_pool.hpp>
 #include <zem/shell/types.hpp>
+#include <zem/input/gesture.hpp>
 #include <zem/input/input_types.hpp>
 
 #include <array>
@@ -144,6 +145,14 @@ struct SurfaceState {
     // layout-and-draw pass takes them.
     FrameLayout kept;
     Rect close_button_rect;
+    // The press, touch or drag in progress on this surface, and the fingers:
+    // the first one drives the gesture, the others are only followed.
+    GestureRecognizer gesture;
+    std::optional<int32_t> primary_touch;
+    std::map<int32_t, std::pair<float, float>> secondary_touches;
+    // The scale the compositor asked for (wl_surface version 6).
+    std::optional<int32_t> preferred_scale;
+    bool maximized = false;  // as the toplevel's last configure said
 
     std::optional<Canvas> canvas;
     std::unique_ptr<ShmPool> shm_pool;
