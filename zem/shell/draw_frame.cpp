@@ -1,5 +1,7 @@
 #include <zem/shell/draw_frame.hpp>
 
+#include <zem/frame/context_menu_paint.hpp>
+
 #include <zem/shell/app_data.hpp>
 #include <zem/text/system_fonts.hpp>
 #include <zem/theme/fonts.hpp>
@@ -135,6 +137,13 @@ FrameLayout take_layout(SurfaceState& s, bool debug) {
     l.layer_canvases = std::move(s.kept.layer_canvases);
     l.fade_layers = std::move(s.kept.fade_layers);
     l.list_items = std::move(s.kept.list_items);
+    for (const auto& [id, edit] : s.edited_texts) l.edited_texts.emplace(id, std::string_view(edit.text));
+    if (s.preedit) {
+        const auto begin = s.preedit->cursor_begin;
+        // A negative cursor hides it: leave the caret after the text.
+        const std::size_t cursor = begin < 0 ? s.preedit->text.size() : static_cast<std::size_t>(begin);
+        l.preedit = FrameLayout::Preedit{s.preedit->widget, s.preedit->text, cursor};
+    }
     s.kept = FrameLayout{};
     return l;
 }
@@ -160,6 +169,8 @@ void paint_content(Canvas& c, SurfaceState& s, const Element* root, uint32_t W, 
     s.close_button_rect = draw_title_bar(c, s.title, W, bar, sc);
     Rect content{0, bar, static_cast<float>(W), std::max(static_cast<float>(H) - bar, 0.0f)};
     if (root) layout_and_draw(*root, c, content, layout, 0);
+    if (s.context_menu)
+        context_menu_draw(c, s.context_menu->rect, s.context_menu->has_selection, s.context_menu->can_paste);
 }
 
 // A new software canvas with the theme's fonts.
@@ -249,7 +260,6 @@ void paint_frame(SurfaceState& s, const FrameInputs& in, FramePlan& plan) {
         else c.clear_rects(plan.damage);
         FrameLayout layout = take_layout(s, false);
         paint_content(c, s, in.root, W, H, bar, sc, layout);
-        // (The context menu is drawn here once text editing has one.)
         theme::draw_fallback_banner(c, static_cast<float>(W), sc);
         c.reset_clip();
         c.present();

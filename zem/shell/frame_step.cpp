@@ -360,7 +360,10 @@ void draw_dirty_surfaces(AppData& d) {
         FrameInputs in{&*d.view_cache, page, std::nullopt, d.debug_layout, format, swap, d.compositor,
                        [&d] { d.request_frame(SurfaceKey::main()); }};
         in.egl = d.egl.get();
-        if (draw_frame(d.main_surface, in) != FrameKind::Skipped) ++d.frames_presented;
+        if (draw_frame(d.main_surface, in) != FrameKind::Skipped) {
+            ++d.frames_presented;
+            d.drop_reflected_edits(SurfaceKey::main());
+        }
         d.main_surface.redraw = false;
     }
     for (const OverlayDecl& decl : *d.overlay_cache) {
@@ -378,7 +381,10 @@ void draw_dirty_surfaces(AppData& d) {
         std::function<void()> request = [&d, id] { d.request_frame(SurfaceKey::overlay(id)); };
         FrameInputs in{&decl.element, bg, decl.input_region, d.debug_layout, format, swap, d.compositor, request};
         in.egl = d.egl.get();
-        if (draw_frame(st, in) != FrameKind::Skipped) ++d.frames_presented;
+        if (draw_frame(st, in) != FrameKind::Skipped) {
+            ++d.frames_presented;
+            d.drop_reflected_edits(SurfaceKey::overlay(id));
+        }
         st.redraw = false;
     }
 }

@@ -424,3 +424,35 @@ TEST_F(Frame, HorizontalScrollOverContentWithoutAWidthStaysFinite) {
 
 }  // namespace
 }  // namespace zem
+
+namespace {
+
+// What a field draws for typed text and an input method's uncommitted text.
+TEST(FieldDrawing, ShowsEditedTextAndUnderlinedPreeditNeverInItsValue) {
+    zem::testing::use_test_theme();
+    auto render = [](std::optional<std::string_view> edited, std::optional<std::string_view> preedit) {
+        zem::Canvas canvas = zem::testing::phone_canvas(300, 60);
+        zem::TextEdit field;
+        field.value = std::string_view("ab");
+        zem::FrameLayout layout;
+        layout.focused = 0;
+        if (edited) layout.edited_texts[0] = *edited;
+        if (preedit) layout.preedit = zem::FrameLayout::Preedit{0, *preedit, preedit->size()};
+        zem::layout_and_draw(zem::Element(field), canvas, zem::Rect{0, 0, 300, 60}, layout, 0);
+        EXPECT_EQ(layout.regions.at(0).action.as<zem::HitAction::TextEdit>()->text, "ab");
+        return canvas;
+    };
+    auto differ = [](const zem::Canvas& a, const zem::Canvas& b) {
+        for (std::uint32_t y = 0; y < 60; ++y)
+            for (std::uint32_t x = 0; x < 300; ++x)
+                if (a.software()->pixel(x, y) != b.software()->pixel(x, y)) return true;
+        return false;
+    };
+    const zem::Canvas plain = render(std::nullopt, std::nullopt);
+    // The typed text is what the field shows, as if the value held it.
+    EXPECT_TRUE(differ(plain, render("abc", std::nullopt)));
+    // The preedit looks like typed text plus a line under it.
+    EXPECT_TRUE(differ(render("abxy", std::nullopt), render(std::nullopt, "xy")));
+}
+
+}  // namespace

@@ -173,8 +173,29 @@ struct AppData {
     std::optional<std::vector<OverlayDecl>> overlay_cache;
     std::vector<std::pair<float, float>> drag_points;
     std::string clipboard_text;
+    // Text editing: `view` and `overlays` calls so far, which tell when a
+    // draw reflects a field's edited text.
+    std::uint64_t view_generation = 0;
+    std::uint64_t overlay_generation = 0;
     // The modifiers the editing keys read; the keyboard handler keeps them.
     bool shift = false, ctrl = false;
+    // The input method's text-input object and its state (text_input.cpp).
+    struct TextInput;
+    struct TextInputDeleter {
+        void operator()(TextInput* t) const;
+    };
+    std::unique_ptr<TextInput, TextInputDeleter> text_input;
+    // The data device, our copy source and transfers in flight (clipboard.cpp).
+    struct Clipboard;
+    struct ClipboardDeleter {
+        void operator()(Clipboard* c) const;
+    };
+    std::unique_ptr<Clipboard, ClipboardDeleter> clipboard;
+    // Records a field's text typed since the view last reflected it.
+    void store_edit(SurfaceKey key, LayoutId id, std::string_view text);
+    // Drops the edited texts a draw of `key` has shown (the regions now come
+    // from a view that reflects them).
+    void drop_reflected_edits(SurfaceKey key);
     PerfGuard perf;
 
     // Counts frames presented (all surfaces), for idle checks and figures.

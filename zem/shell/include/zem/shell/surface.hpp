@@ -166,6 +166,15 @@ struct SurfaceState {
     bool anchor_valid = false;
     uint32_t reposition_token = 0;
 
+    // An input method's uncommitted text in a field of this surface: drawn
+    // at the caret, never part of the field's text or of any message.
+    struct Preedit {
+        LayoutId widget = 0;
+        std::string text;
+        int32_t cursor_begin = 0, cursor_end = 0;
+    };
+    std::optional<Preedit> preedit;
+
     // The EGL window when frames of this surface are drawn with GLES. Last
     // member: it is destroyed first, before the wl_surface of `role`.
     std::optional<EglWindowSurface> egl_surface;
