@@ -41,7 +41,7 @@ Canvas Canvas::new_software(std::uint32_t w, std::uint32_t h) {
   return Canvas(SoftwareCanvas::create(w, h));
 }
 
-Canvas Canvas::new_gles(std::shared_ptr<const GlFunctions> gl, std::uint32_t w, std::uint32_t h,
+Canvas Canvas::new_gles(std::shared_ptr<GlDevice> gl, std::uint32_t w, std::uint32_t h,
                         bool gles3) {
   return Canvas(GlesCanvas::create(std::move(gl), w, h, gles3));
 }

@@ -6,6 +6,8 @@
 #include <limits>
 #include <variant>
 
+#include <string.h>  // explicit_bzero
+
 #include <zem/core/length.hpp>
 #include <zem/theme/active.hpp>
 #include <zem/widgets/controls.hpp>
@@ -93,6 +95,7 @@ private:
     LayoutId draw_layer(const Layer& l, Canvas& canvas, const Rect& rect, LayoutId n);
     LayoutId draw_rich_text(const RichText& t, Canvas& canvas, const Rect& rect, LayoutId n);
     LayoutId draw_anchored(const Anchored& a, Canvas& canvas, const Rect& rect, LayoutId n);
+    void paint_preedit(TextEdit& shown, Canvas& canvas, const Rect& rect, PaintState state);
     LayoutId draw_gesture_area(const Element& e, const GestureArea& g, Canvas& canvas, const Rect& rect, LayoutId n);
     LayoutId draw_leaf(const Element& e, Canvas& canvas, const Rect& rect, LayoutId n);
     void lift_areas_and_nodes(std::size_t areas_before, std::size_t nodes_before, const Rect& rect);
@@ -357,6 +360,40 @@ LayoutId Pass::draw_rich_text(const RichText& t, Canvas& canvas, const Rect& rec
     return n + std::max<LayoutId>(count, 1);
 }
 
+// The field with the input method's text spliced in at the caret, the caret
+// inside it where the input method puts it, and a line under it.
+void Pass::paint_preedit(TextEdit& shown, Canvas& canvas, const Rect& rect, PaintState state) {
+    const FrameLayout::Preedit& p = *layout_.preedit;
+    const std::string_view value = shown.value;
+    const std::size_t at = std::min(state.caret, value.size());
+    const std::size_t cursor = std::min(p.cursor, p.text.size());
+    // A revealed password may be composed into too: the scratch copy is
+    // wiped like the field's own text, once the field no longer reads it.
+    struct Wiped {
+        std::string text;
+        ~Wiped() { explicit_bzero(text.data(), text.size()); }
+    } composed;
+    composed.text.reserve(value.size() + p.text.size());
+    composed.text.append(value.substr(0, at)).append(p.text).append(value.substr(at));
+    shown.value = std::string_view(composed.text);
+    state.caret = state.anchor = at + cursor;
+    shown.paint(canvas, rect, state);
+    if (shown.shows_multiline()) return;
+    // The painter's geometry: logical lengths times the scale.
+    const float fs = text_edit_font_size(canvas, shown.font_size);
+    const Rect narrowed{rect.x, rect.y, std::max(rect.w - (shown.reveal ? canvas.px(28.0f) : 0.0f), canvas.px(40.0f)),
+                        rect.h};
+    const std::string_view text = shown.value;
+    const float x0 = rect.x + canvas.px(EDIT_INSET_X) +
+                     TextEdit::align_offset(canvas, narrowed, text, false, static_cast<std::uint8_t>(shown.align), fs) -
+                     TextEdit::scroll_offset(canvas, narrowed, text, state.caret, false, fs);
+    const float from = x0 + canvas.measure_text(text.substr(0, at), fs);
+    const float width = canvas.measure_text(p.text, fs);
+    const float baseline = rect.y + (canvas.px(fs) + rect.h) / 2.0f - canvas.px(2.0f);
+    const float under = baseline + canvas.px(2.0f);
+    canvas.draw_line(theme::palette_text_primary(), from, under, from + width, under, canvas.px(1.0f));
+}
+
 LayoutId Pass::draw_leaf(const Element& e, Canvas& canvas, const Rect& rect, LayoutId n) {
     const Traits traits = e.traits();
     PaintState state;
@@ -364,11 +401,23 @@ LayoutId Pass::draw_leaf(const Element& e, Canvas& canvas, const Rect& rect, Lay
     state.hovered = layout_.hovered == n;
     state.pressed = layout_.pressed == n;
     const auto caret_entry = layout_.carets.find(n);
-    state.caret = caret_entry != layout_.carets.end() ? caret_entry->second : 0;
+    // No caret entry means the end of the text; the painter clamps it.
+    state.caret = caret_entry != layout_.carets.end() ? caret_entry->second : std::numeric_limits<std::size_t>::max();
     const auto anchor_entry = layout_.anchors.find(n);
     state.anchor = anchor_entry != layout_.anchors.end() ? anchor_entry->second : state.caret;
 
-    e.paint(canvas, rect, state);
+    const auto edited = layout_.edited_texts.find(n);
+    const auto* field = std::get_if<TextEdit>(&e.node);
+    const bool composing = field != nullptr && layout_.preedit && layout_.preedit->widget == n && !field->masked() &&
+                           state.focused;
+    if (field != nullptr && (composing || edited != layout_.edited_texts.end())) {
+        TextEdit shown = *field;
+        if (edited != layout_.edited_texts.end()) shown.value = edited->second;
+        if (composing) paint_preedit(shown, canvas, rect, state);
+        else shown.paint(canvas, rect, state);
+    } else {
+        e.paint(canvas, rect, state);
+    }
 
     if (traits.region) {
         HitRegion region;

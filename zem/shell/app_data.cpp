@@ -126,7 +126,7 @@ void AppData::remove_overlay(OverlayId id) {
 }
 
 void AppData::resize_main_surface(uint32_t w, uint32_t h) {
-    const bool changed = configure_surface(main_surface, shm, w, h);
+    const bool changed = configure_surface(main_surface, shm, w, h, egl);
     // (The accessibility adapter is told the window size here once it exists.)
     std::optional<std::string> token = std::move(activation_token);
     activation_token.reset();

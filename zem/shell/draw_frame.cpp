@@ -1,5 +1,7 @@
 #include <zem/shell/draw_frame.hpp>
 
+#include <zem/frame/context_menu_paint.hpp>
+
 #include <zem/shell/app_data.hpp>
 #include <zem/text/system_fonts.hpp>
 #include <zem/theme/fonts.hpp>
@@ -135,6 +137,13 @@ FrameLayout take_layout(SurfaceState& s, bool debug) {
     l.layer_canvases = std::move(s.kept.layer_canvases);
     l.fade_layers = std::move(s.kept.fade_layers);
     l.list_items = std::move(s.kept.list_items);
+    for (const auto& [id, edit] : s.edited_texts) l.edited_texts.emplace(id, std::string_view(edit.text));
+    if (s.preedit) {
+        const auto begin = s.preedit->cursor_begin;
+        // A negative cursor hides it: leave the caret after the text.
+        const std::size_t cursor = begin < 0 ? s.preedit->text.size() : static_cast<std::size_t>(begin);
+        l.preedit = FrameLayout::Preedit{s.preedit->widget, s.preedit->text, cursor};
+    }
     s.kept = FrameLayout{};
     return l;
 }
@@ -159,6 +168,8 @@ void paint_content(Canvas& c, SurfaceState& s, const Element* root, uint32_t W, 
     s.close_button_rect = draw_title_bar(c, s.title, W, bar, sc);
     Rect content{0, bar, static_cast<float>(W), std::max(static_cast<float>(H) - bar, 0.0f)};
     if (root) layout_and_draw(*root, c, content, layout, 0);
+    if (s.context_menu)
+        context_menu_draw(c, s.context_menu->rect, s.context_menu->has_selection, s.context_menu->can_paste);
 }
 
 // A new software canvas with the theme's fonts.
@@ -251,7 +262,6 @@ void paint_frame(SurfaceState& s, const FrameInputs& in, FramePlan& plan) {
         else c.clear_rects(plan.damage);
         FrameLayout layout = take_layout(s, false);
         paint_content(c, s, in.root, W, H, bar, sc, layout);
-        // (The context menu is drawn here once text editing has one.)
         theme::draw_fallback_banner(c, static_cast<float>(W), sc);
         c.reset_clip();
         c.present();
@@ -282,9 +292,52 @@ void paint_frame(SurfaceState& s, const FrameInputs& in, FramePlan& plan) {
     s.relayout = false;
 }
 
+std::vector<int32_t> gl_damage_rects(const std::vector<Rect>& damage, uint32_t H) {
+    std::vector<int32_t> out;
+    out.reserve(damage.size() * 4);
+    const float Hf = static_cast<float>(H);
+    for (const Rect& r : damage) {
+        const float x = std::floor(r.x), y = std::floor(r.y);
+        const float w = std::max(std::ceil(r.w), 0.0f), h = std::max(std::ceil(r.h), 0.0f);
+        out.push_back(static_cast<int32_t>(x));
+        out.push_back(static_cast<int32_t>(std::max(Hf - y - h, 0.0f)));
+        out.push_back(static_cast<int32_t>(w));
+        out.push_back(static_cast<int32_t>(h));
+    }
+    return out;
+}
+
+namespace {
+
+// A frame through the surface's EGL window. A context that cannot be made
+// current abandons the frame; the next configure or event tries again.
+FrameKind draw_frame_gles(SurfaceState& s, const FrameInputs& in, FramePlan& plan) {
+    if (!in.egl->make_current(s.egl_surface->surface())) return FrameKind::Skipped;
+    if (!s.canvas) {
+        float sc = frame_scale(s.scale);
+        Canvas c = Canvas::new_gles(in.egl->gl(), plan.W, plan.H, in.egl->gles3());
+        c.set_scale(sc);
+        if (auto fonts = theme_fonts()) c.set_theme_fonts(std::make_shared<const FontRegistry>(std::move(*fonts)));
+        s.canvas = std::move(c);
+    }
+    paint_frame(s, in, plan);
+    wl_surface* surface = s.role.wl_surface_ptr();
+    if (in.compositor && surface) set_surface_input_region(surface, in.compositor, in.input_region, s.scale);
+    if (in.request_frame) in.request_frame();
+    std::vector<Rect> whole{Rect{0, 0, static_cast<float>(plan.W), static_cast<float>(plan.H)}};
+    std::vector<int32_t> rects = gl_damage_rects(plan.kind == FrameKind::Partial ? plan.damage : whole, plan.H);
+    // A failed swap only loses this frame; the surface draws again on its next change.
+    (void)in.egl->swap_buffers_with_damage(s.egl_surface->surface(), rects);
+    s.frame_pending = true;
+    return plan.kind;
+}
+
+}  // namespace
+
 FrameKind draw_frame(SurfaceState& s, const FrameInputs& in) {
     FramePlan plan = plan_frame(s);
     if (plan.kind == FrameKind::Skipped) return plan.kind;
+    if (in.egl != nullptr && s.egl_surface) return draw_frame_gles(s, in, plan);
     if (!s.shm_pool) return FrameKind::Skipped;
     auto buf = s.shm_pool->take(plan.W, plan.H, plan.W * 4, in.shm_format);
     if (!buf) return FrameKind::Skipped;

@@ -36,7 +36,7 @@ std::pair<uint32_t, bool> shm_format(const std::vector<uint32_t>& formats) {
     return {WL_SHM_FORMAT_ARGB8888, true};
 }
 
-bool configure_surface(SurfaceState& s, wl_shm* shm, uint32_t w, uint32_t h) {
+bool configure_surface(SurfaceState& s, wl_shm* shm, uint32_t w, uint32_t h, const std::shared_ptr<EglContext>& egl) {
     uint32_t sc = static_cast<uint32_t>(s.effective_scale());
     uint32_t W = sat_mul(w, sc), H = sat_mul(h, sc);
     uint32_t bytes = sat_mul(sat_mul(W, H), 4);
@@ -44,15 +44,22 @@ bool configure_surface(SurfaceState& s, wl_shm* shm, uint32_t w, uint32_t h) {
         std::fprintf(stderr, "[zem] on_configure: size %u×%u (physical %u×%u) out of range — ignoring\n", w, h, W, H);
         return false;
     }
-    if (s.configured && s.shm_pool && s.size == std::array<uint32_t, 2>{w, h}) {
+    if (s.configured && (s.shm_pool || s.egl_surface) && s.size == std::array<uint32_t, 2>{w, h}) {
         // Only the window state changed (focus, tiling, a repeated request):
-        // the buffers and the laid-out view still fit. A scale change comes
+        // the buffers (or EGL window) and the laid-out view still fit. A scale change comes
         // through apply_buffer_scale, which reallocates itself. The commit
         // makes the acknowledged configure take effect.
         if (wl_surface* ws = s.role.wl_surface_ptr()) wl_surface_commit(ws);
         return false;
     }
-    if (s.shm_pool) {
+    if (!s.configured && !s.shm_pool && !s.egl_surface && egl) {
+        auto window = EglWindowSurface::create(egl, s.role.wl_surface_ptr(), W, H);
+        if (window) s.egl_surface = std::move(*window);
+        else std::fprintf(stderr, "[zem] eglCreateWindowSurface failed: %s — using SHM\n", window.error().c_str());
+    }
+    if (s.egl_surface) {
+        s.egl_surface->resize(W, H);
+    } else if (s.shm_pool) {
         auto pool = ShmPool::create(shm, bytes);
         if (!pool) {
             std::fprintf(stderr, "[zem] SlotPool resize failed: %s — keeping previous allocation\n",
@@ -90,7 +97,10 @@ std::optional<std::pair<uint32_t, uint32_t>> apply_buffer_scale(SurfaceState& s,
     s.scale = n;
     set_buffer_scale(s.role.wl_surface_ptr(), static_cast<int32_t>(un));
     if (s.canvas) s.canvas->set_scale(un < 2 ? 1.0f : static_cast<float>(un));
-    if (s.shm_pool && W != 0 && H != 0) {
+    if (s.egl_surface) {
+        // The canvas follows on the next full frame, with the context current.
+        s.egl_surface->resize(W, H);
+    } else if (s.shm_pool && W != 0 && H != 0) {
         auto pool = ShmPool::create(shm, bytes);
         if (!pool) {
             std::fprintf(stderr, "[zem] SlotPool resize failed: %s — keeping previous allocation\n",
@@ -360,7 +370,11 @@ void draw_dirty_surfaces(AppData& d) {
     if (drawable(d.main_surface)) {
         FrameInputs in{&*d.view_cache, page, std::nullopt, d.debug_layout, format, swap, d.compositor,
                        [&d] { d.request_frame(SurfaceKey::main()); }};
-        if (draw_frame(d.main_surface, in) != FrameKind::Skipped) ++d.frames_presented;
+        in.egl = d.egl.get();
+        if (draw_frame(d.main_surface, in) != FrameKind::Skipped) {
+            ++d.frames_presented;
+            d.drop_reflected_edits(SurfaceKey::main());
+        }
         d.main_surface.redraw = false;
     }
     for (const OverlayDecl& decl : *d.overlay_cache) {
@@ -377,7 +391,11 @@ void draw_dirty_surfaces(AppData& d) {
         // be drawn again.
         std::function<void()> request = [&d, id] { d.request_frame(SurfaceKey::overlay(id)); };
         FrameInputs in{&decl.element, bg, decl.input_region, d.debug_layout, format, swap, d.compositor, request};
-        if (draw_frame(st, in) != FrameKind::Skipped) ++d.frames_presented;
+        in.egl = d.egl.get();
+        if (draw_frame(st, in) != FrameKind::Skipped) {
+            ++d.frames_presented;
+            d.drop_reflected_edits(SurfaceKey::overlay(id));
+        }
         st.redraw = false;
     }
 }

@@ -3,10 +3,12 @@
 
 #include <base/env.hpp>
 #include <base/quote.hpp>
+#include <base/sigpipe.hpp>
 #include <base/utf8.hpp>
 #include <zem/shell/app_data.hpp>
 #include <zem/shell/hooks.hpp>
 #include <zem/shell/signals.hpp>
+#include <zem/shell/text_fields.hpp>
 #include <zem/shell/text_scale.hpp>
 #include <zem/shell/wayland_internal.hpp>
 
@@ -195,6 +197,9 @@ bool handle_dispatch_error(AppData& d, const DispatchError& e) {
 }
 
 std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) {
+    // A clipboard reader that closes its pipe early must fail our write with
+    // EPIPE, not end the program (possibly in the middle of an install).
+    base::ignore_sigpipe();
     // Taken before any thread of ours starts: the environment is not safe to
     // change while another thread may read it.
     std::optional<std::string> activation_token = take_activation_token();
@@ -237,10 +242,14 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
     listen_shm(d);
     d.subcompositor = bind<wl_subcompositor>(d, &wl_subcompositor_interface, 1);
 
-    // Frames are drawn in software.
-    announce_render_backend(base::env_flag("ZEM_FORCE_SOFTWARE") ? "ZEM_FORCE_SOFTWARE=1"
-                                                                  : "no EGL context in this build");
-    set_software_renderer_active(true);
+    // One GLES context for the run; without it every frame is drawn in
+    // software and EGL is not tried again.
+    if (auto egl = EglContext::create(EglOptions{.native_display = display})) {
+        d.egl = std::move(*egl);
+    } else {
+        announce_render_backend(egl.error());
+        set_software_renderer_active(true);
+    }
 
     d.layer_shell = bind<zwlr_layer_shell_v1>(d, &zwlr_layer_shell_v1_interface, 4, &d.layer_shell_version);
 
@@ -304,6 +313,7 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
         else if (g.interface == "wl_output") add_output(d, g.name, g.version);
     }
     d.cursor_shape_manager = bind<wp_cursor_shape_manager_v1>(d, &wp_cursor_shape_manager_v1_interface, 2);
+    clipboard_start(d);
     d.registry_ready = true;
 
     // Loop state.
@@ -377,7 +387,7 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
             d.main_surface.redraw = d.main_surface.relayout = true;
             d.view_dirty = d.overlays_dirty = true;
         }
-        // (Edited texts are dropped here once text editing exists.)
+        // (Edited texts live until a draw shows the view that reflects them.)
         // Overlays.
         reconcile_overlays(d);
         // Nothing is drawn until the window can show it.
@@ -390,12 +400,14 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
             // A slider being dragged shows its value as it goes.
             if (d.any_slider_drag()) d.view_dirty = d.overlays_dirty = true;
             if (d.view_dirty) {
+                ++d.view_generation;
                 d.view_cache = d.app->view();
                 d.view_dirty = false;
                 d.main_surface.relayout = true;
             }
             // Overlay declarations.
             if (d.overlays_dirty) {
+                ++d.overlay_generation;
                 d.overlay_cache = d.app->overlays();
                 if (auto tip = d.tooltip_overlay()) d.overlay_cache->push_back(std::move(*tip));
                 d.overlays_dirty = false;

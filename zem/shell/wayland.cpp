@@ -144,7 +144,7 @@ void window_configure(AppData& d, SurfaceKey key) {
     }
     auto [width, height] = window_overlay_size(w->pending_w, w->pending_h, st.declared_size[0], st.declared_size[1]);
     xdg_surface_set_window_geometry(w->xdg, 0, 0, int32_t(width), int32_t(height));
-    configure_surface(st, d.shm, width, height);
+    configure_surface(st, d.shm, width, height, d.egl);
 }
 
 void xdg_surface_configure(void* data, xdg_surface* x, uint32_t serial) {
@@ -156,7 +156,7 @@ void xdg_surface_configure(void* data, xdg_surface* x, uint32_t serial) {
     if (st.role.window()) {
         window_configure(d, *key);
     } else if (PopupRole* p = st.role.popup()) {
-        configure_surface(st, d.shm, uint32_t(std::max(p->pending_w, 1)), uint32_t(std::max(p->pending_h, 1)));
+        configure_surface(st, d.shm, uint32_t(std::max(p->pending_w, 1)), uint32_t(std::max(p->pending_h, 1)), d.egl);
     }
 }
 const xdg_surface_listener kXdgSurfaceListener = {xdg_surface_configure};
@@ -242,7 +242,7 @@ void layer_configure(void* data, zwlr_layer_surface_v1* l, uint32_t serial, uint
     w = std::max<uint32_t>(w, 1);
     h = std::max<uint32_t>(h, 1);
     if (key->is_main()) d.resize_main_surface(w, h);
-    else configure_surface(d.surface_mut(*key), d.shm, w, h);
+    else configure_surface(d.surface_mut(*key), d.shm, w, h, d.egl);
 }
 void layer_closed(void* data, zwlr_layer_surface_v1* l) {
     AppData& d = D(data);

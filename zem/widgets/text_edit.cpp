@@ -1,5 +1,7 @@
 #include <zem/widgets/text_edit.hpp>
 
+#include <zem/text/graphemes.hpp>
+
 // TextEdit: where its text sits, size, painting and what the frame records
 // for it.
 
@@ -33,11 +35,9 @@ std::string edit_display_text(std::string_view text, bool masked) {
 
 namespace {
 
-std::size_t floor_boundary(std::string_view text, std::size_t index) {
-    index = std::min(index, text.size());
-    while (index > 0 && index < text.size() && (static_cast<unsigned char>(text[index]) & 0xC0) == 0x80) --index;
-    return index;
-}
+// A caret never stands inside a character a reader sees as one, even when it
+// was measured on another text.
+std::size_t floor_boundary(std::string_view text, std::size_t index) { return floor_grapheme(text, index); }
 
 }  // namespace
 
@@ -87,7 +87,8 @@ std::vector<std::pair<std::size_t, std::size_t>> wrap_edit_lines(Canvas& canvas,
                 std::size_t i = p;
                 std::size_t line_end = piece_end;
                 while (i < piece_end) {
-                    const std::size_t n = utf8::char_len(text, i);
+                    // A line never splits what a reader sees as one character.
+                    const std::size_t n = std::min(next_grapheme(text, i), piece_end) - i;
                     const float cw = canvas.measure_text(text.substr(i, n), font_size);
                     if (i != p && sum + cw > w_max) {
                         line_end = after_space != 0 ? after_space : i;
@@ -125,6 +126,83 @@ EditLineView edit_line_view(const std::vector<std::pair<std::size_t, std::size_t
     return view;
 }
 
+std::size_t index_at_x(Canvas& canvas, std::string_view text, std::size_t start, std::size_t end, bool masked,
+                       float x, float font_size) {
+    if (x <= 0.0f) return start;
+    float sum = 0.0f;
+    for (std::size_t i = start; i < end;) {
+        const std::size_t next = std::min(next_grapheme(text, i), end);
+        const float w = canvas.measure_text(edit_display_text(text.substr(i, next - i), masked), font_size);
+        if (x < sum + w / 2.0f) return i;
+        sum += w;
+        i = next;
+    }
+    return end;
+}
+
+namespace {
+
+std::vector<std::pair<std::size_t, std::size_t>> field_lines(Canvas& canvas, const Rect& rect, std::string_view text) {
+    return wrap_edit_lines(canvas, text, std::max(rect.w - 2.0f * canvas.px(EDIT_INSET_X), canvas.px(16.0f)), 16.0f);
+}
+
+}  // namespace
+
+std::size_t edit_hit_test(Canvas& canvas, const Rect& rect, std::string_view text, bool multiline, bool masked,
+                          bool has_toggle, std::size_t caret, std::uint8_t align, float px, float py, float font_size) {
+    caret = floor_boundary(text, caret);
+    if (!multiline || masked) {
+        // The same geometry the painter uses.
+        const Rect narrowed{rect.x, rect.y, std::max(rect.w - (has_toggle ? canvas.px(28.0f) : 0.0f), canvas.px(40.0f)),
+                            rect.h};
+        const float scroll = TextEdit::scroll_offset(canvas, narrowed, text, caret, masked, font_size);
+        const float shift = TextEdit::align_offset(canvas, narrowed, text, masked, align, font_size);
+        return index_at_x(canvas, text, 0, text.size(), masked, px - rect.x - canvas.px(EDIT_INSET_X) - shift + scroll,
+                          font_size);
+    }
+    constexpr float size = 16.0f;
+    // The painter's geometry: logical lengths times the scale.
+    const float line_h = canvas.px(EDIT_LINE_HEIGHT);
+    const auto lines = field_lines(canvas, rect, text);
+    const auto rows =
+        static_cast<std::size_t>(std::max(std::floor(std::max(rect.h - canvas.px(24.0f), line_h) / line_h), 1.0f));
+    const EditLineView view = edit_line_view(lines, rows, caret);
+    const auto down = static_cast<std::size_t>(std::max((py - rect.y - canvas.px(EDIT_INSET_TOP)) / line_h, 0.0f));
+    const std::size_t row = std::min(view.first + down, lines.size() - 1);
+    return index_at_x(canvas, text, lines[row].first, lines[row].second, false, px - rect.x - canvas.px(EDIT_INSET_X),
+                      size);
+}
+
+namespace {
+
+std::optional<std::size_t> visual_line_step(Canvas& canvas, const Rect& rect, std::string_view text, std::size_t caret,
+                                            bool down) {
+    caret = floor_boundary(text, caret);
+    const auto lines = field_lines(canvas, rect, text);
+    const std::size_t i = edit_line_view(lines, 1, caret).caret_line;
+    if ((!down && i == 0) || (down && i + 1 >= lines.size())) return std::nullopt;
+    const float x = canvas.measure_text(text.substr(lines[i].first, caret - lines[i].first), 16.0f);
+    const auto& target = lines[down ? i + 1 : i - 1];
+    return index_at_x(canvas, text, target.first, target.second, false, x, 16.0f);
+}
+
+}  // namespace
+
+std::optional<std::size_t> visual_line_up(Canvas& canvas, const Rect& rect, std::string_view text, std::size_t caret) {
+    return visual_line_step(canvas, rect, text, caret, false);
+}
+
+std::optional<std::size_t> visual_line_down(Canvas& canvas, const Rect& rect, std::string_view text, std::size_t caret) {
+    return visual_line_step(canvas, rect, text, caret, true);
+}
+
+std::pair<std::size_t, std::size_t> visual_line_bounds(Canvas& canvas, const Rect& rect, std::string_view text,
+                                                       std::size_t caret) {
+    caret = floor_boundary(text, caret);
+    const auto lines = field_lines(canvas, rect, text);
+    return lines[edit_line_view(lines, 1, caret).caret_line];
+}
+
 Rect toggle_icon_rect(const Rect& rect) { return toggle_icon_rect(rect, 1.0f); }
 
 Rect toggle_icon_rect(const Rect& rect, float scale) {
@@ -140,11 +218,7 @@ namespace {
 // inset, shared with their drawing and hit testing.
 constexpr float edit_vertical_inset = 24.0f;
 
-std::size_t clamp_index(std::string_view text, std::size_t index) {
-    index = std::min(index, text.size());
-    while (index > 0 && index < text.size() && (static_cast<unsigned char>(text[index]) & 0xC0) == 0x80) --index;
-    return index;
-}
+std::size_t clamp_index(std::string_view text, std::size_t index) { return floor_grapheme(text, index); }
 
 // Byte index in the bullet string of the character at `index` of `text`.
 std::size_t display_index(std::string_view text, std::size_t index, bool masked) {

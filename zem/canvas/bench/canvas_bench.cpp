@@ -9,17 +9,45 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
+#include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <map>
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
 
 #include <zem/canvas/canvas.hpp>
+#include <zem/canvas/egl.hpp>
 #include <zem/text/system_fonts.hpp>
 #include <zem/text/shaping.hpp>
 
+// Every allocation of the process is counted, so each benchmark can report
+// what one warm frame allocates.
 namespace {
+std::atomic<std::uint64_t> g_allocations{0};
+}  // namespace
+
+__attribute__((noinline)) void* operator new(std::size_t n) {
+  g_allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
+  throw std::bad_alloc();
+}
+__attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+// Allocations per iteration of a benchmark's timed loop.
+struct AllocationCount {
+  benchmark::State& state;
+  std::uint64_t start = g_allocations.load();
+  ~AllocationCount() {
+    const auto n = static_cast<double>(g_allocations.load() - start);
+    state.counters["allocs/frame"] = state.iterations() > 0 ? n / static_cast<double>(state.iterations()) : 0;
+  }
+};
 
 using namespace zem;
 
@@ -32,7 +60,9 @@ struct RectOp {
   float radius;
 };
 
-std::vector<RectOp> rect_ops() {
+// Generated once: neither side of the comparison pays for the list.
+const std::vector<RectOp>& rect_ops() {
+  static const std::vector<RectOp> cached = [] {
   std::mt19937 rng(7);
   std::uniform_real_distribution<float> x(-40, kW), y(-40, kH), w(20, 500), h(20, 240), col(0, 1);
   std::vector<RectOp> ops;
@@ -40,6 +70,8 @@ std::vector<RectOp> rect_ops() {
     ops.push_back({{x(rng), y(rng), w(rng), h(rng)}, {col(rng), col(rng), col(rng), 0.5F + col(rng) / 2}, 4 + 20 * col(rng)});
   }
   return ops;
+  }();
+  return cached;
 }
 
 const std::vector<std::string>& texts() {
@@ -95,6 +127,8 @@ Rect icon_rect(int k) { return {40.0F + 100.0F * float(k % 10), 2000.0F + 120.0F
 
 // ---- ours ----
 
+constexpr int kRects = 1, kText = 2, kImages = 4, kAll = 7;
+
 void draw_ours(Canvas& c, int what) {
   if (what & 1) {
     c.clear();
@@ -116,6 +150,7 @@ void BM_Ours(benchmark::State& state, int what, bool warm) {
   Canvas c = Canvas::new_software(kW, kH);
   c.set_scale(1.75F);
   draw_ours(c, what);
+  AllocationCount count{state};
   for (auto _ : state) {
     if (!warm) {
       state.PauseTiming();
@@ -126,6 +161,57 @@ void BM_Ours(benchmark::State& state, int what, bool warm) {
     }
     draw_ours(c, what);
     benchmark::DoNotOptimize(c.software()->pixel(0, 0));
+  }
+}
+
+// A hover frame: the whole list again, but under the clip of two
+// button-sized rects, as a partial frame draws it.
+const std::vector<Rect>& hover_clip() {
+  static const std::vector<Rect> clip = {{40, 600, 400, 96}, {40, 720, 400, 96}};
+  return clip;
+}
+
+void BM_OursHover(benchmark::State& state) {
+  Canvas c = Canvas::new_software(kW, kH);
+  c.set_scale(1.75F);
+  draw_ours(c, kAll);
+  AllocationCount count{state};
+  for (auto _ : state) {
+    c.set_clip_rects(hover_clip());
+    draw_ours(c, kAll);
+    c.reset_clip();
+    benchmark::DoNotOptimize(c.software()->pixel(0, 0));
+  }
+}
+
+// ---- ours, GLES on llvmpipe (surfaceless) ----
+
+std::shared_ptr<EglContext> bench_context() {
+  static std::shared_ptr<EglContext> ctx = [] {
+    auto c = EglContext::create(EglOptions{.surfaceless = true, .announce = false});
+    if (!c || !(*c)->make_current(EGL_NO_SURFACE)) return std::shared_ptr<EglContext>();
+    return *c;
+  }();
+  return ctx;
+}
+
+void BM_Gles(benchmark::State& state, int what, bool hover) {
+  auto ctx = bench_context();
+  if (!ctx) {
+    state.SkipWithError("no surfaceless EGL context");
+    return;
+  }
+  Canvas c = Canvas::new_gles(ctx->gl(), kW, kH, ctx->gles3());
+  c.set_scale(1.75F);
+  draw_ours(c, what);
+  ctx->gl()->fn().glFinish();
+  AllocationCount count{state};
+  for (auto _ : state) {
+    if (hover) c.set_clip_rects(hover_clip());
+    draw_ours(c, what);
+    if (hover) c.reset_clip();
+    // The GPU's work counts: wait for it inside the timing.
+    ctx->gl()->fn().glFinish();
   }
 }
 
@@ -276,7 +362,6 @@ void BM_Cairo(benchmark::State& state, int what, bool warm) {
   for (auto* s : icon_surfaces) cairo_surface_destroy(s);
 }
 
-constexpr int kRects = 1, kText = 2, kImages = 4, kAll = 7;
 
 }  // namespace
 
@@ -290,5 +375,9 @@ BENCHMARK_CAPTURE(BM_Ours, frame_warm, kAll, true)->Unit(benchmark::kMillisecond
 BENCHMARK_CAPTURE(BM_Cairo, frame_warm, kAll, true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Ours, frame_cold, kAll, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Cairo, frame_cold, kAll, false)->Unit(benchmark::kMillisecond);
+
+BENCHMARK(BM_OursHover)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Gles, frame_warm, kAll, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Gles, hover_warm, kAll, true)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

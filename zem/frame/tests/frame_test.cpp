@@ -242,6 +242,37 @@ TEST_F(Frame, LayerKeepsRegionsBesideItButNotAboveOrBelow) {
     EXPECT_FLOAT_EQ(layout.regions[0].rect.y, 30);
 }
 
+// A Layer (and a Layer directly inside it, which shares its child's id) keeps
+// its canvas from frame to frame; one that is no longer drawn loses it, and so
+// does a Scroll that went.
+TEST_F(Frame, LayerCanvasesLiveWhileTheirLayersDo) {
+    auto nested = [] {
+        Layer inner;
+        inner.child = Box<Element>(block(100, 40));
+        Layer outer;
+        outer.child = Box<Element>(Element(std::move(inner)));
+        return Element(std::move(outer));
+    };
+    layout_and_draw(nested(), canvas, Rect{0, 0, 200, 100}, layout, 0);
+    ASSERT_EQ(layout.fade_layers.size(), 2u);
+    // Mark the kept canvases: a reused canvas keeps the mark.
+    auto marker = std::make_shared<const FontRegistry>();
+    for (auto& [key, c] : layout.fade_layers) c.state().theme_fonts = marker;
+    layout_and_draw(nested(), canvas, Rect{0, 0, 200, 100}, layout, 0);
+    ASSERT_EQ(layout.fade_layers.size(), 2u);
+    for (auto& [key, c] : layout.fade_layers) EXPECT_EQ(c.state().theme_fonts, marker) << key;
+
+    // Another size replaces the canvas.
+    layout_and_draw(nested(), canvas, Rect{0, 0, 150, 100}, layout, 0);
+    for (auto& [key, c] : layout.fade_layers) EXPECT_EQ(c.width(), 150u) << key;
+
+    layout_and_draw(scroll_of_buttons(10, 48), canvas, Rect{0, 0, 200, 100}, layout, 0);
+    EXPECT_TRUE(layout.fade_layers.empty());
+    EXPECT_EQ(layout.layer_canvases.size(), 1u);
+    layout_and_draw(block(10, 10), canvas, Rect{0, 0, 200, 100}, layout, 0);
+    EXPECT_TRUE(layout.layer_canvases.empty());
+}
+
 TEST_F(Frame, AnchoredHangsBelowLastFramesRegionWithItsKey) {
     HitRegion anchor;
     anchor.key = "menu-button";
@@ -431,3 +462,34 @@ TEST_F(Frame, NestedLayersKeepACanvasEach) {
 
 }  // namespace
 }  // namespace zem
+namespace {
+
+// What a field draws for typed text and an input method's uncommitted text.
+TEST(FieldDrawing, ShowsEditedTextAndUnderlinedPreeditNeverInItsValue) {
+    zem::testing::use_test_theme();
+    auto render = [](std::optional<std::string_view> edited, std::optional<std::string_view> preedit) {
+        zem::Canvas canvas = zem::testing::phone_canvas(300, 60);
+        zem::TextEdit field;
+        field.value = std::string_view("ab");
+        zem::FrameLayout layout;
+        layout.focused = 0;
+        if (edited) layout.edited_texts[0] = *edited;
+        if (preedit) layout.preedit = zem::FrameLayout::Preedit{0, *preedit, preedit->size()};
+        zem::layout_and_draw(zem::Element(field), canvas, zem::Rect{0, 0, 300, 60}, layout, 0);
+        EXPECT_EQ(layout.regions.at(0).action.as<zem::HitAction::TextEdit>()->text, "ab");
+        return canvas;
+    };
+    auto differ = [](const zem::Canvas& a, const zem::Canvas& b) {
+        for (std::uint32_t y = 0; y < 60; ++y)
+            for (std::uint32_t x = 0; x < 300; ++x)
+                if (a.software()->pixel(x, y) != b.software()->pixel(x, y)) return true;
+        return false;
+    };
+    const zem::Canvas plain = render(std::nullopt, std::nullopt);
+    // The typed text is what the field shows, as if the value held it.
+    EXPECT_TRUE(differ(plain, render("abc", std::nullopt)));
+    // The preedit looks like typed text plus a line under it.
+    EXPECT_TRUE(differ(render("abxy", std::nullopt), render(std::nullopt, "xy")));
+}
+
+}  // namespace

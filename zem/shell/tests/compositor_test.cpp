@@ -4,6 +4,7 @@
 #include "support/process.hpp"
 #include "support/screen.hpp"
 
+#include <map>
 #include <zem/shell/app.hpp>
 #include <zem/shell/hooks.hpp>
 
@@ -22,7 +23,7 @@ using namespace std::chrono_literals;
 namespace {
 
 const char* kAppId = "net.tavix.ZemGallery";
-const std::string kBackendLine = "[zem] render backend: SOFTWARE (no EGL context in this build)\n";
+const std::string kBackendLine = "[zem] render backend: SOFTWARE (ZEM_FORCE_SOFTWARE=1)\n";
 
 struct Rect {
     int x = 0, y = 0, w = 0, h = 0;
@@ -90,21 +91,24 @@ protected:
         remove_tree(dir);
     }
 
-    void start(std::vector<std::string> args) {
+    void start(std::vector<std::string> args, bool gles = false) {
         std::vector<std::string> argv = {ZEM_GALLERY_EXE};
         argv.insert(argv.end(), args.begin(), args.end());
-        app = spawn(argv,
-                    {{"WAYLAND_DISPLAY", sway->display()},
-                     {"XDG_RUNTIME_DIR", sway->runtime_dir()},
-                     {"GSETTINGS_BACKEND", "memory"},
-                     {"ZEM_THEMES_DIR", TAVIX_SOURCE_DIR "/themes"}},
-                    dir,
-                    "gallery");
+        std::map<std::string, std::string> env = {{"WAYLAND_DISPLAY", sway->display()},
+                                                  {"XDG_RUNTIME_DIR", sway->runtime_dir()},
+                                                  {"GSETTINGS_BACKEND", "memory"},
+                                                  {"ZEM_THEMES_DIR", TAVIX_SOURCE_DIR "/themes"}};
+        if (gles) {
+            env["ZEM_FORCE_SOFTWARE"] = "";  // erased: the client tries EGL
+            env["LIBGL_ALWAYS_SOFTWARE"] = "1";
+        }
+        app = spawn(argv, env, dir, "gallery");
         ASSERT_TRUE(app.has_value());
     }
 
-    // Waits until the window has this rect and its pixels match `expected`.
-    ::testing::AssertionResult shows(Rect want, const Image& expected) {
+    // Waits until the window has this rect and its pixels match `expected`
+    // (at most `allowed` pixels differing by more than `tolerance`).
+    ::testing::AssertionResult shows(Rect want, const Image& expected, size_t allowed = 0, int tolerance = 2) {
         std::string last = "window never appeared";
         for (int i = 0; i < 100; ++i) {
             std::this_thread::sleep_for(50ms);
@@ -125,8 +129,8 @@ protected:
             // The screenshot is in output pixels; the window rect in logical ones.
             uint32_t f = expected.width / uint32_t(want.w);
             Image got = crop(*img, uint32_t(want.x) * f, uint32_t(want.y) * f, expected.width, expected.height);
-            size_t diff = differing_pixels(got, expected);
-            if (diff == 0) return ::testing::AssertionSuccess();
+            size_t diff = differing_pixels(got, expected, tolerance);
+            if (diff <= allowed) return ::testing::AssertionSuccess();
             last = std::to_string(diff) + " pixels differ";
         }
         return ::testing::AssertionFailure() << last << "; stderr: " << read_file(app->err_path);
@@ -183,6 +187,38 @@ TEST_F(GalleryUnderSway, FullScreenFollowsOutputResizeAndScale) {
     EXPECT_EQ(read_file(app->err_path), kBackendLine + "zem: SIGINT received, exiting cleanly\n");
 }
 
+// The same page through the GLES renderer (llvmpipe): anti-aliased edges
+// differ from Cairo's by design.
+TEST_F(GalleryUnderSway, GlesWindowShowsTheSoftwarePage) {
+    start({"--size", "400x500"}, true);
+    auto page = zem::gallery::page(true, 0.6f);
+    Image want = render_scene(page, 400, 500, 1, zem::page_background());
+    // Every pixel within the edge tolerance of the canvas readback tests, and
+    // all but a sliver (anti-aliased edges, text blending) within 8.
+    EXPECT_TRUE(shows(Rect{200, 50, 400, 500}, want, 0, 72));
+    EXPECT_TRUE(shows(Rect{200, 50, 400, 500}, want, 400 * 500 / 50, 8));
+    EXPECT_EQ(end_with(SIGTERM), 0);
+    const std::string err = read_file(app->err_path);
+    EXPECT_EQ(err.rfind("[zem] render backend: GLES", 0), 0u) << err;
+}
+
+// The EGL window follows the output's size and scale as the shared-memory
+// buffers do.
+TEST_F(GalleryUnderSway, GlesWindowFollowsOutputResizeAndScale) {
+    start({}, true);
+    auto page = zem::gallery::page(true, 0.6f);
+    const auto matches = [&](Rect r, uint32_t W, uint32_t H, int32_t scale) {
+        Image want = render_scene(page, W, H, scale, zem::page_background());
+        return shows(r, want, 0, 72) && shows(r, want, W * H / 50, 8);
+    };
+    EXPECT_TRUE(matches(Rect{0, 0, 800, 600}, 800, 600, 1));
+    ASSERT_EQ(sway->msg({"output", "HEADLESS-1", "mode", "640x480"}).first, 0);
+    EXPECT_TRUE(matches(Rect{0, 0, 640, 480}, 640, 480, 1));
+    ASSERT_EQ(sway->msg({"output", "HEADLESS-1", "scale", "2"}).first, 0);
+    EXPECT_TRUE(matches(Rect{0, 0, 320, 240}, 640, 480, 2));
+    EXPECT_EQ(end_with(SIGTERM), 0);
+}
+
 TEST_F(GalleryUnderSway, TitleBandIsDrawnWhenTheApplicationGivesAWindowConfiguration) {
     start({"--size", "400x300", "--title", "Gallery"});
     auto page = zem::gallery::page(true, 0.6f);
@@ -225,6 +261,32 @@ TEST(GalleryStartUp, NoDisplayStopsWithTheConnectText) {
     EXPECT_EQ(WEXITSTATUS(*st), 101);
     EXPECT_EQ(read_file(p->err_path).rfind("zem::run failed during init: Wayland connection failed: ", 0), 0u)
         << read_file(p->err_path);
+    remove_tree(dir);
+}
+
+// Weston here composites with pixman; the client's EGL draws through Mesa's
+// software path into shared memory. The run uses GLES from start to end and
+// no surface falls back to SHM.
+TEST(GalleryUnderWeston, GlesRunEndsCleanlyOnSigterm) {
+    auto w = Weston::start(640, 480);
+    if (!w) GTEST_SKIP() << "no headless weston: " << w.error();
+    std::string dir = make_temp_dir("zem-weston-gles");
+    std::map<std::string, std::string> env = {{"WAYLAND_DISPLAY", (*w)->display()},
+                                              {"XDG_RUNTIME_DIR", (*w)->runtime_dir()},
+                                              {"GSETTINGS_BACKEND", "memory"},
+                                              {"ZEM_THEMES_DIR", TAVIX_SOURCE_DIR "/themes"},
+                                              {"ZEM_FORCE_SOFTWARE", ""},
+                                              {"LIBGL_ALWAYS_SOFTWARE", "1"}};
+    auto a = spawn({ZEM_GALLERY_EXE, "--size", "320x240"}, env, dir, "gles");
+    ASSERT_TRUE(a);
+    const std::string announced = "[zem] render backend: GLES3\n";
+    for (int i = 0; i < 200 && read_file(a->err_path) != announced; ++i) std::this_thread::sleep_for(25ms);
+    ASSERT_EQ(read_file(a->err_path), announced);
+    kill(a->pid, SIGTERM);
+    auto st = wait_for(a->pid, 10s);
+    ASSERT_TRUE(st);
+    EXPECT_TRUE(WIFEXITED(*st) && WEXITSTATUS(*st) == 0) << *st;
+    EXPECT_EQ(read_file(a->err_path), announced + "zem: SIGTERM received, exiting cleanly\n");
     remove_tree(dir);
 }
 
@@ -288,6 +350,7 @@ struct LayerApp {
 
 TEST_F(GalleryUnderSway, LayerOverlayIsTransparentWhereItDrawsNothing) {
     setenv("WAYLAND_DISPLAY", sway->display().c_str(), 1);
+    setenv("ZEM_FORCE_SOFTWARE", "1", 1);
     setenv("GSETTINGS_BACKEND", "memory", 1);
     std::optional<Image> shot;
     std::thread shooter([&] {

@@ -104,3 +104,23 @@ TEST(TitleBar, CloseButtonGeometryFollowsTheScale) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(GlDamageRects, SnapOutwardAndFlipToABottomLeftOrigin) {
+    struct Case {
+        Rect damage;
+        uint32_t H;
+        std::vector<int32_t> want;
+    };
+    const Case cases[] = {
+        {{10.5f, 20.2f, 30, 40}, 200, {10, 140, 30, 40}},
+        {{0, 0, 400, 500}, 500, {0, 0, 400, 500}},
+        {{0, 190.5f, 10, 20}, 200, {0, 0, 10, 20}},  // running off the bottom stays at row 0
+        {{5, 5, 0.2f, 0.2f}, 100, {5, 94, 1, 1}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(zem::gl_damage_rects({c.damage}, c.H), c.want) << c.damage.x;
+    EXPECT_EQ(zem::gl_damage_rects({{0, 0, 1, 1}, {2, 2, 3, 3}}, 10), (std::vector<int32_t>{0, 9, 1, 1, 2, 5, 3, 3}));
+}
+
+}  // namespace

@@ -25,6 +25,9 @@ std::vector<std::string> merged_env(const std::map<std::string, std::string>& en
         auto eq = kv.find('=');
         if (eq != std::string::npos) all[kv.substr(0, eq)] = kv.substr(eq + 1);
     }
+    // Clients draw in software unless a test asks for GLES (by erasing this):
+    // the pixel comparisons are against the software canvas.
+    all["ZEM_FORCE_SOFTWARE"].assign(1, '1');  // (a literal trips a false -Wrestrict in g++ 12)
     for (auto& [k, v] : env) {
         if (v.empty()) all.erase(k);
         else all[k] = v;

@@ -3,6 +3,7 @@
 #include "support/process.hpp"
 
 #include <wayland-server.h>
+#include <text-input-unstable-v3-server-protocol.h>
 #include <xdg-shell-server-protocol.h>
 #include <cursor-shape-v1-server-protocol.h>
 #include <xkbcommon/xkbcommon.h>
@@ -10,7 +11,9 @@
 
 #include <condition_variable>
 #include <map>
+#include <deque>
 #include <queue>
+#include <fcntl.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -42,6 +45,7 @@ struct ScriptedCompositor::State {
     uint32_t serial = 1;
     int frames_seen = 0;
     wl_resource* first_toplevel = nullptr;
+    std::deque<int> received;  // write ends of wl_data_offer.receive, oldest first
     std::vector<wl_resource*> seats, pointers, keyboards, touches;
 
     void add_log(std::string line) {
@@ -197,6 +201,10 @@ int dispatch(const void*, void* target, uint32_t opcode, const wl_message* msg, 
         else if (name == "get_keyboard") st->keyboards.push_back(created.at(0));
         else if (name == "get_touch") st->touches.push_back(created.at(0));
     }
+    if (iface == "wl_data_offer" && name == "receive") {
+        std::lock_guard lock(st->mutex);
+        st->received.push_back(args[1].h);
+    }
     if (name == "release") wl_resource_destroy(r);
     // Destructors: every "destroy" request of these interfaces is one.
     if (name == "destroy" || (iface == "wl_buffer" && name == "destroy")) wl_resource_destroy(r);
@@ -238,6 +246,9 @@ int on_wake(int fd, uint32_t, void* data) {
 }  // namespace
 
 std::expected<std::unique_ptr<ScriptedCompositor>, std::string> ScriptedCompositor::start(ScriptedOptions opts) {
+    // The client in this process draws into shared memory, as the scripts
+    // expect, unless a test chose otherwise.
+    setenv("ZEM_FORCE_SOFTWARE", "1", 0);
     std::unique_ptr<ScriptedCompositor> c(new ScriptedCompositor());
     c->state_ = std::make_unique<State>();
     State* st = c->state_.get();
@@ -265,6 +276,8 @@ std::expected<std::unique_ptr<ScriptedCompositor>, std::string> ScriptedComposit
         wl_display_init_shm(st->display);
         if (opts.shm_ab24) wl_display_add_shm_format(st->display, WL_SHM_FORMAT_ABGR8888);
     }
+    if (opts.text_input_version) global(&zwp_text_input_manager_v3_interface, opts.text_input_version);
+    if (opts.data_device_manager_version) global(&wl_data_device_manager_interface, opts.data_device_manager_version);
     if (opts.wm_base_version) global(&xdg_wm_base_interface, opts.wm_base_version);
     if (opts.seat) global(&wl_seat_interface, 5);
     if (opts.cursor_shape) global(&wp_cursor_shape_manager_v1_interface, 1);
@@ -298,6 +311,130 @@ std::vector<std::string> ScriptedCompositor::matching(const std::string& prefix)
     for (auto& l : log())
         if (l.rfind(prefix, 0) == 0) out.push_back(l);
     return out;
+}
+
+namespace {
+
+// The newest text-input object and the surface of the first toplevel.
+std::pair<wl_resource*, wl_resource*> text_input_target(State* st) {
+    wl_resource* ti = nullptr;
+    for (auto& [r, obj] : st->objects)
+        if (obj.iface == "zwp_text_input_v3" && (ti == nullptr || wl_resource_get_id(r) > wl_resource_get_id(ti))) ti = r;
+    wl_resource* surface = st->first_toplevel ? st->objects[st->first_toplevel].surface : nullptr;
+    return {ti, surface};
+}
+
+}  // namespace
+
+void ScriptedCompositor::text_input_enter() {
+    call([this] {
+        auto [ti, surface] = text_input_target(state_.get());
+        if (ti && surface) zwp_text_input_v3_send_enter(ti, surface);
+    });
+}
+
+void ScriptedCompositor::text_input_preedit(const std::string& text, int32_t begin, int32_t end) {
+    call([this, text, begin, end] {
+        if (auto ti = text_input_target(state_.get()).first) zwp_text_input_v3_send_preedit_string(ti, text.c_str(), begin, end);
+    });
+}
+
+void ScriptedCompositor::text_input_commit_string(const std::string& text) {
+    call([this, text] {
+        if (auto ti = text_input_target(state_.get()).first) zwp_text_input_v3_send_commit_string(ti, text.c_str());
+    });
+}
+
+void ScriptedCompositor::text_input_delete(uint32_t before, uint32_t after) {
+    call([this, before, after] {
+        if (auto ti = text_input_target(state_.get()).first) zwp_text_input_v3_send_delete_surrounding_text(ti, before, after);
+    });
+}
+
+void ScriptedCompositor::text_input_done(uint32_t serial) {
+    call([this, serial] {
+        if (auto ti = text_input_target(state_.get()).first) zwp_text_input_v3_send_done(ti, serial);
+    });
+}
+
+namespace {
+
+wl_resource* newest(State* st, const std::string& iface) {
+    wl_resource* out = nullptr;
+    for (auto& [r, obj] : st->objects)
+        if (obj.iface == iface && (out == nullptr || wl_resource_get_id(r) > wl_resource_get_id(out))) out = r;
+    return out;
+}
+
+}  // namespace
+
+int ScriptedCompositor::request_send(const std::string& mime) {
+    int out = -1;
+    call([this, mime, &out] {
+        wl_resource* src = newest(state_.get(), "wl_data_source");
+        int p[2];
+        if (src == nullptr || pipe2(p, O_CLOEXEC) != 0) return;
+        wl_data_source_send_send(src, mime.c_str(), p[1]);
+        close(p[1]);  // the event carries its own copy
+        out = p[0];
+    });
+    return out;
+}
+
+void ScriptedCompositor::new_selection(const std::vector<std::string>& mimes) {
+    call([this, mimes] {
+        State* st = state_.get();
+        wl_resource* device = newest(st, "wl_data_device");
+        if (device == nullptr) return;
+        wl_resource* offer = wl_resource_create(wl_resource_get_client(device), &wl_data_offer_interface,
+                                                wl_resource_get_version(device), 0);
+        wl_resource_set_dispatcher(offer, dispatch, st, st, on_destroy);
+        st->objects[offer].iface = "wl_data_offer";
+        wl_data_device_send_data_offer(device, offer);
+        for (const auto& m : mimes) wl_data_offer_send_offer(offer, m.c_str());
+        wl_data_device_send_selection(device, offer);
+    });
+}
+
+uint32_t ScriptedCompositor::drag_enter(const std::vector<std::string>& mimes) {
+    uint32_t serial = 0;
+    call([this, mimes, &serial] {
+        State* st = state_.get();
+        wl_resource* device = newest(st, "wl_data_device");
+        wl_resource* surface = newest(st, "wl_surface");
+        if (device == nullptr || surface == nullptr) return;
+        wl_resource* offer = wl_resource_create(wl_resource_get_client(device), &wl_data_offer_interface,
+                                                wl_resource_get_version(device), 0);
+        wl_resource_set_dispatcher(offer, dispatch, st, st, on_destroy);
+        st->objects[offer].iface = "wl_data_offer";
+        wl_data_device_send_data_offer(device, offer);
+        for (const auto& m : mimes) wl_data_offer_send_offer(offer, m.c_str());
+        serial = st->serial++;
+        wl_data_device_send_enter(device, serial, surface, wl_fixed_from_int(10), wl_fixed_from_int(10), offer);
+    });
+    return serial;
+}
+
+void ScriptedCompositor::drag_drop() {
+    call([this] {
+        if (wl_resource* device = newest(state_.get(), "wl_data_device")) wl_data_device_send_drop(device);
+    });
+}
+
+int ScriptedCompositor::take_received(std::chrono::milliseconds wait) {
+    auto deadline = std::chrono::steady_clock::now() + wait;
+    while (true) {
+        {
+            std::lock_guard lock(state_->mutex);
+            if (!state_->received.empty()) {
+                int fd = state_->received.front();
+                state_->received.pop_front();
+                return fd;
+            }
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
 }
 
 void ScriptedCompositor::call(std::function<void()> fn) {

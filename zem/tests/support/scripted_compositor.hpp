@@ -7,6 +7,7 @@
 // "interface.request(args)" so tests can check exact sequences.
 
 #include <cstdint>
+#include <chrono>
 #include <expected>
 #include <functional>
 #include <memory>
@@ -24,6 +25,8 @@ struct ScriptedOptions {
     uint32_t compositor_version = 4;  // 0: not offered
     bool shm = true;
     bool shm_ab24 = true;             // advertise ABGR8888 besides the two mandatory formats
+    uint32_t text_input_version = 0;  // zwp_text_input_manager_v3 (0: not offered)
+    uint32_t data_device_manager_version = 0;  // wl_data_device_manager (0: not offered)
     uint32_t wm_base_version = 5;     // 0: not offered
     bool seat = false;
     uint32_t seat_capabilities = 0;   // sent when the seat is bound: pointer 1, keyboard 2, touch 4
@@ -46,6 +49,25 @@ public:
     std::vector<std::string> log() const;
     // Requests whose text begins with `prefix`.
     std::vector<std::string> matching(const std::string& prefix) const;
+    // Input-method events to the client's newest zwp_text_input_v3 (enter
+    // names the first toplevel's surface); nothing without one.
+    void text_input_enter();
+    void text_input_preedit(const std::string& text, int32_t begin, int32_t end);
+    void text_input_commit_string(const std::string& text);
+    void text_input_delete(uint32_t before, uint32_t after);
+    void text_input_done(uint32_t serial);
+    // Clipboard: asks the client's newest data source to send `mime` and
+    // returns our read end (-1 without a source); announces a selection
+    // offering `mimes` on the client's newest data device; hands over the
+    // write end of the client's next wl_data_offer.receive (-1 when none
+    // came within `wait`).
+    int request_send(const std::string& mime);
+    void new_selection(const std::vector<std::string>& mimes);
+    int take_received(std::chrono::milliseconds wait);
+    // Drag-and-drop onto the client's newest wl_surface: enter with an offer
+    // of `mimes` (serial returned), then drop.
+    uint32_t drag_enter(const std::vector<std::string>& mimes);
+    void drag_drop();
     // Runs `fn` on the compositor thread and waits for it.
     void call(std::function<void()> fn);
     // Protocol error on the client's first toplevel.

@@ -28,7 +28,7 @@ namespace zem {
 class Canvas {
  public:
   static Canvas new_software(std::uint32_t w, std::uint32_t h);
-  static Canvas new_gles(std::shared_ptr<const GlFunctions> gl, std::uint32_t w, std::uint32_t h,
+  static Canvas new_gles(std::shared_ptr<GlDevice> gl, std::uint32_t w, std::uint32_t h,
                          bool gles3);
 
   explicit Canvas(SoftwareCanvas sw) : backend_(std::move(sw)) {}

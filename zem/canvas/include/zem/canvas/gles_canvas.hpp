@@ -15,12 +15,11 @@
 
 namespace zem {
 
-// The GL entry points of a context, resolved through eglGetProcAddress.
-struct GlFunctions;
+class GlDevice;
 
 class GlesCanvas {
  public:
-  static GlesCanvas create(std::shared_ptr<const GlFunctions> gl, std::uint32_t w,
+  static GlesCanvas create(std::shared_ptr<GlDevice> gl, std::uint32_t w,
                            std::uint32_t h, bool gles3);
 
   GlesCanvas(GlesCanvas&&) noexcept;
@@ -63,8 +62,15 @@ class GlesCanvas {
   void draw_image_data(std::span<const std::uint8_t> data, std::uint32_t w, std::uint32_t h,
                        const Rect& dst, float opacity);
 
- private:
+  // The colour texture and framebuffer drawn into.
+  std::uint32_t framebuffer() const;
+  std::uint32_t color_texture() const;
+  // Premultiplied R, G, B, A rows top-down (binds the canvas's framebuffer).
+  std::vector<std::uint8_t> read_pixels() const;
+
   struct Impl;
+
+ private:
   GlesCanvas(std::unique_ptr<Impl> impl, CanvasState state);
   std::unique_ptr<Impl> impl_;
   CanvasState state_;

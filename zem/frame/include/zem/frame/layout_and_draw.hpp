@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -36,6 +37,18 @@ struct FrameLayout {
     // (layer_key). Both maps lose, after each pass, what it did not draw.
     std::unordered_map<std::uint64_t, Canvas> fade_layers;
     std::unordered_map<LayoutId, std::vector<ListItemSpan>> list_items;
+    // Text typed into a field that the element tree does not show yet; the
+    // field draws it instead of its value. Views into the surface's edits,
+    // valid for one pass only.
+    std::unordered_map<LayoutId, std::string_view> edited_texts;
+    // An input method's uncommitted text in one field: shown at the caret,
+    // underlined, never part of the field's text. Valid for one pass only.
+    struct Preedit {
+        LayoutId widget = 0;
+        std::string_view text;
+        std::size_t cursor = 0;  // bytes into `text`
+    };
+    std::optional<Preedit> preedit;
     std::uint32_t modal_depth = 0;
     bool debug_layout = false;
 };

@@ -110,6 +110,10 @@ struct AppData {
 
     event_loop::Reactor* reactor = nullptr;
 
+    // The run's GLES context; absent when frames are drawn in software.
+    // Declared before the surfaces, which draw with it until they go.
+    std::shared_ptr<EglContext> egl;
+
     SurfaceState main_surface;
     std::map<OverlayId, SurfaceState> overlay_surfaces;
     std::deque<Message> messages;
@@ -169,8 +173,29 @@ struct AppData {
     std::optional<std::vector<OverlayDecl>> overlay_cache;
     std::vector<std::pair<float, float>> drag_points;
     std::string clipboard_text;
+    // Text editing: `view` and `overlays` calls so far, which tell when a
+    // draw reflects a field's edited text.
+    std::uint64_t view_generation = 0;
+    std::uint64_t overlay_generation = 0;
     // The modifiers the editing keys read; the keyboard handler keeps them.
     bool shift = false, ctrl = false;
+    // The input method's text-input object and its state (text_input.cpp).
+    struct TextInput;
+    struct TextInputDeleter {
+        void operator()(TextInput* t) const;
+    };
+    std::unique_ptr<TextInput, TextInputDeleter> text_input;
+    // The data device, our copy source and transfers in flight (clipboard.cpp).
+    struct Clipboard;
+    struct ClipboardDeleter {
+        void operator()(Clipboard* c) const;
+    };
+    std::unique_ptr<Clipboard, ClipboardDeleter> clipboard;
+    // Records a field's text typed since the view last reflected it.
+    void store_edit(SurfaceKey key, LayoutId id, std::string_view text);
+    // Drops the edited texts a draw of `key` has shown (the regions now come
+    // from a view that reflects them).
+    void drop_reflected_edits(SurfaceKey key);
     PerfGuard perf;
 
     // Counts frames presented (all surfaces), for idle checks and figures.
@@ -226,10 +251,12 @@ struct AppData {
 // The format to use for SHM buffers given the advertised formats.
 std::pair<uint32_t, bool> shm_format(const std::vector<uint32_t>& formats);
 
-// The configure step: buffers for a logical w × h. True when the surface
-// took a new size (buffers reallocated, relayout and redraw due); false when
-// the size is refused or unchanged, which leaves buffers and view alone.
-bool configure_surface(SurfaceState& s, wl_shm* shm, uint32_t w, uint32_t h);
+// The configure step: buffers (or the EGL window) for a logical w × h. True
+// when the surface took a new size (buffers reallocated or window resized,
+// relayout and redraw due); false when the size is refused or unchanged,
+// which leaves buffers, window and view alone.
+bool configure_surface(SurfaceState& s, wl_shm* shm, uint32_t w, uint32_t h,
+                       const std::shared_ptr<EglContext>& egl = nullptr);
 
 // A buffer-scale change; returns the new buffer size when anything changed.
 std::optional<std::pair<uint32_t, uint32_t>> apply_buffer_scale(SurfaceState& s, wl_shm* shm, int32_t n);

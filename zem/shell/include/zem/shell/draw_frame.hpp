@@ -43,6 +43,7 @@ struct FrameInputs {
     bool swap_rb = true;
     wl_compositor* compositor = nullptr;
     std::function<void()> request_frame;
+    EglContext* egl = nullptr;  // frames of surfaces with an EGL window go through GLES
 };
 
 enum class FrameKind { Skipped, Full, Partial };
@@ -60,6 +61,10 @@ FramePlan plan_frame(const SurfaceState& s);
 // frame's regions; a full frame fills `plan.damage` with its compositor
 // damage. Nothing reaches the compositor.
 void paint_frame(SurfaceState& s, const FrameInputs& in, FramePlan& plan);
+
+// Damage rects for swap-with-damage: x, y, w, h per rect, whole pixels
+// snapped outward, origin at the bottom left of an H-pixel-high surface.
+std::vector<int32_t> gl_damage_rects(const std::vector<Rect>& damage, uint32_t H);
 
 // Draws (or skips) one frame of `s`. On success the surface's
 // `frame_pending` is set and `relayout` cleared.

@@ -1,6 +1,7 @@
 #pragma once
 // One surface of the application: its role object and its state.
 
+#include <zem/shell/egl_window.hpp>
 #include <zem/shell/scene.hpp>
 #include <zem/shell/shm_pool.hpp>
 #include <zem/shell/types.hpp>
@@ -164,6 +165,19 @@ struct SurfaceState {
     Rect anchor_rect;
     bool anchor_valid = false;
     uint32_t reposition_token = 0;
+
+    // An input method's uncommitted text in a field of this surface: drawn
+    // at the caret, never part of the field's text or of any message.
+    struct Preedit {
+        LayoutId widget = 0;
+        std::string text;
+        int32_t cursor_begin = 0, cursor_end = 0;
+    };
+    std::optional<Preedit> preedit;
+
+    // The EGL window when frames of this surface are drawn with GLES. Last
+    // member: it is destroyed first, before the wl_surface of `role`.
+    std::optional<EglWindowSurface> egl_surface;
 
     int32_t effective_scale() const { return scale < 1 ? 1 : scale; }
 };

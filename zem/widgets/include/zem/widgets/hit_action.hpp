@@ -8,6 +8,7 @@
 #include <variant>
 
 #include <zem/widgets/kind.hpp>
+#include <zem/widgets/wiping_string.hpp>
 
 namespace zem {
 
@@ -49,7 +50,9 @@ struct HitAction {
         TextCallback on_change;
         std::optional<Message> on_submit;
         std::optional<Message> reveal_toggle;
-        std::string text;
+        // Wiped when released: every frame copies it, and for a password
+        // field it is the secret itself.
+        WipingString text;
     };
     struct Slider {
         bool vertical = false;

@@ -98,6 +98,24 @@ struct EditLineView {
 EditLineView edit_line_view(const std::vector<std::pair<std::size_t, std::size_t>>& lines, std::size_t rows,
                             std::size_t caret);
 
+// The text offset nearest to `x` (from the start of the text) within
+// [start, end): a character (cluster) is chosen from its middle on.
+std::size_t index_at_x(Canvas& canvas, std::string_view text, std::size_t start, std::size_t end, bool masked,
+                       float x, float font_size);
+
+// The text offset under the point (px, py) of a field drawn in `rect`, with
+// the scroll its caret gives it.
+std::size_t edit_hit_test(Canvas& canvas, const Rect& rect, std::string_view text, bool multiline, bool masked,
+                          bool has_toggle, std::size_t caret, std::uint8_t align, float px, float py, float font_size);
+
+// Vertical caret moves in a multi-line field: the offset on the wrapped line
+// above or below nearest to the caret's x; none on the first or last line.
+std::optional<std::size_t> visual_line_up(Canvas& canvas, const Rect& rect, std::string_view text, std::size_t caret);
+std::optional<std::size_t> visual_line_down(Canvas& canvas, const Rect& rect, std::string_view text, std::size_t caret);
+// The wrapped line holding the caret (at a wrap point, the earlier line).
+std::pair<std::size_t, std::size_t> visual_line_bounds(Canvas& canvas, const Rect& rect, std::string_view text,
+                                                       std::size_t caret);
+
 // The trailing icon's rectangle: the rightmost 38 px of the field.
 Rect toggle_icon_rect(const Rect& rect);
 // The same for a field drawn at a buffer scale (rect in buffer pixels).
