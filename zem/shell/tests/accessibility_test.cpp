@@ -135,3 +135,58 @@ TEST(Accessibility, ScrollingMovesTheInnermostArea) {
 
 }  // namespace
 }  // namespace zem
+
+namespace zem {
+namespace {
+
+// While nothing listens no tree is built; activation asks the loop for one
+// at once, so an idle application is readable without another event.
+TEST(Accessibility, TreesAreBuiltOnlyWhileSomeoneListens) {
+    Fixture f;
+    f.d.app_id = "net.example.App";
+    f.d.main_surface.regions = {region(1, {HitAction::Press{}})};
+    update_accessibility(f.d, true);
+    EXPECT_EQ(f.d.accessibility->published().tree->nodes.size(), 1u);
+
+    f.d.accessibility->activate();
+    auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (f.d.a11y_pending.empty() && std::chrono::steady_clock::now() < deadline)
+        ASSERT_TRUE(f.reactor->dispatch(10s));
+    ASSERT_EQ(f.d.a11y_pending.size(), 1u);
+    EXPECT_EQ(f.d.a11y_pending.front().action, A11yAction::Refresh);
+    // Nothing was drawn, yet the first tree is built.
+    update_accessibility(f.d, false);
+    auto tree = f.d.accessibility->published().tree;
+    EXPECT_EQ(tree->nodes.size(), 2u);
+    EXPECT_EQ(tree->find(access::window_node_id)->label, "net.example.App");
+    // Only once: later iterations that draw nothing build nothing.
+    f.d.main_surface.regions.clear();
+    update_accessibility(f.d, false);
+    EXPECT_EQ(f.d.accessibility->published().tree, tree);
+
+    f.d.accessibility->deactivate();
+    update_accessibility(f.d, true);
+    EXPECT_EQ(f.d.accessibility->published().tree, tree);
+}
+
+// Overlays that show nothing take no number; requests for a later overlay
+// reach it by the number it carried in the last tree.
+TEST(Accessibility, OverlaysAreNumberedAsTheTreeShowsThem) {
+    Fixture f;
+    f.d.overlay_surfaces[3].size = {0, 40};
+    f.d.overlay_surfaces[7].size = {100, 40};
+    f.d.overlay_surfaces[7].regions = {region(2, {HitAction::Press{}})};
+    auto surfaces = snapshot_surfaces(f.d);
+    ASSERT_EQ(surfaces.size(), 2u);
+    EXPECT_EQ(surfaces[1].number, 1);
+    EXPECT_EQ(f.d.a11y_overlay_numbers, (std::vector<OverlayId>{7}));
+    f.d.a11y_pending.push_back(ActionRequest{A11yAction::Focus, access::widget_node_id(1, 2), {}, {}});
+    f.d.a11y_pending.push_back(ActionRequest{A11yAction::Focus, access::widget_node_id(2, 2), {}, {}});
+    apply_accessibility_actions(f.d);
+    EXPECT_EQ(f.d.overlay_surfaces[7].focus, LayoutId{2});
+    EXPECT_FALSE(f.d.overlay_surfaces[3].focus);
+    EXPECT_FALSE(f.d.main_surface.focus);
+}
+
+}  // namespace
+}  // namespace zem
