@@ -331,11 +331,11 @@ int m_position(sd_bus_message* m, void* ud, sd_bus_error*) {
     std::uint32_t coord = 0;
     if (int r = sd_bus_message_read(m, "u", &coord); r < 0) return r;
     Bounds r = extents(I(ud), target(m).value_or(0), coord);
-    return sd_bus_reply_method_return(m, "(ii)", std::int32_t(r.x0), std::int32_t(r.y0));
+    return sd_bus_reply_method_return(m, "ii", std::int32_t(r.x0), std::int32_t(r.y0));
 }
 int m_size(sd_bus_message* m, void* ud, sd_bus_error*) {
     Bounds r = extents(I(ud), target(m).value_or(0), 1);
-    return sd_bus_reply_method_return(m, "(ii)", std::int32_t(r.x1 - r.x0), std::int32_t(r.y1 - r.y0));
+    return sd_bus_reply_method_return(m, "ii", std::int32_t(r.x1 - r.x0), std::int32_t(r.y1 - r.y0));
 }
 int m_layer(sd_bus_message* m, void*, sd_bus_error*) {
     return sd_bus_reply_method_return(m, "u", target(m).value_or(0) == window_node_id ? 7u : 3u);
@@ -347,6 +347,7 @@ int m_grab_focus(sd_bus_message* m, void* ud, sd_bus_error*) {
 }
 int m_alpha(sd_bus_message* m, void*, sd_bus_error*) { return sd_bus_reply_method_return(m, "d", 1.0); }
 int m_false(sd_bus_message* m, void*, sd_bus_error*) { return sd_bus_reply_method_return(m, "b", 0); }
+int m_nothing(sd_bus_message* m, void*, sd_bus_error*) { return sd_bus_reply_method_return(m, ""); }
 int m_scroll_to(sd_bus_message* m, void* ud, sd_bus_error*) {
     I(ud).queue(A11yAction::ScrollIntoView, target(m).value_or(0));
     return sd_bus_reply_method_return(m, "b", 1);
@@ -357,8 +358,8 @@ const sd_bus_vtable component_vtable[] = {
     SD_BUS_METHOD("Contains", "iiu", "b", m_contains, 0),
     SD_BUS_METHOD("GetAccessibleAtPoint", "iiu", "(so)", m_at_point, 0),
     SD_BUS_METHOD("GetExtents", "u", "(iiii)", m_extents, 0),
-    SD_BUS_METHOD("GetPosition", "u", "(ii)", m_position, 0),
-    SD_BUS_METHOD("GetSize", "", "(ii)", m_size, 0),
+    SD_BUS_METHOD("GetPosition", "u", "ii", m_position, 0),
+    SD_BUS_METHOD("GetSize", "", "ii", m_size, 0),
     SD_BUS_METHOD("GetLayer", "", "u", m_layer, 0),
     SD_BUS_METHOD("GetMDIZOrder", "", "n", m_zorder, 0),
     SD_BUS_METHOD("GrabFocus", "", "b", m_grab_focus, 0),
@@ -511,9 +512,10 @@ int m_attribute_value(sd_bus_message* m, void*, sd_bus_error*) {
 int m_text_attributes(sd_bus_message* m, void*, sd_bus_error*) {
     return sd_bus_reply_method_return(m, "a{ss}ii", 0, 0, 0);
 }
+// Characters are not measured one by one: every range answers the field.
 int m_char_extents(sd_bus_message* m, void* ud, sd_bus_error*) {
     Bounds r = extents(I(ud), target(m).value_or(0), 1);
-    return sd_bus_reply_method_return(m, "(iiii)", std::int32_t(r.x0), std::int32_t(r.y0), std::int32_t(r.x1 - r.x0),
+    return sd_bus_reply_method_return(m, "iiii", std::int32_t(r.x0), std::int32_t(r.y0), std::int32_t(r.x1 - r.x0),
                                       std::int32_t(r.y1 - r.y0));
 }
 int m_minus_one(sd_bus_message* m, void*, sd_bus_error*) { return sd_bus_reply_method_return(m, "i", -1); }
@@ -584,7 +586,7 @@ const sd_bus_vtable editable_vtable[] = {
     SD_BUS_VTABLE_START(0),
     SD_BUS_METHOD("SetTextContents", "s", "b", m_set_contents, 0),
     SD_BUS_METHOD("InsertText", "isi", "b", m_insert, 0),
-    SD_BUS_METHOD("CopyText", "ii", "", m_false, 0),
+    SD_BUS_METHOD("CopyText", "ii", "", m_nothing, 0),
     SD_BUS_METHOD("CutText", "ii", "b", m_false, 0),
     SD_BUS_METHOD("DeleteText", "ii", "b", m_delete, 0),
     SD_BUS_METHOD("PasteText", "i", "b", m_false, 0),

@@ -173,6 +173,13 @@ def main():
         st = primary.getState()
         for s in (pyatspi.STATE_FOCUSABLE, pyatspi.STATE_ENABLED, pyatspi.STATE_SENSITIVE, pyatspi.STATE_SHOWING):
             check(st.contains(s), "Primary state %s" % s, False, True)
+        comp = primary.queryComponent()
+        px, py, pw, ph = comp.getExtents(pyatspi.WINDOW_COORDS)
+        check(tuple(comp.getPosition(pyatspi.WINDOW_COORDS)) == (px, py), "Primary position",
+              tuple(comp.getPosition(pyatspi.WINDOW_COORDS)), (px, py))
+        check(tuple(comp.getSize()) == (pw, ph), "Primary size", tuple(comp.getSize()), (pw, ph))
+        at = frame.queryComponent().getAccessibleAtPoint(px + 2, py + 2, pyatspi.WINDOW_COORDS)
+        check(at == primary, "node at Primary's corner", at, primary)
         wifi = by(nodes, pyatspi.ROLE_TOGGLE_BUTTON, "Wi-Fi")
         check(wifi.getState().contains(pyatspi.STATE_CHECKABLE), "Wi-Fi checkable", False, True)
         check(wifi.getState().contains(pyatspi.STATE_CHECKED), "Wi-Fi checked", False, True)
@@ -223,6 +230,12 @@ def main():
             t = name_field.queryText()
             return t.getText(0, -1) == "Tavix" and t.characterCount == 5
         check(wait_for(named), "name field text", name_field.queryText().getText(0, -1), "Tavix")
+        t = name_field.queryText()
+        check(t.getTextAtOffset(1, pyatspi.TEXT_BOUNDARY_CHAR)[0] == "a", "character at 1",
+              t.getTextAtOffset(1, pyatspi.TEXT_BOUNDARY_CHAR), "a")
+        fx, fy, fw, fh = name_field.queryComponent().getExtents(pyatspi.WINDOW_COORDS)
+        check(tuple(t.getCharacterExtents(0, pyatspi.WINDOW_COORDS)) == (fx, fy, fw, fh), "character extents",
+              tuple(t.getCharacterExtents(0, pyatspi.WINDOW_COORDS)), (fx, fy, fw, fh))
 
         # A password field takes text and never shows it.
         password = by(nodes, pyatspi.ROLE_ENTRY, "password")
