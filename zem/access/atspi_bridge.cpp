@@ -22,6 +22,9 @@ constexpr const char* accessible_prefix = "/org/a11y/atspi/accessible";
 constexpr const char* root_path = "/org/a11y/atspi/accessible/root";
 constexpr const char* null_path = "/org/a11y/atspi/null";
 constexpr std::uint64_t app_node = 0;  // the application object at root_path
+// Calls of our own (address, embedding) wait this long at most, so that a
+// stuck bus cannot hold up the application's exit for long.
+constexpr std::uint64_t call_timeout_usec = 5'000'000;
 
 std::string path_of(NodeId id) { return std::string(accessible_prefix) + "/" + std::to_string(id); }
 
@@ -648,6 +651,7 @@ bool AtspiBridge::Impl::connect() {
     std::string addr = address;
     sd_bus_message_unref(reply);
     if (sd_bus_new(&a11y) < 0) return false;
+    sd_bus_set_method_call_timeout(a11y, call_timeout_usec);
     if (sd_bus_set_address(a11y, addr.c_str()) < 0 || sd_bus_set_bus_client(a11y, 1) < 0 || sd_bus_start(a11y) < 0)
         return false;
     const char* unique = nullptr;
@@ -738,6 +742,7 @@ void AtspiBridge::Impl::emit(const atspi::Event& e) {
 
 void AtspiBridge::Impl::run() {
     if (sd_bus_open_user(&session) < 0) return;
+    sd_bus_set_method_call_timeout(session, call_timeout_usec);
     sd_bus_slot* watch = nullptr;
     if (sd_bus_match_signal(session, &watch, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties",
                             "PropertiesChanged", status_changed, this) < 0) {

@@ -289,14 +289,22 @@ def main():
         # The password never travelled in any event.
         for e in events:
             check("s3cret" not in repr(e[4]), "event data", e, "no password")
+        # It ends cleanly while a client is connected (the bus thread stops).
+        gallery.terminate()
+        try:
+            code = gallery.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            code = None
+        check(code == 0, "exit status on SIGTERM", code, 0)
         print("OK: %d nodes, %d events" % (len(got), len(events)))
         return 0
     except Failure as f:
         print("FAIL: %s" % f)
         return 1
     finally:
-        gallery.kill()
-        gallery.wait()
+        if gallery.poll() is None:
+            gallery.kill()
+            gallery.wait()
 
 
 if __name__ == "__main__":
