@@ -3,6 +3,7 @@
 
 #include <zem/access/actions.hpp>
 #include <zem/access/atspi_bridge.hpp>
+#include <zem/input/regions.hpp>
 #include <zem/shell/app_data.hpp>
 
 #include <algorithm>
@@ -14,21 +15,6 @@ namespace {
 
 using access::A11yAction;
 using access::ActionRequest;
-
-// The message activating a region sends, as a tap would.
-std::optional<Message> hit_message(const HitAction& action) {
-    return std::visit(
-        [](const auto& a) -> std::optional<Message> {
-            using A = std::decay_t<decltype(a)>;
-            if constexpr (std::is_same_v<A, HitAction::Press>) return a.on_press;
-            else if constexpr (std::is_same_v<A, HitAction::Switch> || std::is_same_v<A, HitAction::Checkbox> ||
-                               std::is_same_v<A, HitAction::RadioButton> || std::is_same_v<A, HitAction::ListItem> ||
-                               std::is_same_v<A, HitAction::WindowButton>)
-                return a.message;
-            else return std::nullopt;
-        },
-        action.value);
-}
 
 bool visible_overlay(const SurfaceState& s, const SurfaceState& main) {
     std::uint32_t scale = static_cast<std::uint32_t>(s.effective_scale());
@@ -46,6 +32,7 @@ access::A11ySurface snapshot(const SurfaceState& s, bool main, std::uint8_t numb
     a.regions = s.regions;
     a.statics = s.statics;
     for (const auto& [id, byte] : s.kept.carets) a.carets[id] = byte;
+    for (const auto& [id, edit] : s.edited_texts) a.edited_texts[id] = edit.text.str();
     std::uint32_t scale = static_cast<std::uint32_t>(s.effective_scale());
     a.width = s.size[0] * scale;
     a.height = s.size[1] * scale;
