@@ -1,6 +1,8 @@
 #include <zem/shell/app_data.hpp>
 
 #include <base/env.hpp>
+#include <zem/access/atspi_bridge.hpp>
+#include <zem/shell/accessibility.hpp>
 #include <zem/shell/hooks.hpp>
 #include <zem/shell/wayland_internal.hpp>
 
@@ -127,7 +129,11 @@ void AppData::remove_overlay(OverlayId id) {
 
 void AppData::resize_main_surface(uint32_t w, uint32_t h) {
     configure_surface(main_surface, shm, w, h, egl);
-    // (The accessibility adapter is told the window size here once it exists.)
+    {
+        std::uint32_t scale = static_cast<std::uint32_t>(main_surface.effective_scale());
+        a11y_set_window_bounds(*this, main_surface.size[0] * scale, main_surface.size[1] * scale);
+        a11y_update_focus(*this, true);
+    }
     std::optional<std::string> token = std::move(activation_token);
     activation_token.reset();
     if (token && xdg_activation && main_surface.role.wl_surface_ptr())

@@ -5,6 +5,7 @@
 #include <base/quote.hpp>
 #include <base/sigpipe.hpp>
 #include <base/utf8.hpp>
+#include <zem/shell/accessibility.hpp>
 #include <zem/shell/app_data.hpp>
 #include <zem/shell/hooks.hpp>
 #include <zem/shell/signals.hpp>
@@ -29,6 +30,7 @@
 #include <cstring>
 #include <mutex>
 #include <sys/epoll.h>
+#include <utility>
 
 namespace zem {
 namespace {
@@ -299,7 +301,9 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
     // Text input, data device, activation and foreign toplevels.
     d.text_input_manager = bind<zwp_text_input_manager_v3>(d, &zwp_text_input_manager_v3_interface, 1);
     d.data_device_manager = bind<wl_data_device_manager>(d, &wl_data_device_manager_interface, 3);
-    // (Clipboard, drag-and-drop and accessibility channels join here.)
+    // (Clipboard and drag-and-drop channels join here.)
+    if (auto a11y = setup_accessibility(d, **reactor, true); !a11y)
+        return std::unexpected(RunError{RunError::EventLoop, a11y.error(), {}});
     d.xdg_activation = bind<xdg_activation_v1>(d, &xdg_activation_v1_interface, 1);
     d.activation_token = std::move(activation_token);
     d.foreign_toplevels = bind<ext_foreign_toplevel_list_v1>(d, &ext_foreign_toplevel_list_v1_interface, 1);
@@ -360,8 +364,11 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
     // The loop.
     while (!d.exit) {
         // Dispatch events; a pending long press or tooltip bounds the wait.
+        // Requests from assistive technologies may have left messages or
+        // redraws behind: take them now rather than at the next event.
         auto wait = d.long_press_timeout();
         if (auto tip = d.tooltip_timeout(); tip && (!wait || *tip < *wait)) wait = tip;
+        if (std::exchange(d.a11y_work_left, false)) wait = event_loop::Duration::zero();
         if (auto st = d.reactor->dispatch(wait); !st) {
             handle_dispatch_error(d, st.error());
             d.exit = true;
@@ -416,7 +423,9 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
             // Draw.
             draw_dirty_surfaces(d);
         }
-        // (Subsurfaces and accessibility actions go here.)
+        update_accessibility(d, any);
+        // (Subsurfaces go here.)
+        apply_accessibility_actions(d);
         wl_display_flush(display);
     }
 
