@@ -289,6 +289,7 @@ struct LayerApp {
 TEST_F(GalleryUnderSway, LayerOverlayIsTransparentWhereItDrawsNothing) {
     setenv("WAYLAND_DISPLAY", sway->display().c_str(), 1);
     setenv("GSETTINGS_BACKEND", "memory", 1);
+    setenv("XDG_STATE_HOME", (dir + "/state").c_str(), 1);
     std::optional<Image> shot;
     std::thread shooter([&] {
         std::this_thread::sleep_for(1500ms);

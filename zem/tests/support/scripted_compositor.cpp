@@ -4,6 +4,7 @@
 
 #include <wayland-server.h>
 #include <xdg-shell-server-protocol.h>
+#include <xdg-session-management-v1-server-protocol.h>
 
 #include <condition_variable>
 #include <map>
@@ -39,6 +40,8 @@ struct ScriptedCompositor::State {
     uint32_t serial = 1;
     int frames_seen = 0;
     wl_resource* first_toplevel = nullptr;
+    wl_resource* first_session = nullptr;
+    std::vector<std::string> binds;
 
     void add_log(std::string line) {
         std::lock_guard lock(mutex);
@@ -63,6 +66,7 @@ void on_destroy(wl_resource* r) {
         std::erase(obj.frames, r);
     }
     if (st->first_toplevel == r) st->first_toplevel = nullptr;
+    if (st->first_session == r) st->first_session = nullptr;
 }
 
 wl_resource* make(State* st, wl_client* client, const wl_interface* iface, uint32_t version, uint32_t id) {
@@ -187,6 +191,8 @@ int dispatch(const void*, void* target, uint32_t opcode, const wl_message* msg, 
         st->objects[created.at(0)].surface = surface;
         st->objects[surface].role = created.at(0);
         if (name == "get_toplevel" && st->first_toplevel == nullptr) st->first_toplevel = created.at(0);
+    } else if (iface == "xdg_session_manager_v1" && name == "get_session" && st->first_session == nullptr) {
+        st->first_session = created.at(0);
     }
     // Destructors: every "destroy" request of these interfaces is one.
     if (name == "destroy" || (iface == "wl_buffer" && name == "destroy")) wl_resource_destroy(r);
@@ -195,6 +201,10 @@ int dispatch(const void*, void* target, uint32_t opcode, const wl_message* msg, 
 
 void bind_global(wl_client* client, void* data, uint32_t version, uint32_t id) {
     auto* pair = static_cast<std::pair<State*, const wl_interface*>*>(data);
+    {
+        std::lock_guard lock(pair->first->mutex);
+        pair->first->binds.push_back(std::string(pair->second->name) + "," + std::to_string(version));
+    }
     make(pair->first, client, pair->second, version, id);
 }
 
@@ -254,6 +264,7 @@ std::expected<std::unique_ptr<ScriptedCompositor>, std::string> ScriptedComposit
     if (opts.wm_base_version) global(&xdg_wm_base_interface, opts.wm_base_version);
     if (opts.seat) global(&wl_seat_interface, 5);
     if (opts.output) global(&wl_output_interface, 3);
+    if (opts.session_manager) global(&xdg_session_manager_v1_interface, 1);
 
     st->wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     wl_event_loop_add_fd(wl_display_get_event_loop(st->display), st->wake_fd, WL_EVENT_READABLE, on_wake, st);
@@ -313,6 +324,23 @@ void ScriptedCompositor::close_toplevel() {
 void ScriptedCompositor::configure_toplevel(int32_t w, int32_t h) {
     call([this, w, h] {
         if (state_->first_toplevel) send_toplevel_configure(state_.get(), state_->first_toplevel, w, h);
+    });
+}
+
+std::vector<std::string> ScriptedCompositor::binds() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->binds;
+}
+
+void ScriptedCompositor::send_session_created(const std::string& id) {
+    call([this, id] {
+        if (state_->first_session) xdg_session_v1_send_created(state_->first_session, id.c_str());
+    });
+}
+
+void ScriptedCompositor::send_session_replaced() {
+    call([this] {
+        if (state_->first_session) xdg_session_v1_send_replaced(state_->first_session);
     });
 }
 
