@@ -149,14 +149,27 @@ std::expected<std::string, std::string> encode_session_file(const SessionFile& f
 
 std::expected<void, std::string> write_atomically(const std::string& path, std::string_view bytes) {
     std::string tmp = path + ".tmp";
-    {
-        base::Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    // A forced restore lets two copies write the same files, and both use
+    // this one temporary name: each holds a lock on the temporary file from
+    // truncation to rename, and starts over when the file it locked was
+    // renamed away meanwhile, so that no rename ever moves a half-written
+    // or mixed file into place.
+    base::Fd fd;
+    for (;;) {
+        fd.reset(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
         if (!fd) return std::unexpected(errno_now());
-        if (int e = base::write_all(fd.get(), bytes)) return std::unexpected(base::errno_text(e));
-        if (::fsync(fd.get()) != 0) return std::unexpected(errno_now());
-        if (::close(fd.release()) != 0) return std::unexpected(errno_now());
+        int locked;
+        while ((locked = ::flock(fd.get(), LOCK_EX)) != 0 && errno == EINTR) {}
+        if (locked != 0) return std::unexpected(errno_now());
+        struct stat mine{}, named{};
+        if (::fstat(fd.get(), &mine) != 0) return std::unexpected(errno_now());
+        if (::stat(tmp.c_str(), &named) == 0 && named.st_ino == mine.st_ino && named.st_dev == mine.st_dev) break;
     }
+    if (::ftruncate(fd.get(), 0) != 0) return std::unexpected(errno_now());
+    if (int e = base::write_all(fd.get(), bytes)) return std::unexpected(base::errno_text(e));
+    if (::fsync(fd.get()) != 0) return std::unexpected(errno_now());
     if (::rename(tmp.c_str(), path.c_str()) != 0) return std::unexpected(errno_now());
+    if (::close(fd.release()) != 0) return std::unexpected(errno_now());
     // Without this the rename itself may not survive a power cut, and the
     // next start would see the old file, or none.
     std::size_t slash = path.rfind('/');

@@ -103,6 +103,27 @@ TEST_F(SessionProcesses, KilledAtAnyPointOfASaveLeavesOldOrNewFilesNeverDamagedO
     }
 }
 
+TEST_F(SessionProcesses, TwoCopiesSavingAtOnceNeverLeaveAMixedFile) {
+    // What a forced restore beside a running copy does: both write.
+    for (int round = 0; round < 5; ++round) {
+        Spawned a = child("loop", "a"), b = child("loop", "b");
+        ASSERT_TRUE(eventually([&] { return lines(read_file(a.out_path)) >= 30 && lines(read_file(b.out_path)) >= 30; }));
+        kill_now(a.pid);
+        kill_now(b.pid);
+        EXPECT_EQ(read_file(a.err_path), "");
+        EXPECT_EQ(read_file(b.err_path), "");
+        auto f = parse_session_file(read_file(dir + "/session.json"));
+        ASSERT_TRUE(f) << f.error();
+        EXPECT_TRUE(f->pid == uint32_t(a.pid) || f->pid == uint32_t(b.pid));
+        std::string state = read_file(dir + "/state.bin");
+        ASSERT_EQ(state.size(), 8u + 256 * 1024);
+        uint64_t state_round = 0;
+        std::memcpy(&state_round, state.data(), 8);
+        EXPECT_EQ(state.find_first_not_of(static_cast<char>(state_round % 251), 8), std::string::npos);
+        ASSERT_FALSE(std::filesystem::exists(dir + "/session.json.damaged"));
+    }
+}
+
 TEST_F(SessionProcesses, TwoStartedTogetherOneWins) {
     for (int round = 0; round < 5; ++round) {
         std::filesystem::remove_all(dir);
