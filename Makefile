@@ -21,7 +21,7 @@ bench: configure
 	cmake --build $(BUILD) --target bench
 
 run: build
-	ZEM_THEMES_DIR=$(CURDIR)/themes $(BUILD)/tavix-installer --help
+	bash scripts/run-wizard $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

@@ -1,3 +1,4 @@
+#include "app/start.hpp"
 #include "cli/cli.hpp"
 #include "daemon/server.hpp"
 #include "firstboot/firstboot.hpp"
@@ -15,7 +16,6 @@ int main(int argc, char** argv) {
     startup::Roles roles;
     roles.firstboot = firstboot::run;
     roles.daemon = daemon_server::run;
-    // Each remaining role is plugged in here once it is built, for example:
-    //   roles.wizard = <theme, language, kiosk on, InstallerApp, zem::run, kiosk off>;
+    roles.wizard = app::run_wizard;
     return startup::run(cli, roles);
 }

@@ -31,20 +31,31 @@ public:
     InstallStatus() = default;
     explicit InstallStatus(InstallSnapshot start) : fields_(std::move(start)) {}
 
+    // A status whose writer failed half-way reads as a failed install, so a
+    // reader never waits for an end that cannot come.
     InstallSnapshot snapshot() const {
         std::lock_guard lock(mutex_);
-        return fields_;
+        InstallSnapshot s = fields_;
+        if (unreadable_) s.error = "install status unreadable";
+        return s;
     }
-    // Runs `f` on the fields under the lock.
+    // Runs `f` on the fields under the lock. A writer that throws leaves the
+    // fields in an unknown state: the status is then unreadable for good,
+    // and nothing escapes to the writing thread.
     template <class F>
     void update(F&& f) {
         std::lock_guard lock(mutex_);
-        f(fields_);
+        try {
+            f(fields_);
+        } catch (...) {
+            unreadable_ = true;
+        }
     }
 
 private:
     mutable std::mutex mutex_;
     InstallSnapshot fields_;
+    bool unreadable_ = false;
 };
 
 // Reference-counted: the engine (or the client's reader thread) holds one

@@ -72,15 +72,24 @@ bool same_path(const std::string& a, const std::string& b) {
 }
 
 bool account_form_valid(const AccountForm& f) {
-    const auto& u = f.username;
-    if (u.empty() || u.size() > 32 || !lower_or_underscore(u[0])) return false;
-    for (char c : u)
-        if (!lower_or_underscore(c) && !digit(c) && c != '-') return false;
+    if (!username_valid(f.username)) return false;
     const auto& h = f.hostname;
     if (h.empty() || h.size() > 63 || h.front() == '-' || h.back() == '-') return false;
     for (char c : h)
         if (!letter(c) && !digit(c) && c != '-') return false;
-    return !f.password.empty() && f.password == f.confirmation;
+    if (f.password.empty() || f.password != f.confirmation) return false;
+    // The daemon and chpasswd read the account as lines: a line break, tab or
+    // NUL in the password would split or cut it there.
+    for (char c : f.password)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
+    return true;
+}
+
+bool username_valid(const std::string& u) {
+    if (u.empty() || u.size() > 32 || !lower_or_underscore(u[0])) return false;
+    for (char c : u)
+        if (!lower_or_underscore(c) && !digit(c) && c != '-') return false;
+    return true;
 }
 
 std::optional<std::uint64_t> parse_df_output(std::string_view out) {

@@ -71,8 +71,10 @@ struct WizardChoices {
 
 // The account form's rules: user name 1-32 bytes of [a-z0-9_-] starting
 // with [a-z_]; host name 1-63 bytes of [A-Za-z0-9-] not starting or ending
-// with "-"; a password that is not empty and equals its confirmation.
+// with "-"; a password that is not empty, holds no control character and
+// equals its confirmation.
 bool account_form_valid(const AccountForm& form);
+bool username_valid(const std::string& username);
 
 [[nodiscard]] std::expected<ipc::InstallPlan, std::string> preflight(const WizardChoices& state);
 

@@ -17,6 +17,7 @@ struct SystemPaths {
     std::string sys = "/sys";
     std::string proc = "/proc";
     std::string dev = "/dev";
+    std::string default_user_home = "/home/vessara"; // present: the image already has its user
 
     std::string daemon_socket() const { return run_dir + "/daemon.sock"; }
     // A marker file such as "install-pending" under the state directory.

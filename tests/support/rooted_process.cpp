@@ -47,7 +47,7 @@ bool make_dirs(char* path) {
 
 std::string parent_of(const std::string& path) { return stdfs::path(path).parent_path().string(); }
 
-// Copies the executable, its libraries and the dynamic loader into the root.
+// Copies the executable, its libraries and the dynamic loader below `root`.
 std::expected<std::pair<std::string, std::string>, std::string> stage_executable(const std::string& exe,
                                                                                  const std::string& root) {
     auto c = base::capture({"ldd", exe});
@@ -98,12 +98,15 @@ RootedProcess::start(const std::string& exe, const std::string& root_in, const R
     if (ec) return std::unexpected("canonical " + root_in + ": " + ec.message());
     std::unique_ptr<RootedProcess> p(new RootedProcess());
 
-    auto staged = stage_executable(exe, root);
-    if (!staged) return std::unexpected(staged.error());
-
     char scratch_tmpl[] = "/tmp/tavix-rooted-XXXXXX";
     if (!mkdtemp(scratch_tmpl)) return std::unexpected(std::string("mkdtemp: ") + strerror(errno));
     p->scratch_ = scratch_tmpl;
+    // The program and its libraries (the toolkit's included) stay on the
+    // host's disk and are bound into the root: a small test root has no room
+    // for them.
+    auto staged = stage_executable(exe, p->scratch_);
+    if (!staged) return std::unexpected(staged.error());
+    const std::string exe_source = p->scratch_ + EXE_DIR, exe_target = root + EXE_DIR;
     p->log_path_ = p->scratch_ + "/stderr";
     int log_fd = ::open(p->log_path_.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
     if (log_fd < 0) return std::unexpected(std::string("open log: ") + strerror(errno));
@@ -120,7 +123,7 @@ RootedProcess::start(const std::string& exe, const std::string& root_in, const R
         n.rdev = st.st_rdev;
         n.path = root + "/dev/" + n.path;
     }
-    std::vector<std::string> dirs = {root + "/dev", root + "/proc", root + "/sys"};
+    std::vector<std::string> dirs = {root + "/dev", root + "/proc", root + "/sys", exe_target};
     std::vector<std::pair<std::string, std::string>> links;
     for (const auto& [path, target] : o.dev_links) {
         dirs.push_back(parent_of(root + "/dev/" + path));
@@ -174,6 +177,8 @@ RootedProcess::start(const std::string& exe, const std::string& root_in, const R
             if (fd < 0) child_fail(w, "create", f.c_str());
             close(fd);
         }
+        if (mount(exe_source.c_str(), exe_target.c_str(), nullptr, MS_BIND, nullptr) != 0)
+            child_fail(w, "bind", exe_target.c_str());
         if (mount("proc", dirs[1].c_str(), "proc", 0, nullptr) != 0) child_fail(w, "proc", dirs[1].c_str());
         if (mount("/sys", dirs[2].c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) child_fail(w, "bind", dirs[2].c_str());
         for (const auto& [src, target] : overrides)

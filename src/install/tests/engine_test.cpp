@@ -171,4 +171,20 @@ TEST(Engine, ExceptionInThePipelineBecomesTheError) {
     EXPECT_FALSE(end.done);
 }
 
+TEST(Engine, StatusWhoseWriterFailedReadsAsFailed) {
+    auto handle = std::make_shared<install::InstallStatus>();
+    install::InstallStatus& status = *handle;
+    install::set_progress(handle, InstallPhase::Copy, 0.5f);
+    status.update([](install::InstallSnapshot& s) {
+        s.fraction = 0.6f;
+        throw std::runtime_error("writer failed");
+    });
+    auto s = status.snapshot();
+    EXPECT_EQ(s.error, "install status unreadable");
+    EXPECT_FALSE(s.done);
+    // A later write cannot make it whole again.
+    status.update([](install::InstallSnapshot& f) { f.done = true; f.error.reset(); });
+    EXPECT_EQ(status.snapshot().error, "install status unreadable");
+}
+
 } // namespace

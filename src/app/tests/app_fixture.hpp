@@ -1,0 +1,40 @@
+#pragma once
+// A wizard over recording effects, in English, for tests that drive `update`.
+
+#include "app/installer_app.hpp"
+#include "i18n/translate.hpp"
+#include "support/wizard_effects.hpp"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace apptest {
+
+struct Scenario {
+    bool configure = false;
+    bool account_needed = true;
+    bool test = false;
+};
+
+class WizardTest : public ::testing::Test {
+protected:
+    void SetUp() override { i18n::set_locale("en"); }
+    void TearDown() override { i18n::set_locale("en"); }
+
+    app::InstallerApp make(Scenario s = {}) {
+        fx = std::make_shared<support::RecordingEffects>();
+        fx->home = s.account_needed;
+        fx->disks = {support::make_disk("/dev/sda", 64ull << 30,
+                                        {{"/dev/sda1", std::nullopt, "ext4", 1 << 20, 1 << 30, 1, false, false},
+                                         {"/dev/sda", std::nullopt, std::nullopt, (1ull << 30) + (1 << 20),
+                                          10ull << 30, 0, true, false}})};
+        app::InstallerApp a(std::nullopt, s.test, s.configure, fx);
+        fx->clear();
+        return a;
+    }
+
+    std::shared_ptr<support::RecordingEffects> fx;
+};
+
+} // namespace apptest

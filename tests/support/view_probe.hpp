@@ -1,0 +1,29 @@
+#pragma once
+// Reading a page's element tree the way a user reads the screen: its texts,
+// and the message a control with a given label would send. Tests press
+// controls with it, without a compositor or an input device.
+
+#include "app/msg.hpp"
+#include "app/toolkit.hpp"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace support {
+
+// Every Text and every button label, in tree order.
+std::vector<std::string> texts(const zem::Element& root);
+bool shows(const zem::Element& root, std::string_view text);
+
+// What pressing the control labelled `label` sends: the innermost Button
+// with that label, or the GestureArea whose subtree shows it. Nothing when
+// no control has that label or the control is inert. A box that holds
+// anything but an app::Msg fails the test.
+std::optional<app::Msg> message_of(const zem::Element& root, std::string_view label);
+
+// Whether some element with that label exists at all (inert or not).
+bool has_control(const zem::Element& root, std::string_view label);
+
+} // namespace support
