@@ -115,6 +115,8 @@ std::optional<SurfaceKey> AppData::surface_key_of(const wl_surface* s) const {
 void AppData::remove_overlay(OverlayId id) {
     overlay_surfaces.erase(id);
     SurfaceKey k = SurfaceKey::overlay(id);
+    if (pending_tooltip && pending_tooltip->key == k) pending_tooltip.reset();
+    if (shown_tooltip && shown_tooltip->key == k) drop_tooltips();
     if (pointer_focus == k) pointer_focus = SurfaceKey::main();
     if (keyboard_focus == k) keyboard_focus = SurfaceKey::main();
     for (auto& [touch, key] : touches)

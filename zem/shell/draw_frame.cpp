@@ -87,6 +87,12 @@ std::vector<Rect> damage_merge(const std::vector<HitRegion>& last, const std::ve
     return out;
 }
 
+Rect title_bar_neighbour(const Rect& close, int n) {
+    // Buttons are as far apart as the close button is from the band's edges.
+    float step = close.w + 2 * close.y;
+    return Rect{close.x - float(n) * step, close.y, close.w, close.h};
+}
+
 Rect draw_title_bar(Canvas& c, const std::string& title, uint32_t W, float bar, float s) {
     if (bar <= 0) return Rect{};
     float Wf = static_cast<float>(W);
@@ -101,6 +107,15 @@ Rect draw_title_bar(Canvas& c, const std::string& title, uint32_t W, float bar, 
     float cx = x + m, cy = y + m;
     c.draw_line(Color{1, 1, 1, 1}, cx - q, cy - q, cx + q, cy + q, 2 * s);
     c.draw_line(Color{1, 1, 1, 1}, cx + q, cy - q, cx - q, cy + q, 2 * s);
+    // Maximise (a square) and minimise (a bar) to the close button's left.
+    Rect max_r = title_bar_neighbour(Rect{x, y, b, b}, 1), min_r = title_bar_neighbour(Rect{x, y, b, b}, 2);
+    for (const Rect& r : {max_r, min_r}) c.fill_rounded_rect(r, Color{1, 1, 1, 0.1f}, Radii::all(4 * s));
+    float mx = max_r.x + m, my = max_r.y + m;
+    c.draw_line(Color{1, 1, 1, 1}, mx - q, my - q, mx + q, my - q, 2 * s);
+    c.draw_line(Color{1, 1, 1, 1}, mx + q, my - q, mx + q, my + q, 2 * s);
+    c.draw_line(Color{1, 1, 1, 1}, mx + q, my + q, mx - q, my + q, 2 * s);
+    c.draw_line(Color{1, 1, 1, 1}, mx - q, my + q, mx - q, my - q, 2 * s);
+    c.draw_line(Color{1, 1, 1, 1}, min_r.x + m - q, min_r.y + m + q, min_r.x + m + q, min_r.y + m + q, 2 * s);
     c.draw_line(Color{1, 1, 1, 0.15f}, 0, bar - 0.5f, Wf, bar - 0.5f, 1);
     return Rect{x, y, b, b};
 }

@@ -357,13 +357,17 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
 
     // The loop.
     while (!d.exit) {
-        // Dispatch events (no long-press or tooltip deadline yet).
-        if (auto st = d.reactor->dispatch(std::nullopt); !st) {
+        // Dispatch events; a pending long press or tooltip bounds the wait.
+        auto wait = d.long_press_timeout();
+        if (auto tip = d.tooltip_timeout(); tip && (!wait || *tip < *wait)) wait = tip;
+        if (auto st = d.reactor->dispatch(wait); !st) {
             handle_dispatch_error(d, st.error());
             d.exit = true;
             break;
         }
-        // (Long press and tooltips go here.)
+        // Long press and tooltips.
+        d.fire_long_press();
+        d.show_due_tooltip();
         // Poll.
         for (Message& m : d.app->poll()) d.messages.push_back(std::move(m));
         // (Clipboard results go here.)
@@ -373,7 +377,7 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
         if (!batch.empty()) {
             for (Message& m : batch) d.app->update(std::move(m));
             d.mark_dirty();
-            // (The cursor shape is refreshed here once pointer input exists.)
+            d.refresh_cursor_shape(d.pointer_focus);
         }
         // Drag points.
         if (!d.drag_points.empty()) {
@@ -391,6 +395,8 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
             // View. A rebuilt tree may move anything: the next frame of
             // the main surface is full, never a partial one over stale
             // pixels.
+            // A slider being dragged shows its value as it goes.
+            if (d.any_slider_drag()) d.view_dirty = d.overlays_dirty = true;
             if (d.view_dirty) {
                 d.view_cache = d.app->view();
                 d.view_dirty = false;
@@ -399,6 +405,7 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
             // Overlay declarations.
             if (d.overlays_dirty) {
                 d.overlay_cache = d.app->overlays();
+                if (auto tip = d.tooltip_overlay()) d.overlay_cache->push_back(std::move(*tip));
                 d.overlays_dirty = false;
                 for (auto& [id, st] : d.overlay_surfaces) st.relayout = true;
             }

@@ -1,6 +1,7 @@
 // Wayland listeners: registry, outputs, seats, surfaces and their roles.
 #include <zem/shell/app_data.hpp>
 #include <zem/shell/wayland_internal.hpp>
+#include <zem/shell/input_internal.hpp>
 
 #include <wayland-client.h>
 #include <cursor-shape-v1-client-protocol.h>
@@ -10,6 +11,7 @@
 #include <xdg-shell-client-protocol.h>
 
 #include <algorithm>
+#include <cstring>
 #include <unistd.h>
 
 namespace zem {
@@ -38,35 +40,6 @@ void output_name(void*, wl_output*, const char*) {}
 void output_description(void*, wl_output*, const char*) {}
 const wl_output_listener kOutputListener = {output_geometry, output_mode,  output_done,
                                             output_scale,    output_name, output_description};
-
-// --- seats (devices are created here; their input handling is its own piece) --
-
-void keyboard_keymap(void*, wl_keyboard*, uint32_t, int32_t fd, uint32_t) { close(fd); }
-void keyboard_enter(void*, wl_keyboard*, uint32_t, wl_surface*, wl_array*) {}
-void keyboard_leave(void*, wl_keyboard*, uint32_t, wl_surface*) {}
-void keyboard_key(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t) {}
-void keyboard_modifiers(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {}
-void keyboard_repeat(void*, wl_keyboard*, int32_t, int32_t) {}
-const wl_keyboard_listener kKeyboardListener = {keyboard_keymap, keyboard_enter,     keyboard_leave,
-                                                keyboard_key,    keyboard_modifiers, keyboard_repeat};
-
-void seat_capabilities(void* data, wl_seat* seat, uint32_t caps) {
-    AppData& d = D(data);
-    if ((caps & WL_SEAT_CAPABILITY_KEYBOARD) && d.keyboard == nullptr) {
-        d.keyboard = wl_seat_get_keyboard(seat);
-        if (d.keyboard) wl_keyboard_add_listener(d.keyboard, &kKeyboardListener, &d);
-    }
-    if ((caps & WL_SEAT_CAPABILITY_POINTER) && d.pointer == nullptr) {
-        d.pointer = wl_seat_get_pointer(seat);
-        if (d.pointer && d.cursor_shape_manager) {
-            if (d.cursor_shape_device) wp_cursor_shape_device_v1_destroy(d.cursor_shape_device);
-            d.cursor_shape_device = wp_cursor_shape_manager_v1_get_pointer(d.cursor_shape_manager, d.pointer);
-        }
-    }
-    if ((caps & WL_SEAT_CAPABILITY_TOUCH) && d.touch == nullptr) d.touch = wl_seat_get_touch(seat);
-}
-void seat_name(void*, wl_seat*, const char*) {}
-const wl_seat_listener kSeatListener = {seat_capabilities, seat_name};
 
 // --- shm, wm_base, foreign toplevels --------------------------------------------
 
@@ -108,7 +81,22 @@ void surface_leave(void* data, wl_surface* s, wl_output* o) {
     list.erase(std::remove(list.begin(), list.end(), o), list.end());
     refresh_surface_scales(d);
 }
+#ifdef WL_SURFACE_PREFERRED_BUFFER_SCALE_SINCE_VERSION
+// Version 6: the compositor names the scale it wants; it wins over the
+// outputs' largest.
+void surface_preferred_scale(void* data, wl_surface* s, int32_t factor) {
+    AppData& d = D(data);
+    auto key = d.surface_key_of(s);
+    if (!key || factor < 1) return;
+    d.surface_mut(*key).preferred_scale = factor;
+    refresh_surface_scales(d);
+}
+void surface_preferred_transform(void*, wl_surface*, uint32_t) {}
+const wl_surface_listener kSurfaceListener = {surface_enter, surface_leave, surface_preferred_scale,
+                                              surface_preferred_transform};
+#else
 const wl_surface_listener kSurfaceListener = {surface_enter, surface_leave};
+#endif
 
 // --- xdg windows ----------------------------------------------------------------
 
@@ -154,12 +142,7 @@ void window_configure(AppData& d, SurfaceKey key) {
         d.resize_main_surface(width, height);
         return;
     }
-    int32_t s = st.effective_scale();
-    auto fallback = [s](uint32_t declared) {
-        return std::max<uint32_t>(static_cast<uint32_t>(std::lround(double(declared) / s)), 1);
-    };
-    uint32_t width = w->pending_w > 0 ? uint32_t(w->pending_w) : fallback(st.declared_size[0]);
-    uint32_t height = w->pending_h > 0 ? uint32_t(w->pending_h) : fallback(st.declared_size[1]);
+    auto [width, height] = window_overlay_size(w->pending_w, w->pending_h, st.declared_size[0], st.declared_size[1]);
     xdg_surface_set_window_geometry(w->xdg, 0, 0, int32_t(width), int32_t(height));
     configure_surface(st, d.shm, width, height);
 }
@@ -178,11 +161,19 @@ void xdg_surface_configure(void* data, xdg_surface* x, uint32_t serial) {
 }
 const xdg_surface_listener kXdgSurfaceListener = {xdg_surface_configure};
 
-void toplevel_configure(void* data, xdg_toplevel* t, int32_t w, int32_t h, wl_array*) {
+void toplevel_configure(void* data, xdg_toplevel* t, int32_t w, int32_t h, wl_array* states) {
     SurfaceKey key;
     if (WindowRole* win = window_of_toplevel(D(data), t, &key)) {
         win->pending_w = w;
         win->pending_h = h;
+        bool maximized = false;
+        if (states)
+            for (size_t i = 0; i + sizeof(uint32_t) <= states->size; i += sizeof(uint32_t)) {
+                uint32_t v;
+                std::memcpy(&v, static_cast<const char*>(states->data) + i, sizeof v);
+                if (v == XDG_TOPLEVEL_STATE_MAXIMIZED) maximized = true;
+            }
+        D(data).surface_mut(key).maximized = maximized;
     }
 }
 void toplevel_close(void* data, xdg_toplevel* t) {
@@ -279,6 +270,7 @@ void attach_layer_listeners(AppData& d, LayerRole& l) {
 
 void refresh_surface_scales(AppData& d) {
     auto scale_of = [&](const SurfaceState& st) {
+        if (st.preferred_scale) return *st.preferred_scale;
         int32_t best = 0;
         for (wl_output* o : st.entered_outputs)
             for (const Output& out : d.outputs)
@@ -301,11 +293,32 @@ void add_output(AppData& d, uint32_t name, uint32_t version) {
     d.outputs.push_back(Output{name, o, 1});
 }
 
-void add_seat(AppData& d, uint32_t name, uint32_t version) {
-    auto* s = static_cast<wl_seat*>(wl_registry_bind(d.registry, name, &wl_seat_interface,
-                                                     std::min<uint32_t>(version, uint32_t(wl_seat_interface.version))));
-    wl_seat_add_listener(s, &kSeatListener, &d);
-    d.seats.push_back(Seat{name, s, 0});
+std::pair<uint32_t, uint32_t> window_overlay_size(int32_t pending_w, int32_t pending_h, uint32_t declared_w,
+                                                  uint32_t declared_h) {
+    // The declared size is logical already: dividing it by the scale again
+    // halved it at scale 2 and turned 0 into 1 × 1.
+    uint32_t w = pending_w > 0 ? uint32_t(pending_w) : declared_w == 0 ? 480 : declared_w;
+    uint32_t h = pending_h > 0 ? uint32_t(pending_h) : declared_h == 0 ? 320 : declared_h;
+    return {w, h};
+}
+
+std::vector<ListenerSlots> listener_table() {
+    std::vector<ListenerSlots> t = {
+        listener_slots("wl_output", &wl_output_interface, kOutputListener),
+        listener_slots("wl_surface", &wl_surface_interface, kSurfaceListener),
+        listener_slots("wl_shm", &wl_shm_interface, kShmListener),
+        listener_slots("xdg_wm_base", &xdg_wm_base_interface, kWmBaseListener),
+        listener_slots("xdg_surface", &xdg_surface_interface, kXdgSurfaceListener),
+        listener_slots("xdg_toplevel", &xdg_toplevel_interface, kToplevelListener),
+        listener_slots("xdg_popup", &xdg_popup_interface, kPopupListener),
+        listener_slots("zxdg_toplevel_decoration_v1", &zxdg_toplevel_decoration_v1_interface, kDecorationListener),
+        listener_slots("zwlr_layer_surface_v1", &zwlr_layer_surface_v1_interface, kLayerListener),
+        listener_slots("ext_foreign_toplevel_list_v1", &ext_foreign_toplevel_list_v1_interface, kListListener),
+        listener_slots("ext_foreign_toplevel_handle_v1", &ext_foreign_toplevel_handle_v1_interface, kHandleListener),
+    };
+    for (auto more : {input_listener_table(), keyboard_listener_table()})
+        for (auto& row : more) t.push_back(std::move(row));
+    return t;
 }
 
 void listen_shm(AppData& d) { wl_shm_add_listener(d.shm, &kShmListener, &d); }

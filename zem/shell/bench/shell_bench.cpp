@@ -9,6 +9,7 @@
 
 #include <zem/shell/app.hpp>
 #include <zem/shell/draw_frame.hpp>
+#include <zem/shell/input_internal.hpp>
 #include <zem/shell/hooks.hpp>
 
 #include <cairo.h>
@@ -55,7 +56,23 @@ double cairo_baseline() {
 }
 
 struct FrameFigures {
-    double full = 0, partial = 0;
+    double full = 0, partial = 0, motion = 0;
+    int motion_views = 0;
+    bool motion_view_dirty = false;
+};
+
+// The gallery as the pointer bench's application: it counts `view` calls.
+struct CountingGallery {
+    using Msg = zem::gallery::Pressed;
+    int* views;
+    std::string app_id() { return "net.tavix.ZemPointerBench"; }
+    std::vector<Msg> poll() { return {}; }
+    void update(Msg) {}
+    zem::Element view() {
+        ++*views;
+        return zem::gallery::page(true, 0.6f);
+    }
+    bool is_animating() { return false; }
 };
 
 FrameFigures frame_figures() {
@@ -86,6 +103,25 @@ FrameFigures frame_figures() {
         zem::paint_frame(s, in, p);
         s.canvas->copy_to_buffer(buffer, false);
     });
+    // A pointer motion onto the other button, through the pointer's own
+    // handling, to the hover frame in the buffer.
+    zem::AppData d(std::make_unique<zem::AppAdapter<CountingGallery>>(CountingGallery{&f.motion_views}));
+    d.view_dirty = false;
+    d.main_surface = std::move(s);
+    zem::SurfaceState& m = d.main_surface;
+    auto centre = [&](zem::LayoutId id) {
+        const zem::Rect& r = m.regions.at(id == a ? 0 : 1).rect;
+        return std::pair<float, float>{r.x + r.w / 2, r.y + r.h / 2};
+    };
+    f.motion = median_ms(30, [&] {
+        d.pointer_position = centre((flip++ % 2) ? a : b);
+        zem::pointer_moved(d, zem::SurfaceKey::main());
+        zem::FramePlan p = zem::plan_frame(m);
+        zem::paint_frame(m, in, p);
+        m.canvas->copy_to_buffer(buffer, false);
+        m.redraw = false;
+    });
+    f.motion_view_dirty = d.view_dirty;
     return f;
 }
 
@@ -129,6 +165,10 @@ int main() {
                 f.full / base);
     std::printf("[zem][bench] gallery partial hover frame, software %ux%u: %.3f ms (%.1f× baseline)\n", W, H,
                 f.partial, f.partial / base);
+
+    std::printf("[zem][bench] pointer motion to hover frame, software %ux%u: %.3f ms (%.2f of a full frame, goal "
+                "under 0.3); views rebuilt: %d, view marked dirty: %s (expected 0, no)\n",
+                W, H, f.motion, f.motion / f.full, f.motion_views, f.motion_view_dirty ? "yes" : "no");
 
     auto sway = zem::test::Sway::start(W, H);
     if (!sway) {

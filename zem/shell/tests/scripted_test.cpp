@@ -444,8 +444,10 @@ TEST(ScriptedOverlays, WindowOverlayOfZeroSizeGetsTheDefaultSizeAndThePageBackgr
     EXPECT_EQ(c->matching("xdg_toplevel.set_min_size(480,320)").size(), 1u);
     EXPECT_EQ(c->matching("xdg_toplevel.set_max_size(480,320)").size(), 1u);
     EXPECT_EQ(c->matching("xdg_toplevel.set_title(org.example.Test)").size(), 1u);
-    // The overlay's configure carries no size: its declared size (0) gives 1 × 1.
-    EXPECT_EQ(c->matching("wl_surface.attach(wl_buffer,0,0) format=875708993 size=1x1 alpha=255").size(), 1u);
+    // The overlay's configure carries no size and it declared none: it gets
+    // the default size, not 1 × 1.
+    EXPECT_EQ(c->matching("wl_surface.attach(wl_buffer,0,0) format=875708993 size=1x1").size(), 0u);
+    EXPECT_EQ(c->matching("wl_surface.attach(wl_buffer,0,0) format=875708993 size=480x320 alpha=255").size(), 1u);
 }
 
 TEST(ScriptedOverlays, LayerOverlayWithoutLayerShellIsSkippedWithALineEachIteration) {

@@ -5,6 +5,9 @@
 #include <wayland-server.h>
 #include <xdg-shell-server-protocol.h>
 #include <xdg-session-management-v1-server-protocol.h>
+#include <cursor-shape-v1-server-protocol.h>
+#include <xkbcommon/xkbcommon.h>
+#include <sys/mman.h>
 
 #include <condition_variable>
 #include <map>
@@ -42,6 +45,7 @@ struct ScriptedCompositor::State {
     wl_resource* first_toplevel = nullptr;
     wl_resource* first_session = nullptr;
     std::vector<std::string> binds;
+    std::vector<wl_resource*> seats, pointers, keyboards, touches;
 
     void add_log(std::string line) {
         std::lock_guard lock(mutex);
@@ -67,6 +71,7 @@ void on_destroy(wl_resource* r) {
     }
     if (st->first_toplevel == r) st->first_toplevel = nullptr;
     if (st->first_session == r) st->first_session = nullptr;
+    for (auto* list : {&st->seats, &st->pointers, &st->keyboards, &st->touches}) std::erase(*list, r);
 }
 
 wl_resource* make(State* st, wl_client* client, const wl_interface* iface, uint32_t version, uint32_t id) {
@@ -193,7 +198,12 @@ int dispatch(const void*, void* target, uint32_t opcode, const wl_message* msg, 
         if (name == "get_toplevel" && st->first_toplevel == nullptr) st->first_toplevel = created.at(0);
     } else if (iface == "xdg_session_manager_v1" && name == "get_session" && st->first_session == nullptr) {
         st->first_session = created.at(0);
+    } else if (iface == "wl_seat") {
+        if (name == "get_pointer") st->pointers.push_back(created.at(0));
+        else if (name == "get_keyboard") st->keyboards.push_back(created.at(0));
+        else if (name == "get_touch") st->touches.push_back(created.at(0));
     }
+    if (name == "release") wl_resource_destroy(r);
     // Destructors: every "destroy" request of these interfaces is one.
     if (name == "destroy" || (iface == "wl_buffer" && name == "destroy")) wl_resource_destroy(r);
     return 0;
@@ -205,7 +215,11 @@ void bind_global(wl_client* client, void* data, uint32_t version, uint32_t id) {
         std::lock_guard lock(pair->first->mutex);
         pair->first->binds.push_back(std::string(pair->second->name) + "," + std::to_string(version));
     }
-    make(pair->first, client, pair->second, version, id);
+    wl_resource* r = make(pair->first, client, pair->second, version, id);
+    if (pair->second == &wl_seat_interface) {
+        pair->first->seats.push_back(r);
+        wl_seat_send_capabilities(r, pair->first->opts.seat_capabilities);
+    }
 }
 
 int on_wake(int fd, uint32_t, void* data) {
@@ -263,6 +277,7 @@ std::expected<std::unique_ptr<ScriptedCompositor>, std::string> ScriptedComposit
     }
     if (opts.wm_base_version) global(&xdg_wm_base_interface, opts.wm_base_version);
     if (opts.seat) global(&wl_seat_interface, 5);
+    if (opts.cursor_shape) global(&wp_cursor_shape_manager_v1_interface, 1);
     if (opts.output) global(&wl_output_interface, 3);
     if (opts.session_manager) global(&xdg_session_manager_v1_interface, 1);
 
@@ -342,6 +357,148 @@ void ScriptedCompositor::send_session_replaced() {
     call([this] {
         if (state_->first_session) xdg_session_v1_send_replaced(state_->first_session);
     });
+}
+
+}  // namespace zem::test
+
+namespace zem::test {
+
+namespace {
+
+wl_resource* toplevel_surface(State* st) {
+    if (!st->first_toplevel) return nullptr;
+    return st->objects[st->first_toplevel].surface;
+}
+
+uint32_t now_ms() {
+    return uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now().time_since_epoch())
+                        .count());
+}
+
+}  // namespace
+
+void ScriptedCompositor::set_capabilities(uint32_t caps) {
+    call([this, caps] {
+        for (wl_resource* s : state_->seats) wl_seat_send_capabilities(s, caps);
+    });
+}
+
+void ScriptedCompositor::pointer_enter(double x, double y) {
+    call([this, x, y] {
+        wl_resource* surface = toplevel_surface(state_.get());
+        if (!surface) return;
+        for (wl_resource* p : state_->pointers) {
+            wl_pointer_send_enter(p, state_->serial++, surface, wl_fixed_from_double(x), wl_fixed_from_double(y));
+            if (wl_resource_get_version(p) >= 5) wl_pointer_send_frame(p);
+        }
+    });
+}
+
+void ScriptedCompositor::pointer_motion(double x, double y) {
+    call([this, x, y] {
+        for (wl_resource* p : state_->pointers) {
+            wl_pointer_send_motion(p, now_ms(), wl_fixed_from_double(x), wl_fixed_from_double(y));
+            if (wl_resource_get_version(p) >= 5) wl_pointer_send_frame(p);
+        }
+    });
+}
+
+void ScriptedCompositor::pointer_button(uint32_t button, bool pressed) {
+    call([this, button, pressed] {
+        for (wl_resource* p : state_->pointers) {
+            wl_pointer_send_button(p, state_->serial++, now_ms(), button,
+                                   pressed ? WL_POINTER_BUTTON_STATE_PRESSED : WL_POINTER_BUTTON_STATE_RELEASED);
+            if (wl_resource_get_version(p) >= 5) wl_pointer_send_frame(p);
+        }
+    });
+}
+
+void ScriptedCompositor::keyboard_enter() {
+    call([this] {
+        wl_resource* surface = toplevel_surface(state_.get());
+        if (!surface) return;
+        xkb_context* ctx = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+        xkb_rule_names names{"evdev", "pc105", "us", nullptr, nullptr};
+        xkb_keymap* km = ctx ? xkb_keymap_new_from_names(ctx, &names, XKB_KEYMAP_COMPILE_NO_FLAGS) : nullptr;
+        char* text = km ? xkb_keymap_get_as_string(km, XKB_KEYMAP_FORMAT_TEXT_V1) : nullptr;
+        for (wl_resource* k : state_->keyboards) {
+            if (text) {
+                size_t size = strlen(text) + 1;
+                int fd = memfd_create("keymap", MFD_CLOEXEC);
+                if (fd >= 0 && write(fd, text, size) == ssize_t(size))
+                    wl_keyboard_send_keymap(k, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd, uint32_t(size));
+                if (fd >= 0) close(fd);
+            }
+            wl_array keys;
+            wl_array_init(&keys);
+            wl_keyboard_send_enter(k, state_->serial++, surface, &keys);
+            wl_array_release(&keys);
+        }
+        free(text);
+        xkb_keymap_unref(km);
+        xkb_context_unref(ctx);
+    });
+}
+
+void ScriptedCompositor::key(uint32_t code, bool pressed) {
+    call([this, code, pressed] {
+        for (wl_resource* k : state_->keyboards)
+            wl_keyboard_send_key(k, state_->serial++, now_ms(), code,
+                                 pressed ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
+    });
+}
+
+void ScriptedCompositor::repeat_info(int32_t rate, int32_t delay) {
+    call([this, rate, delay] {
+        for (wl_resource* k : state_->keyboards)
+            if (wl_resource_get_version(k) >= 4) wl_keyboard_send_repeat_info(k, rate, delay);
+    });
+}
+
+void ScriptedCompositor::touch_down(int32_t id, double x, double y) {
+    call([this, id, x, y] {
+        wl_resource* surface = toplevel_surface(state_.get());
+        if (!surface) return;
+        for (wl_resource* t : state_->touches) {
+            wl_touch_send_down(t, state_->serial++, now_ms(), surface, id, wl_fixed_from_double(x),
+                               wl_fixed_from_double(y));
+            wl_touch_send_frame(t);
+        }
+    });
+}
+
+void ScriptedCompositor::touch_motion(int32_t id, double x, double y) {
+    call([this, id, x, y] {
+        for (wl_resource* t : state_->touches) {
+            wl_touch_send_motion(t, now_ms(), id, wl_fixed_from_double(x), wl_fixed_from_double(y));
+            wl_touch_send_frame(t);
+        }
+    });
+}
+
+void ScriptedCompositor::touch_up(int32_t id) {
+    call([this, id] {
+        for (wl_resource* t : state_->touches) {
+            wl_touch_send_up(t, state_->serial++, now_ms(), id);
+            wl_touch_send_frame(t);
+        }
+    });
+}
+
+void ScriptedCompositor::touch_cancel() {
+    call([this] {
+        for (wl_resource* t : state_->touches) wl_touch_send_cancel(t);
+    });
+}
+
+bool ScriptedCompositor::has_devices(uint32_t caps) {
+    bool all = false;
+    call([&] {
+        all = (!(caps & 1) || !state_->pointers.empty()) && (!(caps & 2) || !state_->keyboards.empty()) &&
+              (!(caps & 4) || !state_->touches.empty());
+    });
+    return all;
 }
 
 }  // namespace zem::test

@@ -26,6 +26,8 @@ struct ScriptedOptions {
     bool shm_ab24 = true;             // advertise ABGR8888 besides the two mandatory formats
     uint32_t wm_base_version = 5;     // 0: not offered
     bool seat = false;
+    uint32_t seat_capabilities = 0;   // sent when the seat is bound: pointer 1, keyboard 2, touch 4
+    bool cursor_shape = false;        // offer wp_cursor_shape_manager_v1
     bool output = true;
     int32_t configure_width = 320, configure_height = 240;  // sizes of the first configure
     bool release_buffers = true;      // false: the compositor holds every buffer
@@ -57,6 +59,21 @@ public:
     // Events of the client's first xdg_session_v1.
     void send_session_created(const std::string& id);
     void send_session_replaced();
+    // Input on the first toplevel's surface, surface-local coordinates.
+    // Each pointer event is followed by a frame, as a compositor groups them.
+    void set_capabilities(uint32_t caps);
+    void pointer_enter(double x, double y);
+    void pointer_motion(double x, double y);
+    void pointer_button(uint32_t button, bool pressed);
+    void keyboard_enter();                  // sends a "us" keymap first
+    void key(uint32_t code, bool pressed);  // evdev code
+    void repeat_info(int32_t rate, int32_t delay);
+    void touch_down(int32_t id, double x, double y);
+    void touch_motion(int32_t id, double x, double y);
+    void touch_up(int32_t id);
+    void touch_cancel();
+    // True once the client holds a device of each kind asked for.
+    bool has_devices(uint32_t caps);
 
     // Internal, used by the request handlers.
     struct State;

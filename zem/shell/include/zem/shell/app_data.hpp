@@ -5,6 +5,8 @@
 #include <zem/shell/surface.hpp>
 #include <zem/shell/event_loop.hpp>
 #include <zem/shell/session.hpp>
+#include <zem/input/keys.hpp>
+#include <zem/shell/keyboard.hpp>
 
 #include <chrono>
 #include <deque>
@@ -12,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct wl_display;
@@ -122,7 +125,44 @@ struct AppData {
     SurfaceKey pointer_focus = SurfaceKey::main();
     SurfaceKey keyboard_focus = SurfaceKey::main();
     std::map<int32_t, SurfaceKey> touches;
-    uint8_t cursor_shape = 34;
+    // Pointer, touch and keyboard state (seat.cpp and its neighbours).
+    // The last cursor shape sent, as the protocol numbers it; 0 = none yet.
+    uint32_t cursor_shape = 0;
+    std::pair<float, float> pointer_position{0, 0};  // buffer pixels
+    uint32_t pointer_serial = 0;
+    std::optional<keys::RepeatInfo> repeat;  // none: never told
+    struct KeyRepeat {
+        KeyStroke stroke;
+        event_loop::TimerId timer = 0;
+    };
+    std::optional<KeyRepeat> key_repeat;
+    std::unique_ptr<KeyTranslator> key_translator;
+    // Tooltips: the one waiting for the pointer to rest, and the one shown.
+    struct PendingTooltip {
+        std::string text;
+        Rect rect;  // the widget's, buffer pixels of its surface
+        SurfaceKey key;
+        LayoutId widget = 0;
+        event_loop::Instant due;
+    };
+    struct ShownTooltip {
+        std::string text;
+        SurfaceKey key;
+        Rect rect;
+    };
+    std::optional<PendingTooltip> pending_tooltip;
+    // A held auto-repeat button, the pointer's last click (double clicks)
+    // and the axis source of the pointer frame in progress.
+    struct ButtonRepeat {
+        SurfaceKey key;
+        LayoutId widget = 0;
+        event_loop::TimerId timer = 0;
+    };
+    std::optional<ButtonRepeat> button_repeat;
+    ClickHistory clicks;
+    std::optional<uint32_t> axis_source;
+    std::optional<ShownTooltip> shown_tooltip;
+    wl_surface* keyboard_surface = nullptr;  // the surface with keyboard focus
 
     bool exit = false;
     bool view_dirty = true;
@@ -131,6 +171,8 @@ struct AppData {
     std::optional<std::vector<OverlayDecl>> overlay_cache;
     std::vector<std::pair<float, float>> drag_points;
     std::string clipboard_text;
+    // The modifiers the editing keys read; the keyboard handler keeps them.
+    bool shift = false, ctrl = false;
     PerfGuard perf;
 
     // Counts frames presented (all surfaces), for idle checks and figures.
@@ -142,9 +184,41 @@ struct AppData {
     void remove_overlay(OverlayId id);
     void resize_main_surface(uint32_t w, uint32_t h);
     OptionalMessage widget_message(OverlayId id);
+    // Text fields (focus, carets, edits, context menu); see text_fields.cpp.
+    void set_focus(SurfaceKey key, std::optional<LayoutId> focus);
+    bool text_key(SurfaceKey key, const KeyStroke& stroke);  // true: an editing case handled it
+    void insert_text(SurfaceKey key, std::string_view s);
+    void place_caret_at(SurfaceKey key, LayoutId id, float x, float y);
+    void select_word_at(SurfaceKey key, LayoutId id, float x, float y);
+    void extend_selection_to(SurfaceKey key, LayoutId id, float x, float y);
+    void open_context_menu(SurfaceKey key, LayoutId id, float x, float y);
+    bool context_menu_action(SurfaceKey key, float x, float y);
+    std::uint32_t input_serial = 0;  // last left press or touch down
+    std::uint32_t key_serial = 0;    // last wl_keyboard.key
     void mark_dirty();
     // Asks for a frame callback on the surface with this key.
     void request_frame(SurfaceKey key);
+    // Input (seat.cpp, keyboard.cpp): see there.
+    void refresh_cursor_shape(SurfaceKey key);
+    bool cancel_touch();
+    void stop_key_repeat();
+    void keyboard_lost();
+    void press_key(const KeyStroke& stroke);
+    void release_key(const KeyStroke& stroke);
+    void handle_key(SurfaceKey key, const KeyStroke& stroke);
+    // Long press (long_press.cpp): the time left until the next one is due,
+    // and firing the due ones.
+    std::optional<event_loop::Duration> long_press_timeout() const;
+    void fire_long_press();
+    bool any_slider_drag() const;
+    void arm_button_repeat(SurfaceKey key, LayoutId widget);
+    void stop_button_repeat();
+    // Tooltips (tooltip.cpp).
+    void hover_tooltip(SurfaceKey key, const HitRegion* under);
+    void drop_tooltips();
+    std::optional<event_loop::Duration> tooltip_timeout() const;
+    void show_due_tooltip();
+    std::optional<OverlayDecl> tooltip_overlay() const;
 
     // Pixel format of software buffers and whether the canvas must swap red
     // and blue.

@@ -30,6 +30,9 @@ std::vector<Rect> damage_merge(const std::vector<HitRegion>& last, const std::ve
 
 // The client-side title bar; returns the close button's rect.
 Rect draw_title_bar(Canvas& canvas, const std::string& title, uint32_t W, float bar, float s);
+// The title bar's n-th button left of the close button (1 maximise,
+// 2 minimise), from the close button's rectangle.
+Rect title_bar_neighbour(const Rect& close, int n);
 
 struct FrameInputs {
     const Element* root = nullptr;  // drawn as it stands; not copied

@@ -4,6 +4,8 @@
 #include <zem/shell/scene.hpp>
 #include <zem/shell/shm_pool.hpp>
 #include <zem/shell/types.hpp>
+#include <zem/input/gesture.hpp>
+#include <zem/input/input_types.hpp>
 
 #include <array>
 #include <cstdint>
@@ -131,6 +133,10 @@ struct SurfaceState {
     // Interaction state the next frame shows, and what the last one showed.
     std::optional<LayoutId> focus, hover, pressed;
     std::optional<LayoutId> last_focus, last_hover, last_pressed;
+    // Text editing: the open context menu, and each field's text typed since
+    // the element tree last reflected it.
+    std::optional<ContextMenu> context_menu;
+    std::map<LayoutId, EditedText> edited_texts;
     std::vector<HitRegion> regions;  // the last frame's interactive regions
     std::vector<ScrollArea> scroll_regions;
     std::vector<AccessNode> statics;
@@ -139,6 +145,14 @@ struct SurfaceState {
     // layout-and-draw pass takes them.
     FrameLayout kept;
     Rect close_button_rect;
+    // The press, touch or drag in progress on this surface, and the fingers:
+    // the first one drives the gesture, the others are only followed.
+    GestureRecognizer gesture;
+    std::optional<int32_t> primary_touch;
+    std::map<int32_t, std::pair<float, float>> secondary_touches;
+    // The scale the compositor asked for (wl_surface version 6).
+    std::optional<int32_t> preferred_scale;
+    bool maximized = false;  // as the toplevel's last configure said
 
     std::optional<Canvas> canvas;
     std::unique_ptr<ShmPool> shm_pool;
