@@ -257,9 +257,10 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
 
     // Window configuration, session and app id.
     std::optional<WindowConfig> config = d.app->window_config();
-    // (The session store and the session manager are bound here once
-    // session persistence exists.)
+    // The session needs the app id: it is asked here, once.
     d.app_id = d.app->app_id();
+    d.session = session_restore_setup(d.app_id, *d.app);
+    bind_session_manager(d.session, d.globals, d.registry);
     if (config && config->app_id != d.app_id)
         std::fprintf(stderr, "zem: window_config app_id %s differs from App::app_id %s; App::app_id wins\n",
                      base::debug_quote(config->app_id).c_str(), base::debug_quote(d.app_id).c_str());
@@ -293,6 +294,7 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
         } else {
             xdg_toplevel_set_fullscreen(w.toplevel, nullptr);
         }
+        restore_main_toplevel(d.session, w.toplevel);
         attach_window_listeners(d, w);
         wl_surface_commit(w.surface);
         d.main_surface = create_surface_state(SurfaceRole(std::move(w)), title, band);
@@ -359,7 +361,13 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
             });
         }
     }
-    // (The 30-second session-save timer exists only with a session store.)
+    // The 30-second session save, only with a session store.
+    if (d.session.store) {
+        auto timer = insert_session_save_timer(*d.reactor, [&d] {
+            if (d.session.persisting()) d.session.store->save(d.app->session_state());
+        });
+        if (!timer) return std::unexpected(timer.error());
+    }
 
     // The loop.
     while (!d.exit) {
@@ -429,7 +437,9 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
         wl_display_flush(display);
     }
 
-    // Ending: (session save), then everything goes before the connection.
+    // Ending: the session saved as a clean exit, then everything goes
+    // before the connection.
+    if (d.session.persisting()) d.session.store->save_and_exit(d.app->session_state());
     data.reset();
     signals->reset();
     reactor->reset();

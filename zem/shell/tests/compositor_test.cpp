@@ -352,6 +352,7 @@ TEST_F(GalleryUnderSway, LayerOverlayIsTransparentWhereItDrawsNothing) {
     setenv("WAYLAND_DISPLAY", sway->display().c_str(), 1);
     setenv("ZEM_FORCE_SOFTWARE", "1", 1);
     setenv("GSETTINGS_BACKEND", "memory", 1);
+    setenv("XDG_STATE_HOME", (dir + "/state").c_str(), 1);
     std::optional<Image> shot;
     std::thread shooter([&] {
         std::this_thread::sleep_for(1500ms);

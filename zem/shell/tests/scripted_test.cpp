@@ -1,6 +1,7 @@
 // Exact request sequences and start-up failures against the scripted
 // compositor.
 #include "gallery_page.hpp"
+#include "support/process.hpp"
 #include "support/scripted_compositor.hpp"
 
 #include <zem/shell/app.hpp>
@@ -70,6 +71,9 @@ std::expected<void, zem::RunError> run_on(const ScriptedCompositor& c, TestApp a
     // come from gsettings' in-memory defaults.
     setenv("GSETTINGS_BACKEND", "memory", 1);
     setenv("ZEM_THEMES_DIR", TAVIX_SOURCE_DIR "/themes", 1);
+    // Session files of this test process only, not the user's.
+    static const std::string state = zem::test::make_temp_dir("zem-scripted-state");
+    setenv("XDG_STATE_HOME", state.c_str(), 1);
     return zem::run_handle(std::make_unique<zem::AppAdapter<TestApp>>(std::move(app)));
 }
 

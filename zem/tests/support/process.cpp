@@ -43,7 +43,11 @@ std::optional<Spawned> spawn(const std::vector<std::string>& argv, const std::ma
     Spawned s;
     s.out_path = dir + "/" + tag + ".out";
     s.err_path = dir + "/" + tag + ".err";
-    std::vector<std::string> envs = merged_env(env);
+    // A toolkit program keeps per-application state and refuses to share it
+    // with a live copy of itself: each test's programs get the test's own.
+    std::map<std::string, std::string> with_state = env;
+    if (!with_state.contains("XDG_STATE_HOME")) with_state["XDG_STATE_HOME"] = dir + "/state";
+    std::vector<std::string> envs = merged_env(with_state);
     std::vector<char*> cargv, cenv;
     for (auto& a : argv) cargv.push_back(const_cast<char*>(a.c_str()));
     cargv.push_back(nullptr);

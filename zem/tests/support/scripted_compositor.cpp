@@ -5,6 +5,7 @@
 #include <wayland-server.h>
 #include <text-input-unstable-v3-server-protocol.h>
 #include <xdg-shell-server-protocol.h>
+#include <xdg-session-management-v1-server-protocol.h>
 #include <cursor-shape-v1-server-protocol.h>
 #include <xkbcommon/xkbcommon.h>
 #include <sys/mman.h>
@@ -46,6 +47,8 @@ struct ScriptedCompositor::State {
     int frames_seen = 0;
     wl_resource* first_toplevel = nullptr;
     std::deque<int> received;  // write ends of wl_data_offer.receive, oldest first
+    wl_resource* first_session = nullptr;
+    std::vector<std::string> binds;
     std::vector<wl_resource*> seats, pointers, keyboards, touches;
 
     void add_log(std::string line) {
@@ -71,6 +74,7 @@ void on_destroy(wl_resource* r) {
         std::erase(obj.frames, r);
     }
     if (st->first_toplevel == r) st->first_toplevel = nullptr;
+    if (st->first_session == r) st->first_session = nullptr;
     for (auto* list : {&st->seats, &st->pointers, &st->keyboards, &st->touches}) std::erase(*list, r);
 }
 
@@ -196,6 +200,8 @@ int dispatch(const void*, void* target, uint32_t opcode, const wl_message* msg, 
         st->objects[created.at(0)].surface = surface;
         st->objects[surface].role = created.at(0);
         if (name == "get_toplevel" && st->first_toplevel == nullptr) st->first_toplevel = created.at(0);
+    } else if (iface == "xdg_session_manager_v1" && name == "get_session" && st->first_session == nullptr) {
+        st->first_session = created.at(0);
     } else if (iface == "wl_seat") {
         if (name == "get_pointer") st->pointers.push_back(created.at(0));
         else if (name == "get_keyboard") st->keyboards.push_back(created.at(0));
@@ -213,6 +219,10 @@ int dispatch(const void*, void* target, uint32_t opcode, const wl_message* msg, 
 
 void bind_global(wl_client* client, void* data, uint32_t version, uint32_t id) {
     auto* pair = static_cast<std::pair<State*, const wl_interface*>*>(data);
+    {
+        std::lock_guard lock(pair->first->mutex);
+        pair->first->binds.push_back(std::string(pair->second->name) + "," + std::to_string(version));
+    }
     wl_resource* r = make(pair->first, client, pair->second, version, id);
     if (pair->second == &wl_seat_interface) {
         pair->first->seats.push_back(r);
@@ -282,6 +292,7 @@ std::expected<std::unique_ptr<ScriptedCompositor>, std::string> ScriptedComposit
     if (opts.seat) global(&wl_seat_interface, 5);
     if (opts.cursor_shape) global(&wp_cursor_shape_manager_v1_interface, 1);
     if (opts.output) global(&wl_output_interface, 3);
+    if (opts.session_manager) global(&xdg_session_manager_v1_interface, 1);
 
     st->wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     wl_event_loop_add_fd(wl_display_get_event_loop(st->display), st->wake_fd, WL_EVENT_READABLE, on_wake, st);
@@ -465,6 +476,23 @@ void ScriptedCompositor::close_toplevel() {
 void ScriptedCompositor::configure_toplevel(int32_t w, int32_t h) {
     call([this, w, h] {
         if (state_->first_toplevel) send_toplevel_configure(state_.get(), state_->first_toplevel, w, h);
+    });
+}
+
+std::vector<std::string> ScriptedCompositor::binds() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->binds;
+}
+
+void ScriptedCompositor::send_session_created(const std::string& id) {
+    call([this, id] {
+        if (state_->first_session) xdg_session_v1_send_created(state_->first_session, id.c_str());
+    });
+}
+
+void ScriptedCompositor::send_session_replaced() {
+    call([this] {
+        if (state_->first_session) xdg_session_v1_send_replaced(state_->first_session);
     });
 }
 

@@ -36,6 +36,7 @@ struct ScriptedOptions {
     bool release_buffers = true;      // false: the compositor holds every buffer
     bool frame_done = true;           // answer frame callbacks at the next commit
     int close_after_frames = 0;       // send xdg_toplevel.close after this many buffers (0: never)
+    bool session_manager = false;     // offer xdg_session_manager_v1 (version 1)
 };
 
 class ScriptedCompositor {
@@ -75,6 +76,11 @@ public:
     void close_toplevel();
     // Sends an xdg_toplevel configure with this size (0 = client's choice).
     void configure_toplevel(int32_t w, int32_t h);
+    // Globals the client bound, as "interface,version".
+    std::vector<std::string> binds() const;
+    // Events of the client's first xdg_session_v1.
+    void send_session_created(const std::string& id);
+    void send_session_replaced();
     // Input on the first toplevel's surface, surface-local coordinates.
     // Each pointer event is followed by a frame, as a compositor groups them.
     void set_capabilities(uint32_t caps);

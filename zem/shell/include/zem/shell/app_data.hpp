@@ -6,6 +6,7 @@
 #include <zem/shell/app.hpp>
 #include <zem/shell/surface.hpp>
 #include <zem/shell/event_loop.hpp>
+#include <zem/shell/session.hpp>
 #include <zem/input/keys.hpp>
 #include <zem/shell/keyboard.hpp>
 
@@ -125,6 +126,7 @@ struct AppData {
     std::deque<Message> messages;
 
     std::string app_id;
+    SessionState session;
     std::optional<std::pair<uint32_t, uint32_t>> window_size;
     bool fullscreen_pending = false;
     std::optional<std::string> activation_token;
