@@ -202,7 +202,7 @@ RootedProcess::start(const std::string& exe, const std::string& root_in, const R
     while ((n = read(report[0], buf, sizeof buf)) > 0) failure.append(buf, static_cast<std::size_t>(n));
     close(report[0]);
     if (!failure.empty()) {
-        p->wait_exit(5s);
+        p->wait_exit();
         return std::unexpected(failure);
     }
     return p;

@@ -40,9 +40,16 @@ struct ScriptedCompositor::State {
     int frames_seen = 0;
     wl_resource* first_toplevel = nullptr;
 
+    std::condition_variable log_cv;
+    wl_resource* wm_base = nullptr;  // the client's xdg_wm_base, for pings
+    uint32_t ping_serial = 1000000;  // apart from the configure serials tests check
+
     void add_log(std::string line) {
-        std::lock_guard lock(mutex);
-        log.push_back(std::move(line));
+        {
+            std::lock_guard lock(mutex);
+            log.push_back(std::move(line));
+        }
+        log_cv.notify_all();
     }
 };
 
@@ -63,6 +70,7 @@ void on_destroy(wl_resource* r) {
         std::erase(obj.frames, r);
     }
     if (st->first_toplevel == r) st->first_toplevel = nullptr;
+    if (st->wm_base == r) st->wm_base = nullptr;
 }
 
 wl_resource* make(State* st, wl_client* client, const wl_interface* iface, uint32_t version, uint32_t id) {
@@ -195,7 +203,8 @@ int dispatch(const void*, void* target, uint32_t opcode, const wl_message* msg, 
 
 void bind_global(wl_client* client, void* data, uint32_t version, uint32_t id) {
     auto* pair = static_cast<std::pair<State*, const wl_interface*>*>(data);
-    make(pair->first, client, pair->second, version, id);
+    wl_resource* r = make(pair->first, client, pair->second, version, id);
+    if (pair->second == &xdg_wm_base_interface && pair->first->wm_base == nullptr) pair->first->wm_base = r;
 }
 
 int on_wake(int fd, uint32_t, void* data) {
@@ -283,6 +292,27 @@ std::vector<std::string> ScriptedCompositor::matching(const std::string& prefix)
     for (auto& l : log())
         if (l.rfind(prefix, 0) == 0) out.push_back(l);
     return out;
+}
+
+bool ScriptedCompositor::wait_for(const std::string& prefix, size_t count, std::chrono::milliseconds limit) const {
+    auto seen = [&] {
+        size_t n = 0;
+        for (const auto& l : state_->log)
+            if (l.rfind(prefix, 0) == 0) ++n;
+        return n >= count;
+    };
+    std::unique_lock lock(state_->mutex);
+    return state_->log_cv.wait_for(lock, limit, seen);
+}
+
+bool ScriptedCompositor::roundtrip(std::chrono::milliseconds limit) {
+    uint32_t serial = 0;
+    call([this, &serial] {
+        if (!state_->wm_base) return;
+        serial = state_->ping_serial++;
+        xdg_wm_base_send_ping(state_->wm_base, serial);
+    });
+    return serial != 0 && wait_for("xdg_wm_base.pong(" + std::to_string(serial) + ")", 1, limit);
 }
 
 void ScriptedCompositor::call(std::function<void()> fn) {
