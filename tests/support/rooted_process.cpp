@@ -47,12 +47,12 @@ bool make_dirs(char* path) {
 
 std::string parent_of(const std::string& path) { return stdfs::path(path).parent_path().string(); }
 
-// Copies the executable, its libraries and the dynamic loader into the root.
+// Copies the executable, its libraries and the dynamic loader into `dir`,
+// which the child mounts at the root's EXE_DIR.
 std::expected<std::pair<std::string, std::string>, std::string> stage_executable(const std::string& exe,
-                                                                                 const std::string& root) {
+                                                                                 const std::string& dir) {
     auto c = fs::capture({"ldd", exe});
     if (!c || !c->exited_ok()) return std::unexpected("ldd " + exe + " failed");
-    const std::string dir = root + EXE_DIR;
     std::error_code ec;
     stdfs::create_directories(dir + "/lib", ec);
     if (ec) return std::unexpected("mkdir " + dir + ": " + ec.message());
@@ -98,12 +98,15 @@ RootedProcess::start(const std::string& exe, const std::string& root_in, const R
     if (ec) return std::unexpected("canonical " + root_in + ": " + ec.message());
     std::unique_ptr<RootedProcess> p(new RootedProcess());
 
-    auto staged = stage_executable(exe, root);
-    if (!staged) return std::unexpected(staged.error());
-
     char scratch_tmpl[] = "/tmp/tavix-rooted-XXXXXX";
     if (!mkdtemp(scratch_tmpl)) return std::unexpected(std::string("mkdtemp: ") + strerror(errno));
     p->scratch_ = scratch_tmpl;
+    // Staged outside the root and mounted into it: the root's own file
+    // system may be too small for the executable (a sanitizer build is
+    // twice the size), and stays as the test made it.
+    const std::string exe_dir = p->scratch_ + "/exe", exe_mount = root + EXE_DIR;
+    auto staged = stage_executable(exe, exe_dir);
+    if (!staged) return std::unexpected(staged.error());
     p->log_path_ = p->scratch_ + "/stderr";
     int log_fd = ::open(p->log_path_.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
     if (log_fd < 0) return std::unexpected(std::string("open log: ") + strerror(errno));
@@ -120,7 +123,7 @@ RootedProcess::start(const std::string& exe, const std::string& root_in, const R
         n.rdev = st.st_rdev;
         n.path = root + "/dev/" + n.path;
     }
-    std::vector<std::string> dirs = {root + "/dev", root + "/proc", root + "/sys"};
+    std::vector<std::string> dirs = {root + "/dev", root + "/proc", root + "/sys", exe_mount};
     std::vector<std::pair<std::string, std::string>> links;
     for (const auto& [path, target] : o.dev_links) {
         dirs.push_back(parent_of(root + "/dev/" + path));
@@ -176,6 +179,8 @@ RootedProcess::start(const std::string& exe, const std::string& root_in, const R
         }
         if (mount("proc", dirs[1].c_str(), "proc", 0, nullptr) != 0) child_fail(w, "proc", dirs[1].c_str());
         if (mount("/sys", dirs[2].c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) child_fail(w, "bind", dirs[2].c_str());
+        if (mount(exe_dir.c_str(), exe_mount.c_str(), nullptr, MS_BIND, nullptr) != 0)
+            child_fail(w, "bind", exe_mount.c_str());
         for (const auto& [src, target] : overrides)
             if (mount(src.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0) child_fail(w, "bind", target.c_str());
         if (o.private_run_and_state) {

@@ -2,6 +2,7 @@
 #include <zem/app/app.hpp>
 #include <zem/app/app_data.hpp>
 #include <zem/app/hooks.hpp>
+#include <zem/app/shm_pool.hpp>
 #include <zem/app/signals.hpp>
 #include <zem/app/text_scale.hpp>
 #include <zem/app/wayland_internal.hpp>
@@ -230,7 +231,10 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
     if (display == nullptr) return std::unexpected(RunError{RunError::Connect, std::strerror(errno), {}});
     struct DisplayGuard {
         wl_display* d;
-        ~DisplayGuard() { wl_display_disconnect(d); }
+        ~DisplayGuard() {
+            ShmPool::drop_orphans();
+            wl_display_disconnect(d);
+        }
     } display_guard{display};
 
     auto data = std::make_unique<AppData>(std::move(app_handle));

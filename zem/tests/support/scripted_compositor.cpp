@@ -20,6 +20,7 @@ struct ScriptedCompositor::State {
     ScriptedOptions opts;
     wl_display* display = nullptr;
     int wake_fd = -1;
+    wl_event_source* wake_source = nullptr;
     mutable std::mutex mutex;
     std::vector<std::string> log;
     std::queue<std::function<void()>> calls;
@@ -265,7 +266,8 @@ std::expected<std::unique_ptr<ScriptedCompositor>, std::string> ScriptedComposit
     if (opts.output) global(&wl_output_interface, 3);
 
     st->wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    wl_event_loop_add_fd(wl_display_get_event_loop(st->display), st->wake_fd, WL_EVENT_READABLE, on_wake, st);
+    st->wake_source =
+        wl_event_loop_add_fd(wl_display_get_event_loop(st->display), st->wake_fd, WL_EVENT_READABLE, on_wake, st);
     wl_display* d = st->display;
     c->thread_ = std::thread([d] { wl_display_run(d); });
     return c;
@@ -276,6 +278,7 @@ ScriptedCompositor::~ScriptedCompositor() {
         call([this] { wl_display_terminate(state_->display); });
         if (thread_.joinable()) thread_.join();
         wl_display_destroy_clients(state_->display);
+        if (state_->wake_source) wl_event_source_remove(state_->wake_source);
         wl_display_destroy(state_->display);
         close(state_->wake_fd);
     }
