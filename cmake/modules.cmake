@@ -50,19 +50,11 @@ function(tavix_add_module_tests)
       string(REPLACE "/" "_" module ${module})
       set(exe ${prefix}${module}_tests)
       file(GLOB srcs CONFIGURE_DEPENDS ${d}/*.cpp)
-      add_executable(${exe} ${srcs})
-      target_link_libraries(${exe} PRIVATE ${library} GTest::gtest GTest::gmock GTest::gtest_main)
+      set(libs ${library})
       if(TARGET ${support})
-        target_link_libraries(${exe} PRIVATE ${support})
+        list(APPEND libs ${support})
       endif()
-      target_compile_definitions(${exe} PRIVATE
-        TAVIX_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
-        TAVIX_BINARY_DIR="${CMAKE_BINARY_DIR}"
-        TAVIX_INSTALLER_EXE="$<TARGET_FILE:tavix-installer>")
-      gtest_discover_tests(${exe}
-        DISCOVERY_MODE PRE_TEST
-        PROPERTIES LABELS ${prefix}${module} TIMEOUT 600
-        WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+      tavix_add_gtest(${exe} SOURCES ${srcs} LIBS ${libs} LABELS ${prefix}${module})
     endforeach()
   endforeach()
 endfunction()

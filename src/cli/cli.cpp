@@ -1,6 +1,7 @@
 #include "cli/cli.hpp"
 
-#include "platform/utf8.hpp"
+#include <base/files.hpp>
+#include <base/utf8.hpp>
 
 #include <charconv>
 #include <cstdio>
@@ -70,7 +71,7 @@ Exit error(std::string line) { return Exit{2, {}, line + "\n"}; }
 
 // Bytes that are not UTF-8 cannot name any option: they are shown lossily.
 Exit unknown(std::string_view arg) {
-    return Exit{2, {}, "error: unknown argument " + platform::lossy_utf8(arg) + "\n" + std::string(USAGE)};
+    return Exit{2, {}, "error: unknown argument " + base::utf8::lossy(arg) + "\n" + std::string(USAGE)};
 }
 
 } // namespace
@@ -79,9 +80,9 @@ std::expected<std::pair<std::uint32_t, std::uint32_t>, std::string> parse_window
     auto pieces = split_window_size(value);
     if (pieces.size() != 2)
         return std::unexpected("error: --windowsize must be WxH (got " + std::string(value) + ")");
-    auto w = read_u32(platform::trim_space(pieces[0]));
+    auto w = read_u32(base::utf8::trim(pieces[0]));
     if (!w) return std::unexpected("error: --windowsize: bad width " + std::string(pieces[0]));
-    auto h = read_u32(platform::trim_space(pieces[1]));
+    auto h = read_u32(base::utf8::trim(pieces[1]));
     if (!h) return std::unexpected("error: --windowsize: bad height " + std::string(pieces[1]));
     if (*w == 0 || *h == 0)
         return std::unexpected("error: --windowsize must be positive, got " + std::to_string(*w) + "x" +
@@ -94,7 +95,7 @@ std::expected<Cli, Exit> parse_args(std::span<const std::string> args) {
     constexpr std::string_view prefix = "--windowsize=";
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (!platform::is_valid_utf8(a)) return std::unexpected(unknown(a));
+        if (!base::utf8::is_valid(a)) return std::unexpected(unknown(a));
         if (a == "-h" || a == "--help") return std::unexpected(Exit{0, std::string(USAGE), {}});
         if (a == "daemon") {
             cli.daemon = true;
@@ -112,7 +113,7 @@ std::expected<Cli, Exit> parse_args(std::span<const std::string> args) {
                 if (i + 1 == args.size())
                     return std::unexpected(error("error: --windowsize expects a value like 1600x900"));
                 const std::string& next = args[++i];
-                if (!platform::is_valid_utf8(next)) return std::unexpected(unknown(next));
+                if (!base::utf8::is_valid(next)) return std::unexpected(unknown(next));
                 value = next;
             } else {
                 value = std::string_view(a).substr(prefix.size());
@@ -127,25 +128,13 @@ std::expected<Cli, Exit> parse_args(std::span<const std::string> args) {
     return cli;
 }
 
-namespace {
-
-void write_all(int fd, std::string_view s) {
-    while (!s.empty()) {
-        ssize_t n = ::write(fd, s.data(), s.size());
-        if (n <= 0) return;
-        s.remove_prefix(static_cast<std::size_t>(n));
-    }
-}
-
-} // namespace
-
 Cli parse(int argc, char** argv) {
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
     auto r = parse_args(args);
     if (r) return *r;
-    write_all(STDOUT_FILENO, r.error().out);
-    write_all(STDERR_FILENO, r.error().err);
+    (void)base::write_all(STDOUT_FILENO, r.error().out);
+    (void)base::write_all(STDERR_FILENO, r.error().err);
     std::exit(r.error().status);
 }
 

@@ -41,7 +41,7 @@ struct Exit {
 // The usage text (27 lines, each ending with a newline).
 extern const std::string_view USAGE;
 
-std::expected<Cli, Exit> parse_args(std::span<const std::string> args);
+[[nodiscard]] std::expected<Cli, Exit> parse_args(std::span<const std::string> args);
 
 // Parses and returns the command line of this process; prints and ends the
 // process on help or error.
@@ -53,6 +53,6 @@ std::vector<std::string_view> split_window_size(std::string_view value);
 
 // (width, height) of a --windowsize value, or the error line without its
 // newline ("error: --windowsize: bad width -1600").
-std::expected<std::pair<std::uint32_t, std::uint32_t>, std::string> parse_window_size(std::string_view value);
+[[nodiscard]] std::expected<std::pair<std::uint32_t, std::uint32_t>, std::string> parse_window_size(std::string_view value);
 
 } // namespace cli

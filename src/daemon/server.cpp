@@ -4,8 +4,9 @@
 #include "install/encryption.hpp"
 #include "install/staging.hpp"
 #include "install/target_config.hpp"
-#include "platform/error.hpp"
-#include "platform/sigpipe.hpp"
+#include <base/fd.hpp>
+#include <base/error.hpp>
+#include <base/sigpipe.hpp>
 #include "platform/system_paths.hpp"
 
 #include <cerrno>
@@ -20,8 +21,10 @@
 #include <malloc.h>
 #include <map>
 #include <mutex>
+#include <poll.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace daemon_server {
 
@@ -29,7 +32,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-using platform::errno_text;
+using base::errno_text;
 
 // One line on standard error in a single write, so that lines of parallel
 // connections never interleave.
@@ -119,17 +122,34 @@ private:
     bool started_ = false;
 };
 
-struct OwnedFd {
-    int fd;
-    ~OwnedFd() {
-        if (fd >= 0) ::close(fd);
-    }
-};
-
 // Clears DAEMON_BUSY when the holder's scope ends, however it ends.
 struct BusyRelease {
     ~BusyRelease() { DAEMON_BUSY.store(false); }
 };
+
+// A peer whose request was refused may still be sending the rest of it.
+// Closing with its bytes unread would reset the connection, and the peer,
+// stopped in its write, may never read the answer. So the answer is ended
+// with a shutdown of this side's sending half, and what is still coming is
+// read away, within a bound of bytes and time.
+void drain_refused(int fd) {
+    ::shutdown(fd, SHUT_WR);
+    const auto deadline = std::chrono::steady_clock::now() + REFUSED_DRAIN_TIME;
+    std::size_t left = REFUSED_DRAIN_BYTES;
+    std::vector<char> buf(64 * 1024);
+    while (left > 0) {
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (wait.count() <= 0) return;
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(wait.count()));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return;
+        const ssize_t n = ::read(fd, buf.data(), std::min(buf.size(), left));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        left -= static_cast<std::size_t>(n);
+    }
+}
 
 void answer(int fd, const std::expected<void, std::string>& outcome) {
     if (outcome)
@@ -242,9 +262,9 @@ void handle_install(int fd, ipc::InstallPlan plan, const InstallStarter& start) 
 }
 
 void handle_connection(int fd, const InstallStarter& start) {
-    OwnedFd conn{fd};
-    OwnedFd reading{::fcntl(fd, F_DUPFD_CLOEXEC, 0)};
-    if (reading.fd < 0) {
+    base::Fd conn{fd};
+    base::Fd reading{::fcntl(fd, F_DUPFD_CLOEXEC, 0)};
+    if (!reading) {
         log_line("daemon: clone socket: " + errno_text(errno));
         return;
     }
@@ -252,15 +272,14 @@ void handle_connection(int fd, const InstallStarter& start) {
     // forever; what follows the line is never bounded.
     auto& deadlines = LineDeadlines::instance();
     const auto watch = deadlines.arm(fd, REQUEST_LINE_TIMEOUT);
-    ipc::RequestRead read = ipc::read_request(reading.fd);
+    ipc::RequestRead read = ipc::read_request(reading.get());
     const bool timed_out = deadlines.disarm(watch);
-    ::close(reading.fd);
-    reading.fd = -1;
+    reading.reset();
 
     // Out of time counts as a failed read: no answer.
     if (timed_out || read.status == ipc::RequestRead::Status::ReadFailed) return;
     if (read.status == ipc::RequestRead::Status::BadRequest) {
-        send_event(fd, ipc::Event::Failed{read.error});
+        if (send_event(fd, ipc::Event::Failed{read.error})) drain_refused(fd);
         return;
     }
 
@@ -279,7 +298,7 @@ void handle_connection(int fd, const InstallStarter& start) {
             return;
         }
         log_line("daemon: applying locale " + r->locale + " to the running system");
-        install::apply_locale(platform::paths().host_root, r->locale);
+        (void)install::apply_locale(platform::paths().host_root, r->locale);
         send_event(fd, ipc::Event::Done{});
     } else if (auto* r = req.get<ipc::Request::StageAccount>()) {
         if (!marker_present("configure-pending")) {
@@ -295,7 +314,7 @@ void handle_connection(int fd, const InstallStarter& start) {
 }
 
 std::expected<void, std::string> run() {
-    platform::ignore_sigpipe();
+    base::ignore_sigpipe();
     // Any local user may connect, as often as they like, and have a
     // connection thread buffer a request line up to its limit. Left to the
     // allocator's defaults, each connection thread's pool keeps what it

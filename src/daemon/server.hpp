@@ -25,13 +25,18 @@ inline std::atomic<bool> DAEMON_BUSY{false};
 // that follows the line is never bounded.
 inline constexpr std::chrono::seconds REQUEST_LINE_TIMEOUT{30};
 
+// After a refused request line, what the peer still sends is read and
+// dropped up to these bounds before the connection closes.
+inline constexpr std::size_t REFUSED_DRAIN_BYTES = 16u << 20;
+inline constexpr std::chrono::seconds REFUSED_DRAIN_TIME{5};
+
 // How the daemon starts an install; tests hand in another engine.
 using InstallStarter = std::function<install::InstallHandle(ipc::InstallPlan)>;
 
 // Creates the socket and serves it for as long as the process lives.
 // Returns only when the socket cannot be set up, with the reason
 // ("mkdir ...", "bind ...", "chmod ...").
-std::expected<void, std::string> run();
+[[nodiscard]] std::expected<void, std::string> run();
 
 // Serves one accepted connection (taken over and closed).
 void handle_connection(int fd, const InstallStarter& start = install::start);

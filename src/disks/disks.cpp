@@ -1,9 +1,11 @@
 #include "disks/disks.hpp"
 
+#include <base/utf8.hpp>
+
 #include "disks/io.hpp"
 #include "disks/table.hpp"
-#include "fs/process.hpp"
-#include "platform/number.hpp"
+#include <base/process.hpp>
+#include <base/number.hpp>
 #include "platform/system_paths.hpp"
 
 #include <algorithm>
@@ -15,6 +17,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace disks {
@@ -32,7 +36,7 @@ std::string last_component(const std::string& path) {
     return slash == std::string::npos ? p : p.substr(slash + 1);
 }
 
-bool valid_utf8(const std::string& s) { return fs::lossy_utf8(s) == s; }
+bool valid_utf8(const std::string& s) { return base::utf8::lossy(s) == s; }
 
 bool starts_with(const std::string& s, std::string_view p) { return s.rfind(p, 0) == 0; }
 
@@ -138,19 +142,7 @@ std::vector<Partition> sysfs_partitions(const std::string& name, const std::stri
 
 } // namespace
 
-File& File::operator=(File&& o) noexcept {
-    if (this != &o) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = std::exchange(o.fd_, -1);
-    }
-    return *this;
-}
-
-File::~File() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
-std::optional<std::uint64_t> parse_unsigned(std::string_view t) { return platform::parse_unsigned(t); }
+std::optional<std::uint64_t> parse_unsigned(std::string_view t) { return base::parse_unsigned(t); }
 
 std::optional<std::string> read_attr(const std::string& dir, const std::string& name) {
     std::ifstream in(dir + "/" + name, std::ios::binary);
@@ -158,7 +150,7 @@ std::optional<std::string> read_attr(const std::string& dir, const std::string& 
     std::stringstream ss;
     ss << in.rdbuf();
     if (in.bad()) return std::nullopt;
-    std::string t = fs::trim(ss.str());
+    std::string t = std::string(base::utf8::trim(ss.str()));
     if (t.empty()) return std::nullopt;
     return t;
 }
@@ -178,9 +170,9 @@ std::string partition_path(const std::string& disk, std::uint32_t n) {
 }
 
 std::optional<std::string> blkid_type(const std::string& node) {
-    auto r = fs::capture({"blkid", "-o", "value", "-s", "TYPE", node});
+    auto r = base::capture({"blkid", "-o", "value", "-s", "TYPE", node});
     if (!r || !r->exited_ok()) return std::nullopt;
-    std::string t = fs::trim(fs::lossy_utf8(r->out));
+    std::string t = std::string(base::utf8::trim(base::utf8::lossy(r->out)));
     if (t.empty()) return std::nullopt;
     return t;
 }
@@ -218,10 +210,35 @@ std::expected<File, std::string> open_rw(const std::string& disk) {
     return File(fd);
 }
 
+std::expected<File, std::string> open_whole_disk(const std::string& disk) {
+    // O_PATH opens nothing for reading or writing: a character device named
+    // here (a watchdog, a terminal) never sees an open of its own.
+    File handle(::open(disk.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (handle.get() < 0) return std::unexpected("open " + disk + ": " + io::errno_text(errno));
+    struct stat st {};
+    if (::fstat(handle.get(), &st) != 0) return std::unexpected("open " + disk + ": " + io::errno_text(errno));
+    if (S_ISLNK(st.st_mode)) return std::unexpected(disk + " is a symbolic link, not a disk");
+    if (!S_ISBLK(st.st_mode)) return std::unexpected(disk + " is not a block device");
+    const std::string dir = platform::paths().sys + "/dev/block/" + std::to_string(major(st.st_rdev)) + ":" +
+                            std::to_string(minor(st.st_rdev));
+    struct stat dir_st {};
+    if (::stat(dir.c_str(), &dir_st) != 0) return std::unexpected(disk + " is not a disk the kernel lists");
+    if (::stat((dir + "/partition").c_str(), &dir_st) == 0)
+        return std::unexpected(disk + " is a partition, not a whole disk");
+    // Reopening the descriptor itself reaches the very inode checked above.
+    const std::string self = platform::paths().proc + "/self/fd/" + std::to_string(handle.get());
+    File rw(::open(self.c_str(), O_RDWR | O_CLOEXEC));
+    if (rw.get() < 0) return std::unexpected("open " + disk + ": " + io::errno_text(errno));
+    struct stat rw_st {};
+    if (::fstat(rw.get(), &rw_st) != 0 || !S_ISBLK(rw_st.st_mode) || rw_st.st_rdev != st.st_rdev)
+        return std::unexpected(disk + " is not a block device");
+    return rw;
+}
+
 std::optional<std::uint32_t> mbr_free_primaries(const std::string& disk) {
     File f = open_ro(disk);
-    if (f.fd() < 0 || find_gpt(f.fd())) return std::nullopt;
-    auto m = read_mbr(f.fd(), logical_block_size(disk));
+    if (f.get() < 0 || find_gpt(f.get())) return std::nullopt;
+    auto m = read_mbr(f.get(), logical_block_size(disk));
     if (!m) return std::nullopt;
     std::uint32_t n = 0;
     for (const auto& e : m->primary) n += e.type == 0;
@@ -230,9 +247,9 @@ std::optional<std::uint32_t> mbr_free_primaries(const std::string& disk) {
 
 std::optional<std::pair<std::uint64_t, std::uint64_t>> extended_range(const std::string& disk) {
     File f = open_ro(disk);
-    if (f.fd() < 0 || find_gpt(f.fd())) return std::nullopt;
+    if (f.get() < 0 || find_gpt(f.get())) return std::nullopt;
     std::uint64_t L = logical_block_size(disk);
-    auto m = read_mbr(f.fd(), L);
+    auto m = read_mbr(f.get(), L);
     if (!m) return std::nullopt;
     auto slot = m->extended_slot();
     if (!slot) return std::nullopt;
@@ -241,8 +258,14 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> extended_range(const std:
 
 std::optional<std::pair<std::uint64_t, std::uint64_t>> partition_range(const std::string& disk, std::uint32_t n) {
     File f = open_ro(disk);
-    if (f.fd() < 0 || n == 0) return std::nullopt;
-    if (auto g = find_gpt(f.fd())) {
+    if (f.get() < 0) return std::nullopt;
+    return partition_range(f, disk, n);
+}
+
+std::optional<std::pair<std::uint64_t, std::uint64_t>> partition_range(const File& f, const std::string& disk,
+                                                                       std::uint32_t n) {
+    if (f.get() < 0 || n == 0) return std::nullopt;
+    if (auto g = find_gpt(f.get())) {
         if (n > g->entries.size()) return std::nullopt;
         const auto& e = g->entries[n - 1];
         if (!e.used()) return std::nullopt;
@@ -251,7 +274,7 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> partition_range(const std
         return std::pair{sat_mul(e.first_lba, S), sat_mul(count, S)};
     }
     std::uint64_t L = logical_block_size(disk);
-    auto m = read_mbr(f.fd(), L);
+    auto m = read_mbr(f.get(), L);
     if (!m) return std::nullopt;
     if (n <= 4) {
         const auto& e = m->primary[n - 1];
@@ -336,7 +359,7 @@ std::vector<Disk> enumerate() {
 
         File f = open_ro(d.path);
         std::optional<TableLayout> layout;
-        if (f.fd() >= 0) layout = read_table_layout(f.fd(), d.path, d.sector_size);
+        if (f.get() >= 0) layout = read_table_layout(f.get(), d.path, d.sector_size);
         if (layout) {
             d.table = std::move(layout->table);
             d.partitions = std::move(layout->partitions);

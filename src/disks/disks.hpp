@@ -4,6 +4,7 @@
 // share. Everything here only reads; sysfs, /proc and /dev are reached
 // through platform::paths().
 
+#include <base/fd.hpp>
 #include <cstdint>
 #include <expected>
 #include <optional>
@@ -63,26 +64,23 @@ std::optional<std::string> blkid_type(const std::string& node);
 DeviceKind device_kind(const std::string& sysfs_name);
 
 // An open descriptor that closes itself.
-class File {
-public:
-    File() = default;
-    explicit File(int fd) : fd_(fd) {}
-    File(File&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
-    File& operator=(File&& o) noexcept;
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    ~File();
-    int fd() const { return fd_; }
+using File = base::Fd;
 
-private:
-    int fd_ = -1;
-};
+[[nodiscard]] std::expected<File, std::string> open_rw(const std::string& disk);
 
-std::expected<File, std::string> open_rw(const std::string& disk);
+// Opens `disk` for reading and writing only when the path itself (not a
+// symbolic link) is a block device that is a whole disk, not a partition.
+// The checks are made on the opened descriptor, so the name cannot be
+// swapped for something else between the check and the writes: every write
+// of a request goes through the descriptor returned here.
+[[nodiscard]] std::expected<File, std::string> open_whole_disk(const std::string& disk);
 
 std::optional<std::uint32_t> mbr_free_primaries(const std::string& disk);
 std::optional<std::pair<std::uint64_t, std::uint64_t>> extended_range(const std::string& disk);
 std::optional<std::pair<std::uint64_t, std::uint64_t>> partition_range(const std::string& disk, std::uint32_t n);
+// The same, read through an open descriptor of `disk`.
+std::optional<std::pair<std::uint64_t, std::uint64_t>> partition_range(const File& file, const std::string& disk,
+                                                                       std::uint32_t n);
 
 // Sorts partitions by start (stable) and inserts the free gaps over 2 MiB
 // between them, within [lo, hi) bytes.

@@ -1,3 +1,4 @@
+#include <base/units.hpp>
 #include "disks/edit.hpp"
 
 #include "disks/disks.hpp"
@@ -15,7 +16,7 @@ using io::errno_text;
 
 namespace {
 
-constexpr std::uint64_t MIB = 1u << 20;
+using base::MIB;
 constexpr std::uint64_t U32_MAX = 0xFFFFFFFFu;
 
 // An occupied stretch of sectors, inclusive, belonging to partition `number`.
@@ -116,10 +117,121 @@ Guid clock_guid() {
     return g;
 }
 
-std::expected<void, std::string> wipe(const std::string& disk) {
+namespace {
+
+// A disk's table, edited in memory and written back once.
+struct Table {
+    std::optional<Gpt> gpt;
+    std::optional<Mbr> mbr;
+};
+
+std::expected<Table, std::string> load_table(int fd, const std::string& disk) {
+    if (auto g = find_gpt(fd)) return Table{std::move(*g), std::nullopt};
+    auto m = load_mbr(fd, disk);
+    if (!m) return std::unexpected(m.error());
+    return Table{std::nullopt, std::move(*m)};
+}
+
+std::expected<void, std::string> store_table(int fd, const Table& t, const std::string& disk) {
+    if (t.gpt) return store_gpt(fd, *t.gpt, disk);
+    return store_mbr(fd, *t.mbr, disk);
+}
+
+std::expected<std::uint32_t, std::string> create_in(Table& t, const std::string& disk, std::uint64_t start,
+                                                    std::uint64_t size) {
+    if (t.gpt) {
+        Gpt* g = &*t.gpt;
+        const std::uint64_t S = g->sector_size;
+        if (S == 0) return std::unexpected(std::string("gpt sector size is 0"));
+        if (size < S) return std::unexpected(std::string("size below one sector"));
+        std::uint64_t first = start / S;
+        std::uint64_t last = io::sat_add(first, size / S) - 1;
+        if (auto r = check_range(disk, start, size, first, last, g->first_usable, g->last_usable, S, gpt_spans(*g, 0)); !r)
+            return std::unexpected(r.error());
+        auto slot = std::find_if(g->entries.begin(), g->entries.end(), [](const GptEntry& e) { return !e.used(); });
+        if (slot == g->entries.end()) return std::unexpected(std::string("no free GPT entry"));
+        GptEntry e;
+        e.type = *parse_guid(LINUX_DATA_GUID);
+        e.unique = clock_guid();
+        e.first_lba = first;
+        e.last_lba = last;
+        e.tail.assign(g->entry_size - 128, 0);
+        *slot = e;
+        return std::uint32_t(slot - g->entries.begin() + 1);
+    }
+
+    Mbr* m = &*t.mbr;
+    const std::uint64_t L = m->sector_size;
+    if (size < L || size / L > U32_MAX || start / L > U32_MAX)
+        return std::unexpected("size " + std::to_string(size) + " or start " + std::to_string(start) +
+                               " out of MBR range");
+    const std::uint64_t s = start / L, c = size / L;
+    auto ext = m->extended_slot();
+    if (ext) {
+        const std::uint64_t es = m->primary[*ext].start, ee = es + m->primary[*ext].count;
+        if (s >= es && s < ee) {
+            // Inside the container: its first sector holds the chain's head.
+            if (auto r = check_range(disk, start, size, s, s + c - 1, es + 1, ee - 1, L, logical_spans(*m, 0)); !r)
+                return std::unexpected(r.error());
+            if (auto r = m->push_logical(0x83, s, c); !r)
+                return std::unexpected("push logical on " + disk + ": " + r.error());
+            return std::uint32_t(4 + m->logicals.size());
+        }
+    }
+    if (auto r = check_range(disk, start, size, s, s + c - 1, 1, m->disk_sectors - 1, L, primary_spans(*m, 0)); !r)
+        return std::unexpected(r.error());
+    for (std::uint32_t i = 0; i < 4; ++i) {
+        if (m->primary[i].type != 0) continue;
+        MbrEntry e;
+        e.type = 0x83;
+        e.start = std::uint32_t(s);
+        e.count = std::uint32_t(c);
+        m->primary[i] = e;
+        return i + 1;
+    }
+    return std::unexpected(std::string("no free MBR entry (4-primary limit)"));
+}
+
+void delete_in(Table& t, const std::vector<std::uint32_t>& numbers) {
+    if (t.gpt) {
+        // The whole entry goes: a slot that kept its range, GUID and name
+        // would still be listed by other partitioners.
+        for (auto n : numbers)
+            if (n >= 1 && n <= t.gpt->entries.size()) {
+                GptEntry empty;
+                empty.tail.assign(t.gpt->entry_size > 128 ? t.gpt->entry_size - 128 : 0, 0);
+                t.gpt->entries[n - 1] = empty;
+            }
+        return;
+    }
+    Mbr& m = *t.mbr;
+    std::vector<std::uint32_t> sorted = numbers;
+    std::sort(sorted.rbegin(), sorted.rend());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    for (auto n : sorted) {
+        if (n == 0) continue;
+        if (n <= 4) m.primary[n - 1] = MbrEntry{};
+        else m.remove_logical(n);
+    }
+    // Without its container the logical chain is gone too.
+    if (!m.extended_slot()) m.logicals.clear();
+}
+
+template <class Edit>
+auto on_opened(const std::string& disk, Edit edit) -> decltype(edit(std::declval<const File&>())) {
     auto f = open_rw(disk);
     if (!f) return std::unexpected(f.error());
-    const int fd = f->fd();
+    return edit(*f);
+}
+
+} // namespace
+
+std::expected<void, std::string> wipe(const std::string& disk) {
+    return on_opened(disk, [&](const File& f) { return wipe(f, disk); });
+}
+
+std::expected<void, std::string> wipe(const File& file, const std::string& disk) {
+    const int fd = file.get();
     std::vector<char> zeros(MIB, 0);
     if (auto r = io::write_at(fd, zeros.data(), zeros.size(), 0); !r)
         return std::unexpected("wipe head " + disk + ": " + r.error());
@@ -138,94 +250,56 @@ std::expected<void, std::string> wipe(const std::string& disk) {
 
 std::expected<std::uint32_t, std::string> create_partition(const std::string& disk, std::uint64_t start,
                                                            std::uint64_t size) {
-    auto f = open_rw(disk);
-    if (!f) return std::unexpected(f.error());
-    const int fd = f->fd();
-    if (auto g = find_gpt(fd)) {
-        const std::uint64_t S = g->sector_size;
-        if (S == 0) return std::unexpected(std::string("gpt sector size is 0"));
-        if (size < S) return std::unexpected(std::string("size below one sector"));
-        std::uint64_t first = start / S;
-        std::uint64_t last = io::sat_add(first, size / S) - 1;
-        if (auto r = check_range(disk, start, size, first, last, g->first_usable, g->last_usable, S, gpt_spans(*g, 0)); !r)
-            return std::unexpected(r.error());
-        auto slot = std::find_if(g->entries.begin(), g->entries.end(), [](const GptEntry& e) { return !e.used(); });
-        if (slot == g->entries.end()) return std::unexpected(std::string("no free GPT entry"));
-        GptEntry e;
-        e.type = *parse_guid(LINUX_DATA_GUID);
-        e.unique = clock_guid();
-        e.first_lba = first;
-        e.last_lba = last;
-        e.tail.assign(g->entry_size - 128, 0);
-        *slot = e;
-        if (auto r = store_gpt(fd, *g, disk); !r) return std::unexpected(r.error());
-        return std::uint32_t(slot - g->entries.begin() + 1);
-    }
+    return on_opened(disk, [&](const File& f) { return create_partition(f, disk, start, size); });
+}
 
-    auto m = load_mbr(fd, disk);
-    if (!m) return std::unexpected(m.error());
-    const std::uint64_t L = m->sector_size;
-    if (size < L || size / L > U32_MAX || start / L > U32_MAX)
-        return std::unexpected("size " + std::to_string(size) + " or start " + std::to_string(start) +
-                               " out of MBR range");
-    const std::uint64_t s = start / L, c = size / L;
-    auto ext = m->extended_slot();
-    if (ext) {
-        const std::uint64_t es = m->primary[*ext].start, ee = es + m->primary[*ext].count;
-        if (s >= es && s < ee) {
-            // Inside the container: its first sector holds the chain's head.
-            if (auto r = check_range(disk, start, size, s, s + c - 1, es + 1, ee - 1, L, logical_spans(*m, 0)); !r)
-                return std::unexpected(r.error());
-            if (auto r = m->push_logical(0x83, s, c); !r)
-                return std::unexpected("push logical on " + disk + ": " + r.error());
-            if (auto r = store_mbr(fd, *m, disk); !r) return std::unexpected(r.error());
-            return std::uint32_t(4 + m->logicals.size());
-        }
-    }
-    if (auto r = check_range(disk, start, size, s, s + c - 1, 1, m->disk_sectors - 1, L, primary_spans(*m, 0)); !r)
-        return std::unexpected(r.error());
-    for (std::uint32_t i = 0; i < 4; ++i) {
-        if (m->primary[i].type != 0) continue;
-        MbrEntry e;
-        e.type = 0x83;
-        e.start = std::uint32_t(s);
-        e.count = std::uint32_t(c);
-        m->primary[i] = e;
-        if (auto r = store_mbr(fd, *m, disk); !r) return std::unexpected(r.error());
-        return i + 1;
-    }
-    return std::unexpected(std::string("no free MBR entry (4-primary limit)"));
+std::expected<std::uint32_t, std::string> create_partition(const File& file, const std::string& disk,
+                                                           std::uint64_t start, std::uint64_t size) {
+    auto t = load_table(file.get(), disk);
+    if (!t) return std::unexpected(t.error());
+    auto n = create_in(*t, disk, start, size);
+    if (!n) return n;
+    if (auto r = store_table(file.get(), *t, disk); !r) return std::unexpected(r.error());
+    return n;
 }
 
 std::expected<void, std::string> delete_partitions(const std::string& disk, const std::vector<std::uint32_t>& numbers) {
     if (numbers.empty()) return {};
-    auto f = open_rw(disk);
-    if (!f) return std::unexpected(f.error());
-    const int fd = f->fd();
-    if (auto g = find_gpt(fd)) {
-        for (auto n : numbers)
-            if (n >= 1 && n <= g->entries.size()) g->entries[n - 1].type = Guid{};
-        return store_gpt(fd, *g, disk);
+    return on_opened(disk, [&](const File& f) { return delete_partitions(f, disk, numbers); });
+}
+
+std::expected<void, std::string> delete_partitions(const File& file, const std::string& disk,
+                                                   const std::vector<std::uint32_t>& numbers) {
+    if (numbers.empty()) return {};
+    auto t = load_table(file.get(), disk);
+    if (!t) return std::unexpected(t.error());
+    delete_in(*t, numbers);
+    return store_table(file.get(), *t, disk);
+}
+
+std::expected<std::vector<std::uint32_t>, std::string> replace_partitions(const File& file, const std::string& disk,
+                                                                          const std::vector<std::uint32_t>& numbers,
+                                                                          const std::vector<NewPartition>& ranges) {
+    auto t = load_table(file.get(), disk);
+    if (!t) return std::unexpected(t.error());
+    delete_in(*t, numbers);
+    std::vector<std::uint32_t> created;
+    for (const auto& r : ranges) {
+        auto n = create_in(*t, disk, r.start, r.size);
+        if (!n) return std::unexpected(n.error());
+        created.push_back(*n);
     }
-    auto m = load_mbr(fd, disk);
-    if (!m) return std::unexpected(m.error());
-    std::vector<std::uint32_t> sorted = numbers;
-    std::sort(sorted.rbegin(), sorted.rend());
-    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
-    for (auto n : sorted) {
-        if (n == 0) continue;
-        if (n <= 4) m->primary[n - 1] = MbrEntry{};
-        else m->remove_logical(n);
-    }
-    // Without its container the logical chain is gone too.
-    if (!m->extended_slot()) m->logicals.clear();
-    return store_mbr(fd, *m, disk);
+    if (auto r = store_table(file.get(), *t, disk); !r) return std::unexpected(r.error());
+    return created;
 }
 
 std::expected<void, std::string> resize_partition(const std::string& disk, std::uint32_t n, std::uint64_t new_size) {
-    auto f = open_rw(disk);
-    if (!f) return std::unexpected(f.error());
-    const int fd = f->fd();
+    return on_opened(disk, [&](const File& f) { return resize_partition(f, disk, n, new_size); });
+}
+
+std::expected<void, std::string> resize_partition(const File& file, const std::string& disk, std::uint32_t n,
+                                                  std::uint64_t new_size) {
+    const int fd = file.get();
     if (auto g = find_gpt(fd)) {
         const std::uint64_t S = g->sector_size;
         if (n < 1 || n > g->entries.size()) return std::unexpected("p" + std::to_string(n) + ": not in GPT");

@@ -1,13 +1,11 @@
 #include "disks/io.hpp"
 
-#include "platform/error.hpp"
+#include <base/error.hpp>
 
 #include <cerrno>
 #include <unistd.h>
 
 namespace disks::io {
-
-std::string errno_text(int err) { return platform::errno_text(err); }
 
 std::expected<void, std::string> read_at(int fd, void* buf, std::size_t len, std::uint64_t offset) {
     auto* p = static_cast<char*>(buf);

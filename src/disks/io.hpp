@@ -1,6 +1,8 @@
 #pragma once
 // Small helpers shared by the table codec and the disk edits.
 
+#include <base/error.hpp>
+
 #include <cstdint>
 #include <cstring>
 #include <expected>
@@ -8,12 +10,12 @@
 
 namespace disks::io {
 
-std::string errno_text(int err);
+using base::errno_text;
 
 // Whole-buffer positional read and write; a short read at the end of the
 // device is an error.
-std::expected<void, std::string> read_at(int fd, void* buf, std::size_t len, std::uint64_t offset);
-std::expected<void, std::string> write_at(int fd, const void* buf, std::size_t len, std::uint64_t offset);
+[[nodiscard]] std::expected<void, std::string> read_at(int fd, void* buf, std::size_t len, std::uint64_t offset);
+[[nodiscard]] std::expected<void, std::string> write_at(int fd, const void* buf, std::size_t len, std::uint64_t offset);
 
 inline std::uint16_t le16(const std::uint8_t* p) { return std::uint16_t(p[0] | (p[1] << 8)); }
 inline std::uint32_t le32(const std::uint8_t* p) {

@@ -2,7 +2,7 @@
 
 #include "disks/disks.hpp"
 #include "fs/fs.hpp"
-#include "fs/process.hpp"
+#include <base/process.hpp>
 #include "platform/system_paths.hpp"
 
 #include <algorithm>
@@ -38,21 +38,21 @@ std::vector<std::uint32_t> kernel_partitions(const std::string& disk) {
 std::expected<void, std::string> reread_partitions(const std::string& disk) {
     auto updated = fs::run({"partx", "-u", disk});
     if (!updated) {
-        (void)fs::capture({"partx", "-d", disk});
+        (void)base::capture({"partx", "-d", disk});
         return std::unexpected(updated.error());
     }
     // partx -u neither drops partitions past the table's count nor adds
     // ones listed out of slot order; do both by number.
     std::vector<std::uint32_t> wanted;
-    if (auto shown = fs::capture({"partx", "--show", "-g", "-o", "NR", disk}); shown && shown->exited_ok()) {
+    if (auto shown = base::capture({"partx", "--show", "-g", "-o", "NR", disk}); shown && shown->exited_ok()) {
         std::istringstream in(shown->out);
         for (std::string word; in >> word;)
             if (auto v = parse_unsigned(word)) wanted.push_back(std::uint32_t(*v));
     }
     for (auto n : kernel_partitions(disk))
         if (std::find(wanted.begin(), wanted.end(), n) == wanted.end())
-            (void)fs::capture({"partx", "-d", "--nr", std::to_string(n), disk});
-    (void)fs::capture({"partx", "-a", disk});
+            (void)base::capture({"partx", "-d", "--nr", std::to_string(n), disk});
+    (void)base::capture({"partx", "-a", disk});
     return {};
 }
 

@@ -12,6 +12,6 @@ namespace disks {
 // that changed, drops the ones the table no longer has (busy ones stay) and
 // adds the new ones. Fails with partx's text when the table cannot be read;
 // the disk then keeps no partition nodes that are not in use.
-std::expected<void, std::string> reread_partitions(const std::string& disk);
+[[nodiscard]] std::expected<void, std::string> reread_partitions(const std::string& disk);
 
 } // namespace disks

@@ -129,25 +129,19 @@ std::expected<void, std::string> Mbr::push_logical(std::uint8_t type, std::uint6
         }
         return false;
     };
-    auto shift = [&]() -> bool {
-        // No room in front: the partition moves up one alignment step,
-        // keeping its end, and the record takes the sector asked for.
-        std::uint64_t step = std::max<std::uint64_t>(1, alignment());
-        if (count <= step) return false;
-        start += step;
-        count -= step;
-        return true;
+    // The record goes in front of the partition, never into it: a partition
+    // that moved to make room would not be the one asked for.
+    auto no_room = [&] {
+        return std::unexpected("no room for the extended boot record in front of sector " + std::to_string(start));
     };
     std::uint64_t ebr;
     if (logicals.empty()) {
         ebr = ext_start;
-        if (start == ext_start && !shift()) return std::unexpected(std::string("no room for the extended boot record"));
+        if (start == ext_start) return no_room();
     } else if (start > ext_start + 1 && !occupied(start - 1)) {
         ebr = start - 1;
     } else {
-        if (occupied(start)) return std::unexpected(std::string("no room for the extended boot record"));
-        ebr = start;
-        if (!shift()) return std::unexpected(std::string("no room for the extended boot record"));
+        return no_room();
     }
     if (start - ebr > 0xFFFFFFFFu || count > 0xFFFFFFFFu)
         return std::unexpected(std::string("range not expressible in the extended chain"));

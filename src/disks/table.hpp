@@ -27,7 +27,7 @@ inline constexpr std::string_view LINUX_DATA_GUID = "0FC63DAF-8483-4772-8E79-3D6
 inline constexpr std::string_view EFI_SYSTEM_GUID = "C12A7328-F81F-11D2-BA4B-00A0C93EC93B";
 
 // Size of the device (or file) behind fd in bytes.
-std::expected<std::uint64_t, std::string> device_bytes(int fd);
+[[nodiscard]] std::expected<std::uint64_t, std::string> device_bytes(int fd);
 
 // ---------------------------------------------------------------- GPT
 
@@ -59,7 +59,7 @@ struct Gpt {
     std::uint64_t backup_entries_lba() const { return backup_lba - entry_array_sectors(); }
 
     // A new empty table of 128 slots filling a device of device_bytes.
-    static std::expected<Gpt, std::string> create(std::uint64_t device_bytes, std::uint64_t sector_size,
+    [[nodiscard]] static std::expected<Gpt, std::string> create(std::uint64_t device_bytes, std::uint64_t sector_size,
                                                   const Guid& disk_guid);
 };
 
@@ -73,17 +73,17 @@ struct GptError {
 // says (an image written onto a bigger disk), the backup is placed at the
 // device's real end and the usable area extended up to it, so that a write
 // repairs the table; a device smaller than the table is an error.
-std::expected<Gpt, GptError> read_gpt(int fd, std::uint64_t sector_size);
+[[nodiscard]] std::expected<Gpt, GptError> read_gpt(int fd, std::uint64_t sector_size);
 
 // The GPT of a device: 512-byte sectors first, then 4096 only when no
 // signature was found at 512.
-std::expected<Gpt, GptError> find_gpt(int fd);
+[[nodiscard]] std::expected<Gpt, GptError> find_gpt(int fd);
 
 // Writes primary header and entry array, then backup entry array and header.
-std::expected<void, std::string> write_gpt(int fd, const Gpt& gpt);
+[[nodiscard]] std::expected<void, std::string> write_gpt(int fd, const Gpt& gpt);
 
 // A protective MBR covering the device (one 0xEE slot from sector 1).
-std::expected<void, std::string> write_protective_mbr(int fd, std::uint64_t sector_size);
+[[nodiscard]] std::expected<void, std::string> write_protective_mbr(int fd, std::uint64_t sector_size);
 
 // ---------------------------------------------------------------- MBR
 
@@ -127,9 +127,9 @@ struct Mbr {
 
     // Appends a logical partition at the end of the chain. start and count
     // are absolute sectors; the EBR goes into the free sector before start
-    // when there is one, else at start and the partition begins one
-    // alignment step later (its end unchanged).
-    std::expected<void, std::string> push_logical(std::uint8_t type, std::uint64_t start, std::uint64_t count);
+    // (the container's first sector for the first logical). Without such a
+    // sector the partition is refused rather than moved.
+    [[nodiscard]] std::expected<void, std::string> push_logical(std::uint8_t type, std::uint64_t start, std::uint64_t count);
 
     // Removes logical partition `number` (5 or more); later ones move down.
     bool remove_logical(std::uint32_t number);
@@ -138,9 +138,9 @@ struct Mbr {
 // Reads the MBR and the extended chain. Refuses a sector without the boot
 // signature, with boot flags other than 0x00/0x80, or a protective MBR of a
 // GPT disk.
-std::expected<Mbr, std::string> read_mbr(int fd, std::uint64_t sector_size);
+[[nodiscard]] std::expected<Mbr, std::string> read_mbr(int fd, std::uint64_t sector_size);
 
 // Writes sector 0 and every EBR of the chain.
-std::expected<void, std::string> write_mbr(int fd, const Mbr& mbr);
+[[nodiscard]] std::expected<void, std::string> write_mbr(int fd, const Mbr& mbr);
 
 } // namespace disks

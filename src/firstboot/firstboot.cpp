@@ -1,9 +1,13 @@
 #include "firstboot/firstboot.hpp"
 
+#include <base/error.hpp>
+#include <base/files.hpp>
+#include <base/utf8.hpp>
+
 #include "disks/disks.hpp"
 #include "disks/edit.hpp"
 #include "disks/table.hpp"
-#include "fs/process.hpp"
+#include <base/process.hpp>
 #include "install/boot_platform.hpp"
 #include "install/command.hpp"
 #include "install/encryption.hpp"
@@ -54,7 +58,7 @@ void finish_encryption() {
     if (!root || root->find("/mapper/") == std::string::npos) return; // not encrypted yet: try on a later boot
 
     log_line("re-encryption finished, retiring the staged key");
-    const std::string partuuid = fs::trim(install::read_text(p.marker("reencrypt-device")).value_or(""));
+    const std::string partuuid = std::string(base::utf8::trim(base::read_file(p.marker("reencrypt-device")).value_or("")));
     const std::string device = p.dev + "/disk/by-partuuid/" + partuuid;
     if (install::tpm_present() && exists(device)) {
         auto r = install::run({"clevis", "luks", "bind", "-f", "-k", p.marker("reencrypt-key"), "-d", device, "tpm2",
@@ -71,7 +75,7 @@ void finish_encryption() {
 
 void apply_staged_account() {
     const auto& p = platform::paths();
-    auto text = install::read_text(p.marker("account-staged"));
+    auto text = base::read_file(p.marker("account-staged"));
     if (!text) return;
     auto lines = install::split_lines(*text);
     if (lines.size() < 3) {
@@ -93,8 +97,8 @@ void switch_direct_flash() {
     if (!disk) return;
     const std::string name = last_component(*disk);
     if (name.empty()) return;
-    auto removable = install::read_text(p.sys + "/block/" + name + "/removable");
-    if ((removable && fs::trim(*removable) == "1") || disks::device_kind(name) == disks::DeviceKind::USB) return;
+    auto removable = base::read_file(p.sys + "/block/" + name + "/removable");
+    if ((removable && std::string(base::utf8::trim(*removable)) == "1") || disks::device_kind(name) == disks::DeviceKind::USB) return;
     log_line("root lives on fixed storage " + *disk + ", switching to the Configure flow");
     if (auto r = grow_root(); !r) log_line("grow root: " + r.error());
     write_empty_marker("configure-pending");
@@ -111,9 +115,9 @@ std::expected<void, std::string> grow_root() {
     std::error_code ec;
     const stdfs::path part_dir = stdfs::canonical(stdfs::path(p.sys) / "class/block" / last_component(*root), ec);
     if (ec) return std::unexpected(cannot_resolve);
-    auto number_text = install::read_text((part_dir / "partition").string());
+    auto number_text = base::read_file((part_dir / "partition").string());
     if (!number_text) return std::unexpected(cannot_resolve);
-    auto number = disks::parse_unsigned(fs::trim(*number_text));
+    auto number = disks::parse_unsigned(std::string(base::utf8::trim(*number_text)));
     if (!number || *number > UINT32_MAX) return std::unexpected(cannot_resolve);
     const std::uint32_t n = static_cast<std::uint32_t>(*number);
     const std::string disk_name = part_dir.parent_path().filename().string();
@@ -123,10 +127,10 @@ std::expected<void, std::string> grow_root() {
     std::uint64_t possible = 0;
     {
         disks::File f(::open(D.c_str(), O_RDONLY | O_CLOEXEC));
-        if (f.fd() < 0) return std::unexpected("open " + D + ": " + install::errno_text(errno));
+        if (f.get() < 0) return std::unexpected("open " + D + ": " + base::errno_text(errno));
         // A table written for a smaller image is read with its backup moved to
         // the device's real end, so the usable area already reaches it.
-        auto gpt = disks::find_gpt(f.fd());
+        auto gpt = disks::find_gpt(f.get());
         if (!gpt) return std::unexpected("no gpt on " + D + ": " + gpt.error().text);
         const std::uint64_t S = gpt->sector_size;
         if (n < 1 || n > gpt->entries.size() || !gpt->entries[n - 1].used())

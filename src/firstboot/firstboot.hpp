@@ -15,6 +15,6 @@ void run();
 // Grows the root partition (the last on its GPT disk) and its ext4 file
 // system to the end of the disk. Not growing because there is nothing to gain
 // is success.
-std::expected<void, std::string> grow_root();
+[[nodiscard]] std::expected<void, std::string> grow_root();
 
 } // namespace firstboot

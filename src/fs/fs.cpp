@@ -1,7 +1,9 @@
 #include "fs/fs.hpp"
 
-#include "fs/process.hpp"
-#include "platform/number.hpp"
+#include <base/number.hpp>
+#include <base/process.hpp>
+#include <base/units.hpp>
+#include <base/utf8.hpp>
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,7 +19,9 @@ std::string lower_ascii(std::string s) {
     return s;
 }
 
-using platform::parse_unsigned;
+using base::parse_unsigned;
+using base::utf8::lossy;
+using base::utf8::trim;
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 
@@ -86,7 +90,7 @@ bool find_in_path(const std::string& program) {
     const char* path = std::getenv("PATH");
     if (!path) return false;
     const std::string p = path;
-    if (lossy_utf8(p) != p) return false;
+    if (lossy(p) != p) return false;
     std::size_t from = 0;
     while (true) {
         auto colon = p.find(':', from);
@@ -109,15 +113,15 @@ bool resize_supported(FsKind kind) {
 }
 
 std::expected<std::string, std::string> run(const std::vector<std::string>& argv) {
-    const std::string name = argv.empty() ? std::string() : lossy_utf8(argv[0]);
-    auto c = capture(argv);
+    const std::string name = argv.empty() ? std::string() : lossy(argv[0]);
+    auto c = base::capture(argv);
     std::string error;
     if (!c) {
         error = "spawn " + name + ": " + c.error();
     } else if (!c->exited_ok()) {
-        error = name + " failed: " + trim(lossy_utf8(c->err));
+        error = name + " failed: " + std::string(trim(lossy(c->err)));
     } else {
-        return lossy_utf8(c->out);
+        return lossy(c->out);
     }
     std::fprintf(stderr, "fs::run: %s\n", error.c_str());
     return std::unexpected(error);
@@ -153,7 +157,7 @@ std::optional<std::uint64_t> parse_ntfsresize_minimum(std::string_view out) {
 
 std::optional<std::uint64_t> parse_fatresize_minimum(std::string_view out) {
     for (auto line : lines(out)) {
-        std::string t = trim(line);
+        std::string t(trim(line));
         if (t.rfind("Min size:", 0) != 0) continue;
         return parse_unsigned(first_word(std::string_view(t).substr(9)));
     }
@@ -161,7 +165,7 @@ std::optional<std::uint64_t> parse_fatresize_minimum(std::string_view out) {
 }
 
 std::string ext_shrink_target(std::uint64_t new_size) {
-    constexpr std::uint64_t MIB = 1u << 20;
+    using base::MIB;
     std::uint64_t m = new_size < 2 * MIB ? 1 : new_size / MIB;
     return std::to_string(m) + "M";
 }

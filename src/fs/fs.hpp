@@ -32,13 +32,13 @@ private:
 bool find_in_path(const std::string& program);
 bool resize_supported(FsKind kind);
 std::optional<std::uint64_t> min_size(const std::string& node, FsKind kind);
-std::expected<void, std::string> grow(const std::string& node, FsKind kind, std::uint64_t new_size);
-std::expected<void, std::string> shrink(const std::string& node, FsKind kind, std::uint64_t new_size);
+[[nodiscard]] std::expected<void, std::string> grow(const std::string& node, FsKind kind, std::uint64_t new_size);
+[[nodiscard]] std::expected<void, std::string> shrink(const std::string& node, FsKind kind, std::uint64_t new_size);
 
 // Runs argv (argv[0] found on PATH) and gives its standard output, or the
 // error text ("spawn NAME: ..." or "NAME failed: <stderr>"), which is also
 // written to standard error.
-std::expected<std::string, std::string> run(const std::vector<std::string>& argv);
+[[nodiscard]] std::expected<std::string, std::string> run(const std::vector<std::string>& argv);
 
 // The readers of the tools' reports, on their standard output.
 std::optional<std::uint64_t> parse_resize2fs_minimum(std::string_view out); // in blocks

@@ -14,7 +14,7 @@ Catalogue build_catalogue() {
     // exactly as the build laid them out.
     for (std::size_t i = 0; i < compiled::kTextCount; ++i) {
         const auto& entry = compiled::kTexts[i];
-        const zem::i18n::TextPair pair{entry.key, entry.text};
+        const base::i18n::TextPair pair{entry.key, entry.text};
         table.add_texts(entry.code, std::span(&pair, 1));
     }
     return table;
@@ -119,7 +119,7 @@ std::string fill(std::string_view text, std::size_t count, NameAt name_at, Value
 } // namespace
 
 std::optional<std::string_view> try_translate(std::string_view locale, std::string_view key) {
-    return zem::i18n::lookup_with_fallback(catalogue(), locale, key);
+    return base::i18n::lookup_with_fallback(catalogue(), locale, key);
 }
 
 std::string translate(std::string_view key) {

@@ -3,7 +3,7 @@
 // ("account.title") looked up here in the process-wide current language,
 // with language fallback and named placeholders ("%{size}").
 
-#include <zem/i18n/catalogue.hpp>
+#include <base/i18n.hpp>
 
 #include <initializer_list>
 #include <optional>
@@ -14,15 +14,15 @@
 
 namespace i18n {
 
-using zem::i18n::Catalogue;
-using zem::i18n::DEFAULT_LOCALE;
-using zem::i18n::FALLBACK_LOCALE;
-using zem::i18n::LocaleSnapshot;
+using base::i18n::Catalogue;
+using base::i18n::DEFAULT_LOCALE;
+using base::i18n::FALLBACK_LOCALE;
+using base::i18n::LocaleSnapshot;
 
 // The current language is shared with the toolkit's own strings, so setting
 // it here also switches the toolkit's context menu.
-using zem::i18n::current_locale;
-using zem::i18n::set_locale;
+using base::i18n::current_locale;
+using base::i18n::set_locale;
 
 // One placeholder value for `translate_with`: its name and its text, already
 // formatted by the caller.

@@ -1,5 +1,9 @@
 #include "install/boot_platform.hpp"
 
+#include <base/files.hpp>
+#include <base/error.hpp>
+#include <base/fd.hpp>
+
 #include "install/command.hpp"
 #include "install/text_files.hpp"
 #include "platform/system_paths.hpp"
@@ -16,7 +20,7 @@ namespace platform {
 
 namespace {
 
-using install::errno_text;
+using base::errno_text;
 using install::join;
 
 constexpr off_t UBOOT_AREA_START = 32768;
@@ -27,13 +31,6 @@ bool exists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
 }
-
-struct Fd {
-    int fd;
-    ~Fd() {
-        if (fd >= 0) ::close(fd);
-    }
-};
 
 // Rewrites every line of `text` with `rewrite`; each output line ends with a
 // newline.
@@ -68,30 +65,30 @@ BootScheme detect_boot_scheme() {
 }
 
 std::expected<void, std::string> copy_uboot_area(const std::string& source, const std::string& target) {
-    Fd src{::open(source.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (src.fd < 0) return std::unexpected("open " + source + ": " + errno_text(errno));
-    Fd dst{::open(target.c_str(), O_WRONLY | O_CLOEXEC)};
-    if (dst.fd < 0) return std::unexpected("open " + target + ": " + errno_text(errno));
-    if (::lseek(src.fd, UBOOT_AREA_START, SEEK_SET) < 0) return std::unexpected("seek " + source + ": " + errno_text(errno));
-    if (::lseek(dst.fd, UBOOT_AREA_START, SEEK_SET) < 0) return std::unexpected("seek " + target + ": " + errno_text(errno));
+    base::Fd src{::open(source.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (src.get() < 0) return std::unexpected("open " + source + ": " + errno_text(errno));
+    base::Fd dst{::open(target.c_str(), O_WRONLY | O_CLOEXEC)};
+    if (dst.get() < 0) return std::unexpected("open " + target + ": " + errno_text(errno));
+    if (::lseek(src.get(), UBOOT_AREA_START, SEEK_SET) < 0) return std::unexpected("seek " + source + ": " + errno_text(errno));
+    if (::lseek(dst.get(), UBOOT_AREA_START, SEEK_SET) < 0) return std::unexpected("seek " + target + ": " + errno_text(errno));
     std::vector<char> buf(COPY_CHUNK);
     std::uint64_t remaining = UBOOT_AREA_BYTES;
     while (remaining > 0) {
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, COPY_CHUNK));
-        ssize_t got = ::read(src.fd, buf.data(), want);
+        ssize_t got = ::read(src.get(), buf.data(), want);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return std::unexpected("read " + source + ": " + errno_text(errno));
         if (got == 0) break;
         std::size_t off = 0;
         while (off < static_cast<std::size_t>(got)) {
-            ssize_t put = ::write(dst.fd, buf.data() + off, static_cast<std::size_t>(got) - off);
+            ssize_t put = ::write(dst.get(), buf.data() + off, static_cast<std::size_t>(got) - off);
             if (put < 0 && errno == EINTR) continue;
             if (put < 0) return std::unexpected("write " + target + ": " + errno_text(errno));
             off += static_cast<std::size_t>(put);
         }
         remaining -= static_cast<std::uint64_t>(got);
     }
-    (void)::fsync(dst.fd);
+    (void)::fsync(dst.get());
     return {};
 }
 
@@ -99,7 +96,7 @@ std::expected<void, std::string> set_uboot_root(const std::string& root, const s
     const std::string path = join(root, "etc/default/u-boot");
     const std::string wanted = "U_BOOT_ROOT=\"" + root_text + "\"";
     bool replaced = false;
-    std::string text = rewrite_lines(install::read_text(path).value_or(""), [&](const std::string& line) {
+    std::string text = rewrite_lines(base::read_file(path).value_or(""), [&](const std::string& line) {
         if (line.starts_with("U_BOOT_ROOT=") || line.starts_with("#U_BOOT_ROOT=")) {
             replaced = true;
             return wanted;
@@ -123,12 +120,12 @@ std::string set_bootcmd_rootdev(std::string_view line, std::string_view root_tex
 
 std::expected<void, std::string> update_boot_scr(const std::string& root, const std::string& root_text) {
     const std::string env_path = join(root, "boot/env.txt");
-    if (auto env = install::read_text(env_path)) {
+    if (auto env = base::read_file(env_path)) {
         std::string text = rewrite_lines(*env, [&](const std::string& l) { return set_envtxt_rootdev(l, root_text); });
         if (auto r = install::write_text(env_path, text); !r) return std::unexpected("write " + env_path + ": " + r.error());
     }
     const std::string cmd_path = join(root, "boot/boot.cmd");
-    auto cmd = install::read_text(cmd_path);
+    auto cmd = base::read_file(cmd_path);
     if (!cmd) return std::unexpected("read " + cmd_path + ": " + cmd.error());
     std::string text = rewrite_lines(*cmd, [&](const std::string& l) { return set_bootcmd_rootdev(l, root_text); });
     if (auto r = install::write_text(cmd_path, text); !r) return std::unexpected("write " + cmd_path + ": " + r.error());

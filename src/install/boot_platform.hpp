@@ -24,18 +24,18 @@ BootScheme detect_boot_scheme();
 
 // Copies bytes 32 KiB up to 16 MiB of the source disk to the same offsets
 // of the target disk (less when the source ends sooner).
-std::expected<void, std::string> copy_uboot_area(const std::string& source, const std::string& target);
+[[nodiscard]] std::expected<void, std::string> copy_uboot_area(const std::string& source, const std::string& target);
 
 // Names `root_text` in ROOT/etc/default/u-boot ("U_BOOT_ROOT=...") and runs
 // u-boot-update inside ROOT.
-std::expected<void, std::string> set_uboot_root(const std::string& root, const std::string& root_text);
+[[nodiscard]] std::expected<void, std::string> set_uboot_root(const std::string& root, const std::string& root_text);
 
 // Names `root_text` in ROOT/boot/env.txt (when readable) and
 // ROOT/boot/boot.cmd, then compiles boot.cmd into boot.scr with mkimage.
-std::expected<void, std::string> update_boot_scr(const std::string& root, const std::string& root_text);
+[[nodiscard]] std::expected<void, std::string> update_boot_scr(const std::string& root, const std::string& root_text);
 
 // Builds /boot/uInitrd-V from every /boot/initrd.img-V inside ROOT.
-std::expected<void, std::string> make_uinitrd(const std::string& root);
+[[nodiscard]] std::expected<void, std::string> make_uinitrd(const std::string& root);
 
 // The line rewriters of update_boot_scr: the line itself when it does not
 // name the root, otherwise the line naming `root_text`.

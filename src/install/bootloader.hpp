@@ -14,7 +14,7 @@ namespace install {
 // area onto a freshly laid-out disk and the new root device in the extlinux
 // settings or the boot script. Works on the mounted target with the pseudo
 // file systems bound in.
-std::expected<void, std::string> install_bootloader(const ipc::InstallPlan& plan, const TargetLayout& layout,
+[[nodiscard]] std::expected<void, std::string> install_bootloader(const ipc::InstallPlan& plan, const TargetLayout& layout,
                                                     platform::BootScheme scheme);
 
 } // namespace install

@@ -1,8 +1,9 @@
 #include "install/command.hpp"
 
-#include "platform/process.hpp"
-#include "platform/sigpipe.hpp"
-#include "platform/utf8.hpp"
+#include <base/error.hpp>
+#include <base/process.hpp>
+#include <base/sigpipe.hpp>
+#include <base/utf8.hpp>
 
 #include <cerrno>
 #include <csignal>
@@ -13,17 +14,17 @@ namespace install {
 
 namespace {
 
-using platform::errno_text;
+using base::errno_text;
 
 // Starts `command` with its output streams on pipes, and standard input on a
 // pipe when `with_stdin`, else on the null device. Returns 0 or the errno of
 // the failure.
-int spawn(const Command& command, bool with_stdin, platform::Child& child) {
+int spawn(const Command& command, bool with_stdin, base::Child& child) {
     if (command.empty() || command.front().empty()) return EINVAL;
-    platform::ignore_sigpipe();
-    platform::SpawnOptions options;
-    if (with_stdin) options.stdin_mode = platform::ChildStdin::Pipe;
-    return platform::spawn(command, options, child);
+    base::ignore_sigpipe();
+    base::SpawnOptions options;
+    if (with_stdin) options.stdin_mode = base::ChildStdin::Pipe;
+    return base::spawn(command, options, child);
 }
 
 std::expected<void, std::string> exited_text(const std::string& program, int status,
@@ -48,7 +49,7 @@ std::string wait_status_text(int status) {
 }
 
 std::string stderr_tail(std::string_view captured) {
-    std::string text = platform::lossy_utf8(captured);
+    std::string text = base::utf8::lossy(captured);
     std::vector<std::string_view> lines;
     std::string_view rest = text;
     while (!rest.empty()) {
@@ -71,12 +72,12 @@ std::string stderr_tail(std::string_view captured) {
 
 std::expected<void, std::string> run(const Command& command) {
     const std::string program = command.empty() ? std::string() : command.front();
-    platform::Child child;
+    base::Child child;
     if (int e = spawn(command, false, child))
         return std::unexpected("spawn " + program + ": " + errno_text(e));
-    platform::Drained c = platform::drain(child, {}, false);
+    base::Drained c = base::drain(child, {}, false);
     int status = 0;
-    int wait_error = platform::reap(child.pid, status);
+    int wait_error = base::reap(child.pid, status);
     if (c.io_error) return std::unexpected("spawn " + program + ": " + errno_text(c.io_error));
     if (wait_error) return std::unexpected("spawn " + program + ": " + errno_text(wait_error));
     return exited_text(program, status, c.err);
@@ -84,12 +85,12 @@ std::expected<void, std::string> run(const Command& command) {
 
 std::expected<void, std::string> run_with_stdin(const Command& command, std::string_view input) {
     const std::string program = command.empty() ? std::string() : command.front();
-    platform::Child child;
+    base::Child child;
     if (int e = spawn(command, true, child))
         return std::unexpected("spawn " + program + ": " + errno_text(e));
-    platform::Drained c = platform::drain(child, input, false);
+    base::Drained c = base::drain(child, input, false);
     int status = 0;
-    int wait_error = platform::reap(child.pid, status);
+    int wait_error = base::reap(child.pid, status);
     if (wait_error) return std::unexpected("wait " + program + ": " + errno_text(wait_error));
     // A program that quit without reading its input is judged by its exit:
     // its own error says more than the broken pipe it left behind.

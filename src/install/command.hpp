@@ -15,12 +15,12 @@ using Command = std::vector<std::string>;
 // Runs the command with standard input on the null device, captures both
 // output streams and waits for it. Fails with "spawn P: E" when it cannot be
 // started, or "P exited with <status>: <standard-error tail>".
-std::expected<void, std::string> run(const Command& command);
+[[nodiscard]] std::expected<void, std::string> run(const Command& command);
 
 // Like run, but writes `input` to the program's standard input and closes it.
 // Serves secrets (passphrases, "user:password" lines) that must never stand
 // on a command line.
-std::expected<void, std::string> run_with_stdin(const Command& command, std::string_view input);
+[[nodiscard]] std::expected<void, std::string> run_with_stdin(const Command& command, std::string_view input);
 
 // "exit status: N", or "signal: N (SIGNAME)" with " (core dumped)" appended
 // when a core was written.

@@ -1,10 +1,11 @@
 #include "install/copy.hpp"
 
 #include "disks/disks.hpp"
-#include "platform/process.hpp"
-#include "platform/sigpipe.hpp"
+#include <base/error.hpp>
+#include <base/process.hpp>
+#include <base/sigpipe.hpp>
 #include "platform/system_paths.hpp"
-#include "platform/utf8.hpp"
+#include <base/utf8.hpp>
 
 #include <cerrno>
 #include <chrono>
@@ -26,7 +27,7 @@ namespace {
 constexpr const char* EXCLUDES[] = {"/dev/*", "/proc/*",  "/sys/*",   "/run/*",      "/tmp/*",
                                     "/var/tmp/*", "/mnt/*", "/media/*", "/boot/efi/*", "/lost+found"};
 
-using platform::errno_text;
+using base::errno_text;
 
 void close_fd(int& fd) {
     if (fd >= 0) ::close(fd);
@@ -126,16 +127,16 @@ std::string rsync_failure(std::optional<int> exit_code, std::string_view stderr_
 std::expected<void, std::string> copy_system(const InstallHandle& handle) {
     const auto& paths = platform::paths();
     const Command cmd = rsync_command(paths.host_root, paths.target_root);
-    platform::ignore_sigpipe();
+    base::ignore_sigpipe();
 
-    platform::SpawnOptions options;
+    base::SpawnOptions options;
     // rsync reads no input: its standard input is left as it is.
-    options.stdin_mode = platform::ChildStdin::Inherit;
+    options.stdin_mode = base::ChildStdin::Inherit;
     // A group of its own, so that a cancel reaches the receiver and generator
     // processes rsync forks as well.
     options.own_group = true;
-    platform::Child child;
-    if (int e = platform::spawn(cmd, options, child))
+    base::Child child;
+    if (int e = base::spawn(cmd, options, child))
         return std::unexpected("spawn rsync: " + errno_text(e));
     const pid_t pid = child.pid;
 
@@ -221,9 +222,9 @@ std::expected<void, std::string> copy_system(const InstallHandle& handle) {
     if (WIFEXITED(status)) {
         const int code = WEXITSTATUS(status);
         if (code == 0 || code == 23 || code == 24) return {};
-        return std::unexpected(rsync_failure(code, platform::lossy_utf8(errors)));
+        return std::unexpected(rsync_failure(code, base::utf8::lossy(errors)));
     }
-    return std::unexpected(rsync_failure(std::nullopt, platform::lossy_utf8(errors)));
+    return std::unexpected(rsync_failure(std::nullopt, base::utf8::lossy(errors)));
 }
 
 } // namespace install

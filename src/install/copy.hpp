@@ -16,7 +16,7 @@ namespace install {
 // point, turning rsync's overall percentage into Copy fractions from 0.10 to
 // 0.85. A cancel kills rsync and everything it started, reaps it, and ends
 // the step with "cancelled".
-std::expected<void, std::string> copy_system(const InstallHandle& handle);
+[[nodiscard]] std::expected<void, std::string> copy_system(const InstallHandle& handle);
 
 // rsync's arguments for copying `source` into `target`.
 Command rsync_command(const std::string& source, const std::string& target);

@@ -1,6 +1,9 @@
 #include "install/encryption.hpp"
 
-#include "fs/process.hpp"
+#include <base/files.hpp>
+#include <base/utf8.hpp>
+
+#include <base/process.hpp>
 #include "install/command.hpp"
 #include "install/target_layout.hpp"
 #include "install/text_files.hpp"
@@ -48,14 +51,14 @@ std::expected<std::string, std::string> setup_luks(const std::string& node, cons
 bool tpm_present() {
     const auto& p = platform::paths();
     if (exists(p.dev + "/tpmrm0")) return true;
-    auto major = read_text(p.sys + "/class/tpm/tpm0/tpm_version_major");
-    return major && fs::trim(*major) == "2";
+    auto major = base::read_file(p.sys + "/class/tpm/tpm0/tpm_version_major");
+    return major && std::string(base::utf8::trim(*major)) == "2";
 }
 
 bool clevis_bound(const std::string& node) {
-    auto c = fs::capture({"clevis", "luks", "list", "-d", node});
+    auto c = base::capture({"clevis", "luks", "list", "-d", node});
     if (!c) return false;
-    return !fs::trim(fs::lossy_utf8(c->out)).empty();
+    return !std::string(base::utf8::trim(base::utf8::lossy(c->out))).empty();
 }
 
 void drop_clevis_hook(const std::string& root) {

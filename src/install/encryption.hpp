@@ -26,7 +26,7 @@ inline constexpr std::string_view KEYSCRIPT = "/usr/share/initramfs-tools/script
 // Formats `node` as LUKS2 with `password`, opens it as "tavix_crypt", waits
 // for the mapper node and binds it to the TPM when there is one (a failed
 // binding is only logged). Returns "/dev/mapper/tavix_crypt".
-std::expected<std::string, std::string> setup_luks(const std::string& node, const std::string& password);
+[[nodiscard]] std::expected<std::string, std::string> setup_luks(const std::string& node, const std::string& password);
 
 // Whether the machine has a TPM 2.0: "/dev/tpmrm0" exists, or
 // "/sys/class/tpm/tpm0/tpm_version_major" holds "2".

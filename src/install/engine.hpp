@@ -70,10 +70,10 @@ void run_engine(const ipc::InstallPlan& plan, const InstallHandle& handle, const
 void set_progress(const InstallHandle& handle, ipc::InstallPhase phase, float fraction);
 
 // "cancelled" when CANCEL_FLAG is set.
-std::expected<void, std::string> check_cancelled();
+[[nodiscard]] std::expected<void, std::string> check_cancelled();
 
 // The scripted install of test plans: phases and fractions of a real one
 // over about 8.4 s, stoppable at fixed points.
-std::expected<void, std::string> run_simulated(const InstallHandle& handle);
+[[nodiscard]] std::expected<void, std::string> run_simulated(const InstallHandle& handle);
 
 } // namespace install

@@ -42,18 +42,16 @@ GptEntry new_entry(std::string_view type, std::uint64_t first, std::uint64_t las
     return e;
 }
 
-std::expected<TargetLayout, std::string> whole_disk(const std::string& disk, bool encrypt,
+std::expected<TargetLayout, std::string> whole_disk(disks::File file, const std::string& disk, bool encrypt,
                                                     const std::string& password) {
     const platform::BootScheme scheme = platform::detect_boot_scheme();
     const bool efi = scheme == platform::BootScheme::Efi;
-    unmount_disk(disk);
-    if (auto r = disks::wipe(disk); !r) return std::unexpected(r.error());
+    if (auto r = release_disk(file, disk); !r) return std::unexpected(r.error());
+    if (auto r = disks::wipe(file, disk); !r) return std::unexpected(r.error());
 
     std::uint32_t root_entry = 0, boot_entry = 0;
     {
-        auto file = disks::open_rw(disk);
-        if (!file) return std::unexpected(file.error());
-        const int fd = file->fd();
+        const int fd = file.get();
         const std::uint64_t lbs = disks::logical_block_size(disk);
         auto bytes = disks::device_bytes(fd);
         if (!bytes) return std::unexpected("new gpt on " + disk + ": " + bytes.error());
@@ -83,6 +81,7 @@ std::expected<TargetLayout, std::string> whole_disk(const std::string& disk, boo
         if (auto r = disks::write_gpt(fd, *gpt); !r) return std::unexpected("gpt write on " + disk + ": " + r.error());
         (void)::fsync(fd);
     }
+    file = disks::File(); // closed before the kernel is asked to re-read
     reread_partitions(disk);
 
     TargetLayout layout;
@@ -121,8 +120,50 @@ std::expected<void, std::string> check_mbr_slots(const std::string& disk, std::u
     return {};
 }
 
-std::expected<TargetLayout, std::string> existing_partition(const std::string& disk, std::uint32_t n,
-                                                            bool encrypt, const std::string& password) {
+// The /boot and root ranges of an encrypted install in [start, start + size).
+// Inside an MBR extended partition the root, a logical partition right after
+// another, needs a free sector in front of it for its boot record: it starts
+// 1 MiB later, which keeps it aligned.
+std::expected<std::vector<disks::NewPartition>, std::string> encrypted_ranges(const std::string& disk,
+                                                                              std::uint64_t start,
+                                                                              std::uint64_t size) {
+    if (size <= MIN_ENCRYPTED_REGION) return std::unexpected(std::string("target region too small for an encrypted install"));
+    std::uint64_t root_start = start + BOOT_BYTES;
+    if (auto ext = disks::extended_range(disk); ext && ext->first <= start && start - ext->first < ext->second)
+        root_start += MIB;
+    return std::vector<disks::NewPartition>{{start, BOOT_BYTES}, {root_start, start + size - root_start}};
+}
+
+// Deletes `numbers` and lays out the encrypted region in one table write,
+// after every condition was checked; then opens the container.
+std::expected<TargetLayout, std::string> encrypted_region(disks::File file, const std::string& disk,
+                                                          const std::vector<std::uint32_t>& numbers,
+                                                          std::uint64_t start, std::uint64_t size,
+                                                          const std::string& password) {
+    auto ranges = encrypted_ranges(disk, start, size);
+    if (!ranges) return std::unexpected(ranges.error());
+    auto made = disks::replace_partitions(file, disk, numbers, *ranges);
+    if (!made) return std::unexpected(made.error());
+    (void)::fsync(file.get());
+    file = disks::File();
+    reread_partitions(disk);
+    const std::string boot = disks::partition_path(disk, (*made)[0]);
+    const std::string root = disks::partition_path(disk, (*made)[1]);
+    if (auto w = wait_for_node(boot); !w) return std::unexpected(w.error());
+    if (auto w = wait_for_node(root); !w) return std::unexpected(w.error());
+    auto opened = setup_luks(root, password);
+    if (!opened) return std::unexpected(opened.error());
+    TargetLayout layout;
+    layout.root = *opened;
+    layout.esp = find_esp(disk);
+    layout.boot = boot;
+    layout.luks = root;
+    return layout;
+}
+
+std::expected<TargetLayout, std::string> existing_partition(disks::File file, const std::string& disk,
+                                                            std::uint32_t n, bool encrypt,
+                                                            const std::string& password) {
     const std::string node = disks::partition_path(disk, n);
     unmount_disk(node);
     if (!encrypt) {
@@ -131,23 +172,26 @@ std::expected<TargetLayout, std::string> existing_partition(const std::string& d
         layout.esp = find_esp(disk);
         return layout;
     }
-    auto range = disks::partition_range(disk, n);
+    auto range = disks::partition_range(file, disk, n);
     if (!range) return std::unexpected("partition " + std::to_string(n) + " not found on " + disk);
     const auto [start, size] = *range;
     if (auto r = check_mbr_slots(disk, start, size, 1); !r) return std::unexpected(r.error());
-    if (auto r = disks::delete_partitions(disk, {n}); !r) return std::unexpected(r.error());
-    return layout_encrypted_region(disk, start, size, password);
+    // The partition is only deleted in the same write that creates the new
+    // ones, so a refusal leaves it as it was.
+    return encrypted_region(std::move(file), disk, {n}, start, size, password);
 }
 
-std::expected<TargetLayout, std::string> free_space(const std::string& disk, std::uint64_t start,
+std::expected<TargetLayout, std::string> free_space(disks::File file, const std::string& disk, std::uint64_t start,
                                                     std::uint64_t size, bool encrypt,
                                                     const std::string& password) {
     if (encrypt) {
         if (auto r = check_mbr_slots(disk, start, size, 2); !r) return std::unexpected(r.error());
-        return layout_encrypted_region(disk, start, size, password);
+        return encrypted_region(std::move(file), disk, {}, start, size, password);
     }
-    auto n = disks::create_partition(disk, start, size);
+    auto n = disks::create_partition(file, disk, start, size);
     if (!n) return std::unexpected(n.error());
+    (void)::fsync(file.get());
+    file = disks::File();
     reread_partitions(disk);
     const std::string node = disks::partition_path(disk, *n);
     if (auto r = wait_for_node(node); !r) return std::unexpected(r.error());
@@ -162,13 +206,19 @@ std::expected<TargetLayout, std::string> free_space(const std::string& disk, std
 std::expected<TargetLayout, std::string> prepare_target(const ipc::InstallPlan& plan, bool encrypt,
                                                         const std::string& password) {
     const std::string disk = plan.disk.string();
+    // Whatever the mode, the plan must name a whole disk: a regular file, a
+    // character device or a partition named here is never written to.
+    auto file = disks::open_whole_disk(disk);
+    if (!file) return std::unexpected(file.error());
     return std::visit(Overloaded{
-                          [&](const ipc::TargetMode::WholeDisk&) { return whole_disk(disk, encrypt, password); },
+                          [&](const ipc::TargetMode::WholeDisk&) {
+                              return whole_disk(std::move(*file), disk, encrypt, password);
+                          },
                           [&](const ipc::TargetMode::Partition& p) {
-                              return existing_partition(disk, p.number, encrypt, password);
+                              return existing_partition(std::move(*file), disk, p.number, encrypt, password);
                           },
                           [&](const ipc::TargetMode::FreeSpace& f) {
-                              return free_space(disk, f.start, f.size, encrypt, password);
+                              return free_space(std::move(*file), disk, f.start, f.size, encrypt, password);
                           },
                       },
                       plan.mode.kind);
@@ -176,24 +226,9 @@ std::expected<TargetLayout, std::string> prepare_target(const ipc::InstallPlan& 
 
 std::expected<TargetLayout, std::string> layout_encrypted_region(const std::string& disk, std::uint64_t start,
                                                                  std::uint64_t size, const std::string& password) {
-    if (size <= MIN_ENCRYPTED_REGION) return std::unexpected(std::string("target region too small for an encrypted install"));
-    auto b = disks::create_partition(disk, start, BOOT_BYTES);
-    if (!b) return std::unexpected(b.error());
-    auto r = disks::create_partition(disk, start + BOOT_BYTES, size - BOOT_BYTES);
-    if (!r) return std::unexpected(r.error());
-    reread_partitions(disk);
-    const std::string boot = disks::partition_path(disk, *b);
-    const std::string root = disks::partition_path(disk, *r);
-    if (auto w = wait_for_node(boot); !w) return std::unexpected(w.error());
-    if (auto w = wait_for_node(root); !w) return std::unexpected(w.error());
-    auto opened = setup_luks(root, password);
-    if (!opened) return std::unexpected(opened.error());
-    TargetLayout layout;
-    layout.root = *opened;
-    layout.esp = find_esp(disk);
-    layout.boot = boot;
-    layout.luks = root;
-    return layout;
+    auto file = disks::open_whole_disk(disk);
+    if (!file) return std::unexpected(file.error());
+    return encrypted_region(std::move(*file), disk, {}, start, size, password);
 }
 
 std::optional<std::string> find_esp(const std::string& disk) {

@@ -135,7 +135,7 @@ std::expected<void, std::string> run_install(const ipc::InstallPlan& plan, const
 
     // Finalize.
     set_progress(handle, InstallPhase::Finalize, 0.96f);
-    apply_locale(root_dir, plan.locale);
+    (void)apply_locale(root_dir, plan.locale);
     if (plan.account) {
         if (auto r = apply_account(root_dir, *plan.account); !r) return r;
     }

@@ -16,12 +16,12 @@ namespace install {
 // Carries out a checked plan on the engine thread. Progress goes through
 // set_progress; everything mounted is recorded in `mounts` (empty again
 // when the run succeeds).
-std::expected<void, std::string> run_install(const ipc::InstallPlan& plan, const InstallHandle& handle,
+[[nodiscard]] std::expected<void, std::string> run_install(const ipc::InstallPlan& plan, const InstallHandle& handle,
                                              MountList& mounts);
 
 // The room check of the prepared root: fails when `root_bytes` is known and
 // below used + used / 10 + 1 GiB.
-std::expected<void, std::string> check_root_size(const std::string& root_node,
+[[nodiscard]] std::expected<void, std::string> check_root_size(const std::string& root_node,
                                                  std::optional<std::uint64_t> root_bytes,
                                                  std::optional<std::uint64_t> used);
 

@@ -1,7 +1,9 @@
 #include "install/preflight.hpp"
 
+#include <base/utf8.hpp>
+
 #include "disks/disks.hpp"
-#include "fs/process.hpp"
+#include <base/process.hpp>
 #include "i18n/translate.hpp"
 #include "install/mounts.hpp"
 
@@ -86,15 +88,15 @@ std::optional<std::uint64_t> parse_df_output(std::string_view out) {
     if (nl == std::string_view::npos) return std::nullopt;
     std::string_view rest = out.substr(nl + 1);
     std::string_view line = rest.substr(0, rest.find('\n'));
-    std::string t = fs::trim(line);
+    std::string t = std::string(base::utf8::trim(line));
     if (t.empty()) return std::nullopt;
     return disks::parse_unsigned(t);
 }
 
 std::optional<std::uint64_t> df_field(const std::string& path, const std::string& column) {
-    auto r = fs::capture({"df", "-B1", "--output=" + column, path});
+    auto r = base::capture({"df", "-B1", "--output=" + column, path});
     if (!r || !r->exited_ok()) return std::nullopt;
-    return parse_df_output(fs::lossy_utf8(r->out));
+    return parse_df_output(base::utf8::lossy(r->out));
 }
 
 namespace {

@@ -74,11 +74,11 @@ struct WizardChoices {
 // with "-"; a password that is not empty and equals its confirmation.
 bool account_form_valid(const AccountForm& form);
 
-std::expected<ipc::InstallPlan, std::string> preflight(const WizardChoices& state);
+[[nodiscard]] std::expected<ipc::InstallPlan, std::string> preflight(const WizardChoices& state);
 
 // The same check with the running system's used bytes already measured
 // (nothing: unknown, which skips the size check).
-std::expected<ipc::InstallPlan, std::string> preflight(const WizardChoices& state,
+[[nodiscard]] std::expected<ipc::InstallPlan, std::string> preflight(const WizardChoices& state,
                                                        std::optional<std::uint64_t> used_bytes);
 
 // Runs "df -B1 --output=<column> <path>" and reads the number on its second

@@ -1,7 +1,11 @@
 #include "install/staging.hpp"
 
+#include <base/error.hpp>
+#include <base/files.hpp>
+#include <base/utf8.hpp>
+
 #include "disks/disks.hpp"
-#include "fs/process.hpp"
+#include <base/process.hpp>
 #include "install/boot_platform.hpp"
 #include "install/command.hpp"
 #include "install/encryption.hpp"
@@ -18,7 +22,7 @@
 namespace install {
 
 std::optional<std::string> root_source() {
-    auto mounts = read_text(platform::paths().proc + "/self/mounts");
+    auto mounts = base::read_file(platform::paths().proc + "/self/mounts");
     if (!mounts) return std::nullopt;
     for (const auto& line : split_lines(*mounts)) {
         std::istringstream in(line);
@@ -34,17 +38,17 @@ std::expected<void, std::string> write_private(const std::string& path, const st
     // The file is private before it holds anything: created 0600, or, when it
     // already exists with other bits, emptied and restricted before the write.
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return std::unexpected("write " + path + ": " + errno_text(errno));
+    if (fd < 0) return std::unexpected("write " + path + ": " + base::errno_text(errno));
     if (::fchmod(fd, 0600) != 0) {
         int err = errno;
         ::close(fd);
-        return std::unexpected("chmod " + path + ": " + errno_text(err));
+        return std::unexpected("chmod " + path + ": " + base::errno_text(err));
     }
-    if (int err = write_all(fd, content)) {
+    if (int err = base::write_all(fd, content)) {
         ::close(fd);
-        return std::unexpected("write " + path + ": " + errno_text(err));
+        return std::unexpected("write " + path + ": " + base::errno_text(err));
     }
-    if (::close(fd) != 0 && errno != EINTR) return std::unexpected("write " + path + ": " + errno_text(errno));
+    if (::close(fd) != 0 && errno != EINTR) return std::unexpected("write " + path + ": " + base::errno_text(errno));
     return {};
 }
 
@@ -61,9 +65,9 @@ std::expected<void, std::string> stage_account(const std::string& username, cons
     if (!root) return std::unexpected(std::string("cannot resolve the root partition"));
     if (root->find("/mapper/") != std::string::npos || disks::blkid_type(*root) == "crypto_LUKS")
         return std::unexpected(std::string("the root is already encrypted"));
-    auto c = fs::capture({"blkid", "-o", "value", "-s", "PARTUUID", *root});
+    auto c = base::capture({"blkid", "-o", "value", "-s", "PARTUUID", *root});
     std::string partuuid;
-    if (c && c->exited_ok()) partuuid = fs::trim(fs::lossy_utf8(c->out));
+    if (c && c->exited_ok()) partuuid = std::string(base::utf8::trim(base::utf8::lossy(c->out)));
     if (partuuid.empty()) return std::unexpected("no PARTUUID for " + *root);
 
     if (auto r = write_private(p.marker("reencrypt-key"), password); !r) return r;

@@ -11,7 +11,7 @@ namespace install {
 
 // Writes the account marker and, with `encrypt`, the re-encryption key and
 // device markers, "/etc/crypttab" and a refreshed initramfs.
-std::expected<void, std::string> stage_account(const std::string& username, const std::string& hostname,
+[[nodiscard]] std::expected<void, std::string> stage_account(const std::string& username, const std::string& hostname,
                                                const std::string& password, bool encrypt);
 
 // The device mounted on "/" (from /proc/self/mounts), when it is a /dev node.
@@ -20,6 +20,6 @@ std::optional<std::string> root_source();
 // Writes a file that holds a secret: it is created (or reopened) with mode
 // 0600 before any byte of `content` reaches it. Fails with "write PATH: E" or
 // "chmod PATH: E".
-std::expected<void, std::string> write_private(const std::string& path, const std::string& content);
+[[nodiscard]] std::expected<void, std::string> write_private(const std::string& path, const std::string& content);
 
 } // namespace install

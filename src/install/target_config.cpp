@@ -1,7 +1,11 @@
 #include "install/target_config.hpp"
 
+#include <base/error.hpp>
+#include <base/files.hpp>
+#include <base/utf8.hpp>
+
 #include "disks/disks.hpp"
-#include "fs/process.hpp"
+#include <base/process.hpp>
 #include "install/command.hpp"
 #include "install/preflight.hpp"
 #include "install/encryption.hpp"
@@ -71,9 +75,9 @@ std::expected<void, std::string> check_account_text(std::string_view username, s
 }
 
 std::optional<std::string> blkid_uuid(const std::string& node) {
-    auto c = fs::capture({"blkid", "-o", "value", "-s", "UUID", node});
+    auto c = base::capture({"blkid", "-o", "value", "-s", "UUID", node});
     if (!c || !c->exited_ok()) return std::nullopt;
-    std::string uuid = fs::trim(fs::lossy_utf8(c->out));
+    std::string uuid = std::string(base::utf8::trim(base::utf8::lossy(c->out)));
     if (uuid.empty()) return std::nullopt;
     return uuid;
 }
@@ -108,7 +112,7 @@ void reset_machine_id() {
 void enable_os_prober() {
     const std::string path = join(target(), "etc/default/grub");
     std::string out;
-    for (const auto& line : split_lines(read_text(path).value_or(""))) {
+    for (const auto& line : split_lines(base::read_file(path).value_or(""))) {
         std::string_view t = trim_start(line);
         if (t.starts_with("GRUB_DISABLE_OS_PROBER") || t == "#GRUB_DISABLE_OS_PROBER=false") continue;
         out += line + "\n";
@@ -117,31 +121,39 @@ void enable_os_prober() {
     (void)write_text(path, out);
 }
 
-void apply_locale(const std::string& root, const std::string& code) {
+std::expected<void, std::string> apply_locale(const std::string& root, const std::string& code) {
     auto it = std::find_if(LANGUAGES.begin(), LANGUAGES.end(), [&](const Language& l) { return l.code == code; });
-    if (it == LANGUAGES.end()) return;
+    if (it == LANGUAGES.end()) return {};
     const std::string locale(it->locale), layout(it->layout), zone(it->zone);
-    (void)write_text(join(root, "etc/default/locale"), "LANG=" + locale + "\n");
+    // Every step is tried; the first one that fails is what the caller hears.
+    std::optional<std::string> first_failure;
+    auto write = [&](const std::string& path, const std::string& text) {
+        if (auto r = write_text(path, text); !r && !first_failure) first_failure = "write " + path + ": " + r.error();
+    };
+    write(join(root, "etc/default/locale"), "LANG=" + locale + "\n");
 
     const std::string gen_path = join(root, "etc/locale.gen");
     const std::string wanted = locale + " UTF-8";
-    const std::string gen = read_text(gen_path).value_or("");
+    const std::string gen = base::read_file(gen_path).value_or("");
     bool present = false;
     for (const auto& line : split_lines(gen))
-        if (fs::trim(line) == wanted) present = true;
+        if (std::string(base::utf8::trim(line)) == wanted) present = true;
     if (!present) {
         // A last line without its newline must not swallow the new entry.
         const std::string sep = (!gen.empty() && !gen.ends_with('\n')) ? "\n" : "";
-        (void)write_text(gen_path, gen + sep + wanted + "\n");
+        write(gen_path, gen + sep + wanted + "\n");
     }
     (void)run({"chroot", root, "locale-gen"});
 
-    (void)write_text(join(root, "etc/default/keyboard"), "XKBMODEL=\"pc105\"\nXKBLAYOUT=\"" + layout +
-                                                             "\"\nXKBVARIANT=\"\"\nXKBOPTIONS=\"\"\nBACKSPACE=\"guess\"\n");
-    (void)write_text(join(root, "etc/timezone"), zone + "\n");
+    write(join(root, "etc/default/keyboard"),
+          "XKBMODEL=\"pc105\"\nXKBLAYOUT=\"" + layout + "\"\nXKBVARIANT=\"\"\nXKBOPTIONS=\"\"\nBACKSPACE=\"guess\"\n");
+    write(join(root, "etc/timezone"), zone + "\n");
     const std::string localtime = join(root, "etc/localtime");
     ::unlink(localtime.c_str());
-    (void)!::symlink(("/usr/share/zoneinfo/" + zone).c_str(), localtime.c_str());
+    if (::symlink(("/usr/share/zoneinfo/" + zone).c_str(), localtime.c_str()) != 0 && !first_failure)
+        first_failure = "link " + localtime + ": " + base::errno_text(errno);
+    if (first_failure) return std::unexpected(*first_failure);
+    return {};
 }
 
 std::expected<void, std::string> apply_account(const std::string& root, const ipc::AccountSetup& account) {
@@ -159,7 +171,7 @@ std::expected<void, std::string> apply_account(const std::string& root, const ip
     const std::string entry = "127.0.1.1\t" + H;
     std::string hosts;
     bool replaced = false;
-    for (const auto& line : split_lines(read_text(hosts_path).value_or(""))) {
+    for (const auto& line : split_lines(base::read_file(hosts_path).value_or(""))) {
         if (trim_start(line).starts_with("127.0.1.1")) {
             hosts += entry + "\n";
             replaced = true;
@@ -174,7 +186,7 @@ std::expected<void, std::string> apply_account(const std::string& root, const ip
 
 void make_swapfile() {
     const std::string& R = target();
-    auto meminfo = read_text(platform::paths().proc + "/meminfo");
+    auto meminfo = base::read_file(platform::paths().proc + "/meminfo");
     if (!meminfo) return;
     std::optional<std::uint64_t> kib;
     for (const auto& line : split_lines(*meminfo)) {

@@ -24,14 +24,14 @@ inline constexpr std::string_view DEFAULT_USER = "vessara";
 // they travel through ("user:password" lines for chpasswd, one value per line
 // in the staged account): a line break in any of them, or ":" in the user
 // name. Nothing is written by the callers when this fails.
-std::expected<void, std::string> check_account_text(std::string_view username, std::string_view hostname,
+[[nodiscard]] std::expected<void, std::string> check_account_text(std::string_view username, std::string_view hostname,
                                                     std::string_view password);
 
 // File-system or container UUID of `node` as blkid reports it.
 std::optional<std::string> blkid_uuid(const std::string& node);
 
 // Writes etc/fstab and, when encrypting, etc/crypttab of the target.
-std::expected<void, std::string> write_fstab(const TargetLayout& layout);
+[[nodiscard]] std::expected<void, std::string> write_fstab(const TargetLayout& layout);
 
 // Empties etc/machine-id and drops a regular var/lib/dbus/machine-id.
 void reset_machine_id();
@@ -40,12 +40,14 @@ void reset_machine_id();
 void enable_os_prober();
 
 // Locale, keyboard and time zone of a language code below `root`; a code
-// outside the table changes nothing. Never fails.
-void apply_locale(const std::string& root, const std::string& code);
+// outside the table changes nothing. Every file is tried; the text of the
+// first that could not be written is the error. Whether locale-gen ran is
+// not part of the outcome.
+[[nodiscard]] std::expected<void, std::string> apply_locale(const std::string& root, const std::string& code);
 
 // Turns the default user below `root` into the account and sets the host
 // name.
-std::expected<void, std::string> apply_account(const std::string& root, const ipc::AccountSetup& account);
+[[nodiscard]] std::expected<void, std::string> apply_account(const std::string& root, const ipc::AccountSetup& account);
 
 // A swap file of min(RAM, 2 GiB) when the target has twice that free.
 void make_swapfile();

@@ -22,6 +22,6 @@ struct TargetLayout {
 
 // Waits until `node` exists: up to 50 looks, 200 ms apart. Fails with
 // node + " did not appear after partitioning".
-std::expected<void, std::string> wait_for_node(const std::string& node);
+[[nodiscard]] std::expected<void, std::string> wait_for_node(const std::string& node);
 
 } // namespace install

@@ -1,5 +1,6 @@
 #pragma once
-// Small file helpers of the engine's configuration steps. Errors are the
+// Small file helpers of the engine's configuration steps (whole-file
+// reading is base::read_file). Errors are the
 // system's text only; callers put the action and path in front.
 
 #include <expected>
@@ -10,19 +11,9 @@
 
 namespace install {
 
-// The system's text for an errno value.
-std::string errno_text(int err);
-
-// The whole file, or the system's text of why it cannot be read.
-std::expected<std::string, std::string> read_text(const std::string& path);
-
-// Writes all of `content` to `fd`, retrying on EINTR; 0 or the errno of the
-// failure.
-int write_all(int fd, std::string_view content);
-
 // Replaces the file's content in one write (created with mode 0666 before
 // the umask when absent; an existing file keeps its mode).
-std::expected<void, std::string> write_text(const std::string& path, std::string_view content);
+[[nodiscard]] std::expected<void, std::string> write_text(const std::string& path, std::string_view content);
 
 // Lines of a text: each ends at a newline, a carriage return before it is
 // dropped; text after the last newline is a line of its own when not empty.

@@ -1,8 +1,8 @@
 #include "ipc/protocol.hpp"
 
-#include "platform/utf8.hpp"
+#include <base/utf8.hpp>
 
-#include <zem/json/json.hpp>
+#include <base/json.hpp>
 
 #include <cerrno>
 #include <cstring>
@@ -11,7 +11,7 @@
 
 namespace ipc {
 
-namespace json = zem::json;
+namespace json = base::json;
 
 namespace {
 
@@ -78,11 +78,11 @@ public:
 
     void path(const std::filesystem::path& p) {
         const std::string& s = p.native();
-        if (!json::is_valid_utf8(s) && error_.empty()) error_ = "path contains invalid UTF-8 characters";
+        if (!base::utf8::is_valid(s) && error_.empty()) error_ = "path contains invalid UTF-8 characters";
         w_.string(s);
     }
     void text(std::string_view s) {
-        if (!json::is_valid_utf8(s) && error_.empty()) error_ = "text contains invalid UTF-8 characters";
+        if (!base::utf8::is_valid(s) && error_.empty()) error_ = "text contains invalid UTF-8 characters";
         w_.string(s);
     }
 
@@ -516,7 +516,7 @@ LineReader::Result LineReader::next() {
             if (nl - pos_ > max_line_) return {Status::TooLong, {}, {}};
             std::string line = buffer_.substr(pos_, nl - pos_);
             pos_ = nl + 1;
-            if (!json::is_valid_utf8(line)) return {Status::Failed, {}, std::string(INVALID_UTF8)};
+            if (!base::utf8::is_valid(line)) return {Status::Failed, {}, std::string(INVALID_UTF8)};
             return {Status::Line, std::move(line), {}};
         }
         if (buffer_.size() - pos_ > max_line_) return {Status::TooLong, {}, {}};
@@ -524,7 +524,7 @@ LineReader::Result LineReader::next() {
             if (pos_ == buffer_.size()) return {Status::End, {}, {}};
             std::string line = buffer_.substr(pos_);
             pos_ = buffer_.size();
-            if (!json::is_valid_utf8(line)) return {Status::Failed, {}, std::string(INVALID_UTF8)};
+            if (!base::utf8::is_valid(line)) return {Status::Failed, {}, std::string(INVALID_UTF8)};
             return {Status::Line, std::move(line), {}};
         }
         // Drop what was handed out before reading more.
@@ -560,7 +560,7 @@ RequestRead read_request(int fd) {
     case LineReader::Status::End:
     case LineReader::Status::Line: break;
     }
-    auto r = Request::deserialize(platform::trim_space(line.line));
+    auto r = Request::deserialize(base::utf8::trim(line.line));
     if (!r) {
         out.status = RequestRead::Status::BadRequest;
         out.error = "bad request: " + r.error();
@@ -582,7 +582,7 @@ std::expected<std::optional<Event>, std::string> EventReader::next() {
         }
         std::string_view text = line.line;
         if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-        if (platform::trim_space(text).empty()) continue;
+        if (base::utf8::trim(text).empty()) continue;
         auto e = Event::deserialize(text);
         if (!e) return std::unexpected("bad event from daemon: " + e.error());
         return std::optional<Event>(std::move(*e));

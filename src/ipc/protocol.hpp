@@ -166,7 +166,7 @@ struct Request {
 
     // Reads one JSON text; the error is the reader's description
     // ("missing field `cmd` at line 1 column 2").
-    static std::expected<Request, std::string> deserialize(std::string_view text);
+    [[nodiscard]] static std::expected<Request, std::string> deserialize(std::string_view text);
 };
 
 // Daemon to wizard.
@@ -196,20 +196,20 @@ struct Event {
     const T* get() const { return std::get_if<T>(&kind); }
     bool operator==(const Event&) const = default;
 
-    static std::expected<Event, std::string> deserialize(std::string_view text);
+    [[nodiscard]] static std::expected<Event, std::string> deserialize(std::string_view text);
 };
 
 // The compact JSON text of a message, without the line break. Fails with
 // "path contains invalid UTF-8 characters" (or "text contains ..." for other
 // text fields) when a value cannot travel as UTF-8.
-std::expected<std::string, std::string> encode(const Request& r);
-std::expected<std::string, std::string> encode(const Event& e);
+[[nodiscard]] std::expected<std::string, std::string> encode(const Request& r);
+[[nodiscard]] std::expected<std::string, std::string> encode(const Event& e);
 
 // Writes one message as one line with a single complete write (partial
 // writes continued). Errors: "encode request: <reason>" (nothing written) or
 // "write to daemon: <system error>". Never raises SIGPIPE.
-std::expected<void, std::string> write_line(int fd, const Request& r);
-std::expected<void, std::string> write_line(int fd, const Event& e);
+[[nodiscard]] std::expected<void, std::string> write_line(int fd, const Request& r);
+[[nodiscard]] std::expected<void, std::string> write_line(int fd, const Event& e);
 
 // ---------------------------------------------------------------------------
 // Framing
@@ -267,7 +267,7 @@ public:
     explicit EventReader(int fd) : lines_(fd) {}
     // The next event; nullopt at the end of the stream. Errors:
     // "read from daemon: <cause>" and "bad event from daemon: <description>".
-    std::expected<std::optional<Event>, std::string> next();
+    [[nodiscard]] std::expected<std::optional<Event>, std::string> next();
 
 private:
     LineReader lines_;

@@ -1,6 +1,6 @@
 #include "kiosk/kiosk.hpp"
 
-#include "platform/utf8.hpp"
+#include <base/utf8.hpp>
 
 #include <cerrno>
 #include <cstdlib>
@@ -17,7 +17,7 @@ std::optional<std::string> control_socket_path() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (!runtime) return std::nullopt;
     const char* display = std::getenv("WAYLAND_DISPLAY");
-    if (!display || !platform::is_valid_utf8(display)) return std::nullopt;
+    if (!display || !base::utf8::is_valid(display)) return std::nullopt;
     std::filesystem::path dir(runtime);
     return (dir / ("mebra-" + std::string(display) + ".sock")).native();
 }

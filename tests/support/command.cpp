@@ -1,6 +1,6 @@
 #include "support/command.hpp"
 
-#include "fs/process.hpp"
+#include <base/process.hpp>
 #include "support/temp_dir.hpp"
 
 #include <fcntl.h>
@@ -11,7 +11,7 @@ namespace support {
 
 namespace {
 
-CommandResult result_of(std::expected<fs::Captured, std::string> c) {
+CommandResult result_of(std::expected<base::Captured, std::string> c) {
     CommandResult r;
     if (!c) {
         r.err = c.error();
@@ -25,7 +25,7 @@ CommandResult result_of(std::expected<fs::Captured, std::string> c) {
 
 } // namespace
 
-CommandResult run_command(const std::vector<std::string>& argv) { return result_of(fs::capture(argv)); }
+CommandResult run_command(const std::vector<std::string>& argv) { return result_of(base::capture(argv)); }
 
 CommandResult run_command(const std::vector<std::string>& argv, const std::string& input) {
     // The input goes through a file so a program that stops reading early
@@ -40,11 +40,11 @@ CommandResult run_command(const std::vector<std::string>& argv, const std::strin
         r.err = "cannot write " + file;
         return r;
     }
-    return result_of(fs::capture(argv, file));
+    return result_of(base::capture(argv, file));
 }
 
 std::expected<std::string, std::string> capture_output(const std::vector<std::string>& argv) {
-    auto c = fs::capture(argv);
+    auto c = base::capture(argv);
     if (!c) return std::unexpected(argv.empty() ? c.error() : argv[0] + ": " + c.error());
     if (c->status != 0)
         return std::unexpected(argv[0] + " failed (status " + std::to_string(c->status) + "): " + c->err);
@@ -53,12 +53,18 @@ std::expected<std::string, std::string> capture_output(const std::vector<std::st
 
 ProgramResult run_program(const std::vector<std::string>& argv) {
     ProgramResult r;
-    auto c = fs::capture(argv);
+    auto c = base::capture(argv);
     if (!c) return r;
     r.out = std::move(c->out);
     r.err = std::move(c->err);
     r.status = WIFEXITED(c->status) ? WEXITSTATUS(c->status) : 128 + WTERMSIG(c->status);
     return r;
+}
+
+std::string sha256(const std::string& path) {
+    auto r = run_command({"sha256sum", path});
+    if (r.exit_code != 0) return "sha256sum " + path + " failed: " + r.err;
+    return r.out.substr(0, r.out.find(' '));
 }
 
 } // namespace support

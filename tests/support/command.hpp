@@ -22,6 +22,10 @@ CommandResult run_command(const std::vector<std::string>& argv, const std::strin
 // its status and its standard error.
 std::expected<std::string, std::string> capture_output(const std::vector<std::string>& argv);
 
+// sha256sum's digest of the bytes of a file or device, or a text saying why
+// it could not be read (never equal to a digest).
+std::string sha256(const std::string& path);
+
 struct ProgramResult {
     int status = -1; // exit status; 128 + signal number when killed
     std::string out; // standard output

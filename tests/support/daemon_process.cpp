@@ -139,6 +139,7 @@ Exchange exchange(const std::string& socket, const std::string& bytes, bool shut
         if (n <= 0) break;
         off += static_cast<std::size_t>(n);
     }
+    ex.sent = off;
     if (shutdown_write) shutdown(fd, SHUT_WR);
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {

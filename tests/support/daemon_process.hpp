@@ -46,6 +46,7 @@ private:
 // its sending side, and reads until the daemon closes the connection (or
 // `limit` passes). `closed` tells whether the end was seen.
 struct Exchange {
+    std::size_t sent = 0; // bytes the daemon took before a write failed
     std::string received;
     bool closed = false;
     std::string error; // connect failure

@@ -1,6 +1,6 @@
 #include "support/debian_root.hpp"
 
-#include "fs/process.hpp"
+#include <base/process.hpp>
 
 #include <cerrno>
 #include <cstdlib>
@@ -32,7 +32,7 @@ const std::string SUITE = "bookworm";
 const std::string MIRROR = "http://deb.debian.org/debian";
 const std::string DEFAULT_USER = "vessara";
 
-std::string describe(const std::vector<std::string>& argv, const fs::Captured& c) {
+std::string describe(const std::vector<std::string>& argv, const base::Captured& c) {
     std::string text = argv[0] + " failed (";
     if (WIFEXITED(c.status))
         text += "exit status " + std::to_string(WEXITSTATUS(c.status));
@@ -45,7 +45,7 @@ std::string describe(const std::vector<std::string>& argv, const fs::Captured& c
 }
 
 std::expected<void, std::string> run(const std::vector<std::string>& argv) {
-    auto c = fs::capture(argv);
+    auto c = base::capture(argv);
     if (!c) return std::unexpected(argv[0] + ": " + c.error());
     if (!c->exited_ok()) return std::unexpected(describe(argv, *c));
     return {};

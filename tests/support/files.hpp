@@ -1,6 +1,7 @@
 #pragma once
 // Small file and path helpers the installer tests share.
 
+#include <base/files.hpp>
 #include "platform/system_paths.hpp"
 
 #include <filesystem>
@@ -13,11 +14,9 @@ namespace support {
 
 // The whole content of `path`, or nothing when it cannot be opened.
 inline std::optional<std::string> read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    auto text = base::read_file(path);
+    if (!text) return std::nullopt;
+    return std::move(*text);
 }
 
 // Writes `content` to `path`, creating the directories above it.

@@ -1,6 +1,6 @@
 #include "support/rooted_process.hpp"
 
-#include "fs/process.hpp"
+#include <base/process.hpp>
 
 #include <cerrno>
 #include <csignal>
@@ -51,7 +51,7 @@ std::string parent_of(const std::string& path) { return stdfs::path(path).parent
 // which the child mounts at the root's EXE_DIR.
 std::expected<std::pair<std::string, std::string>, std::string> stage_executable(const std::string& exe,
                                                                                  const std::string& dir) {
-    auto c = fs::capture({"ldd", exe});
+    auto c = base::capture({"ldd", exe});
     if (!c || !c->exited_ok()) return std::unexpected("ldd " + exe + " failed");
     std::error_code ec;
     stdfs::create_directories(dir + "/lib", ec);
@@ -259,7 +259,7 @@ std::expected<std::unique_ptr<Mounted>, std::string> Mounted::create(const std::
     std::unique_ptr<Mounted> m(new Mounted());
     char tmpl[] = "/tmp/tavix-mnt-XXXXXX";
     if (!mkdtemp(tmpl)) return std::unexpected(std::string("mkdtemp: ") + strerror(errno));
-    auto c = fs::capture({"mount", device, tmpl});
+    auto c = base::capture({"mount", device, tmpl});
     if (!c || !c->exited_ok()) {
         rmdir(tmpl);
         return std::unexpected("mount " + device + ": " + (c ? c->err : c.error()));

@@ -6,7 +6,7 @@
 
 #include "gallery_page.hpp"
 
-#include <zem/app/app.hpp>
+#include <zem/shell/app.hpp>
 
 #include <cstdio>
 #include <cstring>

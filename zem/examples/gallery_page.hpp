@@ -3,7 +3,7 @@
 // progress bar in a column that follows the surface size, in the colours of
 // the active theme.
 
-#include <zem/widget/element.hpp>
+#include <zem/widgets/element.hpp>
 
 #include <string>
 

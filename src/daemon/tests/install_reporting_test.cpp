@@ -2,7 +2,7 @@
 // an engine that runs the simulated install: long-running installs, busy
 // refusals and the progress stream reaching the client's handle.
 #include "daemon/server.hpp"
-#include "ipc/client.hpp"
+#include "client/client.hpp"
 #include "platform/system_paths.hpp"
 #include "support/daemon_process.hpp"
 #include "support/temp_dir.hpp"
@@ -80,7 +80,7 @@ TEST_F(InstallReporting, SecondInstallIsBusyEvenAfterTheFirstClientLeft) {
     testing::internal::CaptureStderr();
     int first = serve();
     auto handle = std::make_shared<install::InstallStatus>();
-    std::thread reader([first, handle] { ipc::remote_install_thread(first, plan(), handle); });
+    std::thread reader([first, handle] { client::remote_install_thread(first, plan(), handle); });
     ASSERT_TRUE(wait_until([&] { return handle->snapshot().fraction > 0.0f; }));
 
     EXPECT_EQ(ask(ipc::Request::Install{plan()}), BUSY);
@@ -98,7 +98,7 @@ TEST_F(InstallReporting, SecondInstallIsBusyEvenAfterTheFirstClientLeft) {
     ASSERT_TRUE(wait_until([] { return !daemon_server::DAEMON_BUSY.load(); }));
     auto next = std::make_shared<install::InstallStatus>();
     int second = serve();
-    std::thread([second, next] { ipc::remote_install_thread(second, plan(), next); }).detach();
+    std::thread([second, next] { client::remote_install_thread(second, plan(), next); }).detach();
     ASSERT_TRUE(wait_until([&] { return next->snapshot().fraction > 0.0f; }));
     EXPECT_FALSE(next->snapshot().error.has_value());
     EXPECT_EQ(ask(ipc::Request::CancelInstall{}), "{\"event\":\"done\"}\n");
@@ -123,7 +123,7 @@ TEST_F(InstallReporting, ProgressOfASimulatedRunReachesTheClientHandle) {
     install::CANCEL_FLAG.store(false);
     int fd = serve();
     auto handle = std::make_shared<install::InstallStatus>();
-    std::thread([fd, handle] { ipc::remote_install_thread(fd, plan(), handle); }).detach();
+    std::thread([fd, handle] { client::remote_install_thread(fd, plan(), handle); }).detach();
 
     struct Step {
         InstallPhase phase;

@@ -1,6 +1,7 @@
 // Partition-table edits on loop devices, every result checked with sfdisk,
 // sgdisk and blkid.
 
+#include <base/units.hpp>
 #include "disks/disks.hpp"
 #include "disks/edit.hpp"
 #include "tools.hpp"
@@ -16,7 +17,7 @@ using support::LoopDisk;
 
 namespace {
 
-constexpr std::uint64_t MIB = 1 << 20;
+using base::MIB;
 
 std::string s(std::uint64_t v) { return std::to_string(v); }
 
@@ -103,7 +104,9 @@ TEST(CreateGpt, FirstEmptySlotAndExactSectors) {
 }
 
 // The deleted slot keeps its other fields; only the type is cleared.
-TEST(DeleteGpt, ClearsOnlyTheTypeAndIgnoresUnknownNumbers) {
+// A deleted GPT partition leaves no trace that another partitioner would
+// still list: the whole entry is zero.
+TEST(DeleteGpt, ClearsTheWholeEntryAndIgnoresUnknownNumbers) {
     REQUIRE_LOOP();
     auto disk = LoopDisk::create(64 * MIB);
     ASSERT_TRUE(disk) << disk.error();
@@ -114,9 +117,20 @@ TEST(DeleteGpt, ClearsOnlyTheTypeAndIgnoresUnknownNumbers) {
     ::close(fd);
     ASSERT_TRUE(g);
     EXPECT_TRUE(g->entries[0].used());
+    EXPECT_EQ(g->entries[0].name(), "keep");
     EXPECT_FALSE(g->entries[1].used());
-    EXPECT_EQ(g->entries[1].name(), "gone");
-    EXPECT_EQ(g->entries[1].first_lba, 8192u);
+    EXPECT_EQ(g->entries[1].unique, disks::Guid{});
+    EXPECT_EQ(g->entries[1].name(), "");
+    EXPECT_EQ(g->entries[1].first_lba, 0u);
+    EXPECT_EQ(g->entries[1].last_lba, 0u);
+    // What the other tools see: one partition.
+    EXPECT_EQ(layout(disk->path()), (std::vector<std::tuple<std::string, std::uint64_t, std::uint64_t>>{
+                                        {disk->part(1), 2048, 4096}}));
+    EXPECT_EQ(partx_ranges(disk->path()), (std::vector<std::tuple<std::uint32_t, std::uint64_t, std::uint64_t>>{
+                                              {1, 2048 * 512, 4096 * 512}}));
+    auto printed = support::run_command({"sgdisk", "-p", disk->path()});
+    EXPECT_EQ(printed.out.find("8192"), std::string::npos) << printed.out;
+    EXPECT_EQ(printed.out.find("FFFF"), std::string::npos) << printed.out;
     EXPECT_EQ(sgdisk_problems(disk->path()), "");
     EXPECT_TRUE(disks::delete_partitions("/nonexistent/disk", {})); // opens nothing
 }
@@ -256,12 +270,21 @@ TEST(CreateMbr, LogicalInsideTheContainerPrimaryOutside) {
                                  {disk->part(6), 40 * m, 10 * m}}));
         ASSERT_TRUE(disk->refresh());
         EXPECT_EQ(disks::partition_range(D, 6), std::pair(40 * MIB, 10 * MIB));
-        // A logical right after logical 6 ends: its record takes the first
-        // sector asked for and the partition starts one step later.
+        // A logical right after logical 6 ends has no sector in front of it
+        // for its boot record: refused, not moved, and nothing is written.
+        const std::string before = sha256(D);
         auto n7 = disks::create_partition(D, 50 * MIB, 10 * MIB);
+        ASSERT_FALSE(n7);
+        EXPECT_EQ(n7.error(), "push logical on " + D + ": no room for the extended boot record in front of sector " +
+                                  s(50 * m));
+        EXPECT_EQ(sha256(D), before);
+        // One step later the record fits in front, and the partition is
+        // exactly the one asked for.
+        n7 = disks::create_partition(D, 51 * MIB, 9 * MIB);
         ASSERT_TRUE(n7) << n7.error();
-        EXPECT_EQ(std::get<1>(layout(D).back()), 51 * m);
-        EXPECT_EQ(std::get<2>(layout(D).back()), 9 * m);
+        EXPECT_EQ(*n7, 7u);
+        EXPECT_EQ(layout(D).back(), std::make_tuple(disk->part(7), 51 * m, 9 * m));
+        EXPECT_EQ(partx_ranges(D).back(), std::make_tuple(std::uint32_t(7), 51 * MIB, 9 * MIB));
     }
 }
 

@@ -1,6 +1,7 @@
 // Listing disks from a fake sysfs tree (device nodes are image files in a
 // fake /dev), and from the real one with loop devices.
 
+#include <base/units.hpp>
 #include "disks/disks.hpp"
 #include "disks/edit.hpp"
 #include "disks/table.hpp"
@@ -22,7 +23,7 @@ namespace stdfs = std::filesystem;
 
 namespace {
 
-constexpr std::uint64_t MIB = 1 << 20;
+using base::MIB;
 
 using support::PathsGuard;
 

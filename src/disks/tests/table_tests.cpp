@@ -1,6 +1,7 @@
 // The GPT and MBR codec against tables written and checked by sfdisk,
 // sgdisk and blkid on real loop devices.
 
+#include <base/units.hpp>
 #include "disks/disks.hpp"
 #include "disks/table.hpp"
 #include "tools.hpp"
@@ -14,7 +15,7 @@ using support::LoopDisk;
 
 namespace {
 
-constexpr std::uint64_t MIB = 1 << 20;
+using base::MIB;
 
 struct Fd {
     int fd;
@@ -285,10 +286,12 @@ TEST(MbrCodec, LogicalChainEditsAreReadBackBySfdisk) {
     ASSERT_TRUE(m->push_logical(0x83, 67584, 20480));
     EXPECT_EQ(m->logicals[1].ebr, 67583u);
     EXPECT_EQ(m->logicals[1].start(), 67584u);
-    // Right after the previous logical: no room in front, so the record
-    // takes the first sector and the partition moves up one alignment step.
-    ASSERT_TRUE(m->push_logical(0x82, 88064, 20480));
-    EXPECT_EQ(m->logicals[2].ebr, 88064u);
+    // Right after the previous logical: no room in front, so it is refused
+    // rather than moved; one step later the record fits in front.
+    EXPECT_FALSE(m->push_logical(0x82, 88064, 20480));
+    ASSERT_EQ(m->logicals.size(), 2u);
+    ASSERT_TRUE(m->push_logical(0x82, 88064 + 2048, 20480 - 2048));
+    EXPECT_EQ(m->logicals[2].ebr, 88064u + 2047);
     EXPECT_EQ(m->logicals[2].start(), 88064u + 2048);
     EXPECT_EQ(m->logicals[2].entry.count, 20480u - 2048);
     // Outside the container.

@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
+#include <tuple>
+#include <vector>
 
 namespace disks_test {
 
@@ -40,5 +43,20 @@ inline std::string blkid_pttype(const std::string& dev) {
     while (!t.empty() && (t.back() == '\n' || t.back() == ' ')) t.pop_back();
     return t;
 }
+
+// partx's reading of the table: number, start and size in bytes (partx
+// counts 512-byte sectors whatever the device's sector size).
+inline std::vector<std::tuple<std::uint32_t, std::uint64_t, std::uint64_t>> partx_ranges(const std::string& dev) {
+    std::vector<std::tuple<std::uint32_t, std::uint64_t, std::uint64_t>> out;
+    auto r = run_command({"partx", "--show", "-g", "-o", "NR,START,SECTORS", dev});
+    std::istringstream in(r.out);
+    std::uint32_t n = 0;
+    std::uint64_t start = 0, size = 0;
+    while (in >> n >> start >> size) out.emplace_back(n, start * 512, size * 512);
+    return out;
+}
+
+// The device's bytes as one digest.
+using support::sha256;
 
 } // namespace disks_test

@@ -1,6 +1,7 @@
 // File-system kinds, tool lookup, the tools' report readers, and real ext4
 // grown and shrunk on loop devices.
 
+#include <base/units.hpp>
 #include "disks/edit.hpp"
 #include "fs/fs.hpp"
 #include "support/loop_disk.hpp"
@@ -19,7 +20,7 @@ namespace stdfs = std::filesystem;
 
 namespace {
 
-constexpr std::uint64_t MIB = 1 << 20;
+using base::MIB;
 
 // Sets PATH (or unsets it) for one test and restores it.
 class PathEnv {

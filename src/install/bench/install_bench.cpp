@@ -8,6 +8,7 @@
 // It boots as an extlinux board, whose boot-loader step runs inside the copy
 // (a logging stand-in for u-boot-update and update-initramfs there).
 
+#include <base/units.hpp>
 #include "install/engine.hpp"
 #include "install/pipeline.hpp"
 #include "platform/system_paths.hpp"
@@ -34,7 +35,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr std::uint64_t MIB = 1ull << 20;
+using base::MIB;
 
 bool must(const support::CommandResult& r, const char* what) {
     if (r.exit_code == 0) return true;

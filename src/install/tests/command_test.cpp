@@ -1,5 +1,6 @@
+#include <base/files.hpp>
 #include "install/command.hpp"
-#include "platform/sigpipe.hpp"
+#include <base/sigpipe.hpp>
 #include "support/temp_dir.hpp"
 
 #include <fcntl.h>
@@ -17,7 +18,7 @@ struct RunCase {
 };
 
 TEST(CommandRun, OutcomesAndFailureTexts) {
-    platform::ignore_sigpipe();
+    base::ignore_sigpipe();
     const std::vector<RunCase> cases = {
         {"success after standard error", {"sh", "-c", "echo warning >&2; exit 0"}, std::nullopt},
         {"last three of four lines",
@@ -82,12 +83,7 @@ TEST(CommandRun, DescriptorsDoNotLeakIntoPrograms) {
     EXPECT_TRUE(r2.has_value()) << r2.error();
 }
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+std::string read_file(const std::string& path) { return base::read_file(path).value_or(""); }
 
 TEST(CommandRunWithStdin, InputArrivesWholeAndThenEnds) {
     support::TempDir dir;
@@ -112,7 +108,7 @@ TEST(CommandRunWithStdin, LargeInputWhileTheProgramWritesBack) {
 }
 
 TEST(CommandRunWithStdin, FailureTexts) {
-    platform::ignore_sigpipe();
+    base::ignore_sigpipe();
     std::string big(1 << 20, 'q');
     const std::vector<std::tuple<const char*, install::Command, std::string, std::string>> cases = {
         {"wrong password", {"sh", "-c", "read l; [ \"$l\" = right ] || { echo 'No key available' >&2; exit 2; }"},

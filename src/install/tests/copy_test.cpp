@@ -1,3 +1,4 @@
+#include <base/files.hpp>
 #include "install/copy.hpp"
 #include "install/engine.hpp"
 #include "platform/system_paths.hpp"
@@ -26,10 +27,7 @@ void write_file(const std::string& path, const std::string& text, sfs::perms mod
     sfs::permissions(path, mode);
 }
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+std::string read_file(const std::string& path) { return base::read_file(path).value_or(""); }
 
 TEST(CopyProgress, PercentOfALine) {
     struct Case {

@@ -1,4 +1,5 @@
 // The Debian root that engine and first-boot tests install from and run in.
+#include <base/files.hpp>
 #include "support/debian_root.hpp"
 #include "support/loop_disk.hpp"
 
@@ -9,12 +10,7 @@
 
 namespace {
 
-std::string read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+std::string read(const std::string& path) { return base::read_file(path).value_or(""); }
 
 TEST(DebianRoot, CopiesAreIndependentAndCarryTheImageUser) {
     auto root = support::debian_root();

@@ -8,8 +8,10 @@
 // vfat mounting: a tmpfs synchronised with mtools); inside the copied system (where chroot finds
 // them) grub-install, update-grub, update-initramfs, u-boot-update and mkimage.
 
+#include <base/files.hpp>
+#include <base/units.hpp>
 #include "install/engine.hpp"
-#include "ipc/client.hpp"
+#include "client/client.hpp"
 #include "platform/system_paths.hpp"
 #include "support/debian_root.hpp"
 #include "support/live_daemon.hpp"
@@ -32,14 +34,9 @@ namespace {
 using namespace std::chrono_literals;
 using ipc::InstallPhase;
 
-constexpr std::uint64_t MIB = 1ull << 20;
+using base::MIB;
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+std::string read_file(const std::string& path) { return base::read_file(path).value_or(""); }
 
 void write_file(const std::string& path, const std::string& text, sfs::perms mode = sfs::perms(0644)) {
     sfs::create_directories(sfs::path(path).parent_path());
@@ -204,7 +201,7 @@ protected:
             return o;
         }
         platform::set_paths((*daemon)->client_paths());
-        auto handle = ipc::start_install(plan);
+        auto handle = client::start_install(plan);
         bool cancelled = false;
         const bool ended = support::wait_until(
             [&] {
@@ -213,7 +210,7 @@ protected:
                 if (o.steps.empty() || !(o.steps.back() == step)) {
                     o.steps.push_back(step);
                     if (live.cancel_at && !cancelled && live.cancel_at(s.phase, s.fraction)) {
-                        ipc::cancel_install();
+                        client::cancel_install();
                         cancelled = true;
                     }
                 }

@@ -1,6 +1,7 @@
 // The plan check over a made-up wizard state; the running root's disk comes
 // from a fake /proc and /sys, the used space from the real df.
 
+#include <base/units.hpp>
 #include "i18n/translate.hpp"
 #include "install/preflight.hpp"
 #include "platform/system_paths.hpp"
@@ -18,7 +19,7 @@ namespace stdfs = std::filesystem;
 
 namespace {
 
-constexpr std::uint64_t MIB = 1 << 20;
+using base::MIB;
 constexpr std::uint64_t GIB = 1 << 30;
 
 // The running root is /dev/sda2, a partition of /dev/sda.

@@ -35,7 +35,7 @@ class Sway final : public HeadlessCompositor {
 public:
     // An 800 × 600 output named HEADLESS-1 unless told otherwise. The error
     // says why sway could not start (tests skip on it).
-    static std::expected<std::unique_ptr<Sway>, std::string> start(uint32_t width = 800, uint32_t height = 600);
+    [[nodiscard]] static std::expected<std::unique_ptr<Sway>, std::string> start(uint32_t width = 800, uint32_t height = 600);
     // swaymsg with these arguments; returns (status, stdout).
     std::pair<int, std::string> msg(const std::vector<std::string>& args) const;
     // A PNG screenshot of the whole output through grim.
@@ -47,7 +47,7 @@ private:
 
 class Weston final : public HeadlessCompositor {
 public:
-    static std::expected<std::unique_ptr<Weston>, std::string> start(uint32_t width = 800, uint32_t height = 600);
+    [[nodiscard]] static std::expected<std::unique_ptr<Weston>, std::string> start(uint32_t width = 800, uint32_t height = 600);
 };
 
 }  // namespace zem::test

@@ -1,3 +1,4 @@
+#include <base/files.hpp>
 #include "support/process.hpp"
 
 #include <cerrno>
@@ -111,12 +112,7 @@ std::pair<int, std::string> run_capture(const std::vector<std::string>& argv,
     return {st ? *st : -1, out};
 }
 
-std::string read_file(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
+std::string read_file(const std::string& path) { return base::read_file(path).value_or(""); }
 
 std::string make_temp_dir(const std::string& prefix) {
     std::string tmpl = "/tmp/" + prefix + "-XXXXXX";

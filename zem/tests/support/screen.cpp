@@ -1,6 +1,6 @@
 #include "support/screen.hpp"
 
-#include <zem/app/draw_frame.hpp>
+#include <zem/shell/draw_frame.hpp>
 
 #include <cairo.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 // Pixels for toolkit tests: PNG screenshots against offscreen renderings.
 
-#include <zem/app/scene.hpp>
+#include <zem/shell/scene.hpp>
 
 #include <cstdint>
 #include <optional>

@@ -36,7 +36,7 @@ struct ScriptedOptions {
 
 class ScriptedCompositor {
 public:
-    static std::expected<std::unique_ptr<ScriptedCompositor>, std::string> start(ScriptedOptions opts);
+    [[nodiscard]] static std::expected<std::unique_ptr<ScriptedCompositor>, std::string> start(ScriptedOptions opts);
     ~ScriptedCompositor();
 
     // Absolute path of the socket, for WAYLAND_DISPLAY.

@@ -1,9 +1,0 @@
-#pragma once
-
-namespace platform {
-
-// Makes writes to a closed pipe or socket fail with EPIPE instead of killing
-// the process. Idempotent; every spawned program gets the default back.
-void ignore_sigpipe();
-
-} // namespace platform

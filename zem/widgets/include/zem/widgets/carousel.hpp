@@ -1,0 +1,27 @@
+#pragma once
+// Children side by side as pages, shifted by an offset.
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <zem/widgets/kind.hpp>
+
+namespace zem {
+
+struct Carousel {
+    std::vector<Element> children;
+    float item_fraction = 1.0f;
+    float gap = 0.0f;
+    float offset = 0.0f;
+
+    std::pair<float, float> measure(Canvas& canvas, float available) const;
+    void paint(Canvas& canvas, const Rect& rect, const PaintState& state) const;
+    Traits traits() const;
+    HitAction hit_action() const;
+    std::optional<std::string> access_text() const;
+    std::vector<ChildSlot> arrange(const Rect& rect, Canvas& canvas) const;
+};
+
+}  // namespace zem

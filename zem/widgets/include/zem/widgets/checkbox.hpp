@@ -1,0 +1,26 @@
+#pragma once
+// A check box with an optional label.
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <zem/widgets/kind.hpp>
+
+namespace zem {
+
+struct Checkbox {
+    std::optional<std::string> label;
+    std::optional<Message> on_toggle;
+    std::optional<WidgetKey> key;
+    bool checked = false;
+
+    std::pair<float, float> measure(Canvas& canvas, float available) const;
+    void paint(Canvas& canvas, const Rect& rect, const PaintState& state) const;
+    Traits traits() const;
+    HitAction hit_action() const;
+    std::optional<std::string> access_text() const;
+};
+
+}  // namespace zem

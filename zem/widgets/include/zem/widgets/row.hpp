@@ -1,0 +1,30 @@
+#pragma once
+// Children side by side.
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <zem/widgets/kind.hpp>
+
+namespace zem {
+
+struct Row {
+    std::vector<Element> children;
+    Length spacing = Length::px(0.0f);
+    Length padding = Length::px(0.0f);
+    bool align_end = false;
+    bool align_top = false;
+    bool stretch = false;
+    bool shrink = true;
+
+    std::pair<float, float> measure(Canvas& canvas, float available) const;
+    void paint(Canvas& canvas, const Rect& rect, const PaintState& state) const;
+    Traits traits() const;
+    HitAction hit_action() const;
+    std::optional<std::string> access_text() const;
+    std::vector<ChildSlot> arrange(const Rect& rect, Canvas& canvas) const;
+};
+
+}  // namespace zem

@@ -1,0 +1,330 @@
+#include <zem/widgets/text_edit.hpp>
+
+// TextEdit: where its text sits, size, painting and what the frame records
+// for it.
+
+#include <algorithm>
+#include <cmath>
+
+#include <zem/canvas/canvas.hpp>
+#include <zem/canvas/clip.hpp>
+#include <zem/theme/active.hpp>
+#include <zem/theme/assets.hpp>
+#include <zem/theme/color.hpp>
+#include <zem/widgets/hit_action.hpp>
+#include <zem/widgets/text_metrics.hpp>
+#include <zem/text/utf8.hpp>
+
+namespace zem {
+
+float text_edit_font_size(const Canvas& canvas, const std::optional<Length>& size) {
+    if (!size) return canvas.responsive_text_px(16.0f);
+    return canvas.resolve_text_length(*size);
+}
+
+std::string edit_display_text(std::string_view text, bool masked) {
+    if (!masked) return std::string(text);
+    std::string out;
+    const std::size_t n = utf8::char_count(text);
+    out.reserve(n * PASSWORD_BULLET.size());
+    for (std::size_t i = 0; i < n; ++i) out.append(PASSWORD_BULLET);
+    return out;
+}
+
+namespace {
+
+std::size_t floor_boundary(std::string_view text, std::size_t index) {
+    index = std::min(index, text.size());
+    while (index > 0 && index < text.size() && (static_cast<unsigned char>(text[index]) & 0xC0) == 0x80) --index;
+    return index;
+}
+
+}  // namespace
+
+float TextEdit::scroll_offset(Canvas& canvas, const Rect& rect, std::string_view text, std::size_t caret, bool masked,
+                              float font_size) {
+    caret = floor_boundary(text, caret);
+    const float total = canvas.measure_text(edit_display_text(text, masked), font_size);
+    const float before = canvas.measure_text(edit_display_text(text.substr(0, caret), masked), font_size);
+    const float visible = std::max(rect.w - 2.0f * EDIT_INSET_X, font_size);
+    if (visible >= total) return 0.0f;
+    const float half = visible * 0.5f;
+    if (before <= half) return 0.0f;
+    if (half >= std::max(total - before, 0.0f)) return std::max(total - visible + 4.0f, 0.0f);
+    return before - half;
+}
+
+float TextEdit::align_offset(Canvas& canvas, const Rect& rect, std::string_view text, bool masked, std::uint8_t align,
+                             float font_size) {
+    if (align == 0) return 0.0f;
+    const float total = canvas.measure_text(edit_display_text(text, masked), font_size);
+    const float visible = std::max(rect.w - 2.0f * EDIT_INSET_X, font_size);
+    if (total >= visible) return 0.0f;
+    if (align == 2) return visible - total;
+    return (visible - total) * 0.5f;
+}
+
+std::vector<std::pair<std::size_t, std::size_t>> wrap_edit_lines(Canvas& canvas, std::string_view text, float max_width,
+                                                                 float font_size) {
+    const float w_max = std::max(max_width, 1.0f);
+    std::vector<std::pair<std::size_t, std::size_t>> lines;
+    if (text.empty()) {
+        lines.emplace_back(0, 0);
+        return lines;
+    }
+    std::size_t piece_start = 0;
+    while (piece_start <= text.size()) {
+        std::size_t piece_end = text.find('\n', piece_start);
+        const bool last = piece_end == std::string_view::npos;
+        if (last) piece_end = text.size();
+        if (piece_end == piece_start) {
+            lines.emplace_back(piece_start, piece_start);
+        } else {
+            std::size_t p = piece_start;
+            while (p < piece_end) {
+                float sum = 0.0f;
+                std::size_t after_space = 0;  // 0: none seen since p
+                std::size_t i = p;
+                std::size_t line_end = piece_end;
+                while (i < piece_end) {
+                    const std::size_t n = utf8::char_len(text, i);
+                    const float cw = canvas.measure_text(text.substr(i, n), font_size);
+                    if (i != p && sum + cw > w_max) {
+                        line_end = after_space != 0 ? after_space : i;
+                        break;
+                    }
+                    sum += cw;
+                    if (text[i] == ' ' || text[i] == '\t') after_space = i + n;
+                    i += n;
+                }
+                lines.emplace_back(p, line_end);
+                p = line_end;
+            }
+        }
+        if (last) break;
+        piece_start = piece_end + 1;
+    }
+    return lines;
+}
+
+EditLineView edit_line_view(const std::vector<std::pair<std::size_t, std::size_t>>& lines, std::size_t rows,
+                            std::size_t caret) {
+    EditLineView view;
+    view.caret_line = lines.empty() ? 0 : lines.size() - 1;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].first <= caret && caret <= lines[i].second) {
+            view.caret_line = i;
+            break;
+        }
+    }
+    rows = std::max<std::size_t>(rows, 1);
+    if (view.caret_line >= rows) {
+        const std::size_t max_first = lines.size() > rows ? lines.size() - rows : 0;
+        view.first = std::min(view.caret_line - rows + 1, max_first);
+    }
+    return view;
+}
+
+Rect toggle_icon_rect(const Rect& rect) {
+    const float width = std::min(rect.w, EDIT_ICON_WIDTH);
+    return Rect{rect.x + rect.w - width, rect.y, width, rect.h};
+}
+
+// ---------------------------------------------------------------- painting
+
+namespace {
+
+// Multi-line fields use a fixed 22.4 px line pitch and 24 px of vertical
+// inset, shared with their drawing and hit testing.
+constexpr float edit_vertical_inset = 24.0f;
+
+std::size_t clamp_index(std::string_view text, std::size_t index) {
+    index = std::min(index, text.size());
+    while (index > 0 && index < text.size() && (static_cast<unsigned char>(text[index]) & 0xC0) == 0x80) --index;
+    return index;
+}
+
+// Byte index in the bullet string of the character at `index` of `text`.
+std::size_t display_index(std::string_view text, std::size_t index, bool masked) {
+    if (!masked) return index;
+    return edit_display_text(text.substr(0, index), true).size();
+}
+
+void draw_reveal_icon(const TextEdit& t, Canvas& canvas, const Rect& rect) {
+    const PicturePtr icon = theme::icon(t.reveal->revealed ? "actions/invisible" : "actions/visible", 20);
+    if (!icon) return;
+    const std::vector<std::uint8_t> tinted = theme::tint_rgba(icon->rgba, theme::palette_text_secondary());
+    const Rect slot = toggle_icon_rect(rect);
+    const float w = static_cast<float>(icon->width);
+    const float h = static_cast<float>(icon->height);
+    const float x = std::round(slot.x + (slot.w - w) / 2.0f);
+    const float y = std::round(rect.y + (rect.h - h) / 2.0f);
+    canvas.draw_image_data(tinted, icon->width, icon->height, Rect{x, y, w, h}, 1.0f);
+}
+
+void paint_single_line_edit(const TextEdit& t, Canvas& canvas, const Rect& rect, bool focused, std::size_t caret,
+                            std::size_t anchor) {
+    if (!t.bare) {
+        canvas.fill_rect_radius(rect, theme::palette_surface_alt(), 100.0f);
+        if (focused) {
+            canvas.stroke_rect_radius(rect, theme::palette_text_primary(), 2.0f, 100.0f);
+        } else {
+            canvas.stroke_rect_radius(rect, theme::palette_divider(), 1.5f, 100.0f);
+        }
+    }
+    const bool masked = t.masked();
+    const float fs = text_edit_font_size(canvas, t.font_size);
+    const float icon_space = t.reveal ? 28.0f : 0.0f;
+    const std::string shown = edit_display_text(t.value, masked);
+    const Rect narrowed{rect.x, rect.y, std::max(rect.w - icon_space, 40.0f), rect.h};
+    const float scroll = TextEdit::scroll_offset(canvas, narrowed, t.value, caret, masked, fs);
+    const float align = TextEdit::align_offset(canvas, narrowed, t.value, masked, static_cast<std::uint8_t>(t.align), fs);
+    const float text_x = rect.x + EDIT_INSET_X + align - scroll;
+    const float baseline = rect.y + (fs + rect.h) / 2.0f - 2.0f;
+    const Rect inner{rect.x + 10.0f, rect.y, std::max(rect.w - 20.0f - icon_space, 0.0f), rect.h};
+
+    with_clip(canvas, inner, [&] {
+        const std::size_t lo = std::min(caret, anchor);
+        const std::size_t hi = std::max(caret, anchor);
+        if (focused && caret != anchor) {
+            const std::string_view d = shown;
+            const std::size_t dlo = display_index(t.value, lo, masked);
+            const std::size_t dhi = display_index(t.value, hi, masked);
+            const float sx = text_x + canvas.measure_text(d.substr(0, dlo), fs);
+            const float sw = canvas.measure_text(d.substr(dlo, dhi - dlo), fs);
+            canvas.fill_rect_radius(Rect{sx, rect.y + 6.0f, sw, rect.h - 12.0f}, theme::accent_a35(), 2.0f);
+        }
+        if (!shown.empty()) {
+            canvas.draw_text(shown, text_x, baseline, fs, theme::palette_text_primary());
+        } else {
+            const float pa = TextEdit::align_offset(canvas, rect, t.placeholder, false, static_cast<std::uint8_t>(t.align), fs);
+            canvas.draw_text(t.placeholder, rect.x + EDIT_INSET_X + pa, baseline, fs, theme::palette_text_secondary());
+        }
+        if (focused) {
+            const std::size_t dc = display_index(t.value, caret, masked);
+            const float cx = text_x + canvas.measure_text(std::string_view(shown).substr(0, dc), fs);
+            canvas.fill_rounded_rect(Rect{cx, rect.y + (rect.h - (fs + 4.0f)) / 2.0f, 2.0f, fs + 4.0f},
+                                     theme::palette_text_primary(), Radii{});
+        }
+    });
+    if (t.reveal) draw_reveal_icon(t, canvas, rect);
+}
+
+void paint_multi_line_edit(const TextEdit& t, Canvas& canvas, const Rect& rect, bool focused, std::size_t caret,
+                           std::size_t anchor) {
+    constexpr float size = 16.0f;
+    canvas.fill_rect_radius(rect, theme::palette_surface_alt(), 12.0f);
+    if (focused) {
+        canvas.stroke_rect_radius(rect, theme::palette_text_primary(), 2.0f, 12.0f);
+    } else {
+        canvas.stroke_rect_radius(rect, theme::palette_divider(), 1.5f, 12.0f);
+    }
+    const std::string_view text = t.value;
+    const auto lines = wrap_edit_lines(canvas, text, std::max(rect.w - 40.0f, 16.0f), size);
+    const std::size_t rows =
+        std::max<std::size_t>(static_cast<std::size_t>(std::floor(std::max(rect.h - 24.0f, EDIT_LINE_HEIGHT) /
+                                                                  EDIT_LINE_HEIGHT)),
+                              1);
+    const EditLineView view = edit_line_view(lines, rows, caret);
+    const std::size_t q = view.caret_line;
+    const std::size_t first = view.first;
+
+    const Rect inner{rect.x + 10.0f, rect.y + 6.0f, std::max(rect.w - 20.0f, 0.0f), std::max(rect.h - 12.0f, 0.0f)};
+    with_clip(canvas, inner, [&] {
+        const std::size_t lo = std::min(caret, anchor);
+        const std::size_t hi = std::max(caret, anchor);
+        if (focused && caret != anchor) {
+            for (std::size_t i = first; i < lines.size(); ++i) {
+                const float top = rect.y + 12.0f + static_cast<float>(i - first) * EDIT_LINE_HEIGHT;
+                if (top > rect.y + rect.h - 12.0f) break;
+                const auto [ls, le] = lines[i];
+                const std::size_t a = std::clamp(lo, ls, le);
+                const std::size_t b = std::clamp(hi, ls, le);
+                if (a >= b) continue;
+                const float x = rect.x + 20.0f + canvas.measure_text(text.substr(ls, a - ls), size);
+                const float w = std::max(canvas.measure_text(text.substr(a, b - a), size), 4.0f);
+                canvas.fill_rect_radius(Rect{x, top, w, EDIT_LINE_HEIGHT}, theme::accent_a35(), 2.0f);
+            }
+        }
+        if (text.empty()) {
+            canvas.draw_text(t.placeholder, rect.x + 20.0f, rect.y + 28.0f, size, theme::palette_text_secondary());
+        } else {
+            for (std::size_t i = first; i < lines.size(); ++i) {
+                const float baseline = rect.y + 28.0f + static_cast<float>(i - first) * EDIT_LINE_HEIGHT;
+                if (baseline > rect.y + rect.h - 12.0f + EDIT_LINE_HEIGHT) break;
+                const auto [ls, le] = lines[i];
+                canvas.draw_text(text.substr(ls, le - ls), rect.x + 20.0f, baseline, size,
+                                 theme::palette_text_primary());
+            }
+        }
+        if (focused && !lines.empty()) {
+            const std::size_t ls = lines[q].first;
+            const std::size_t c = std::max(caret, ls);
+            const float x = rect.x + 20.0f + canvas.measure_text(text.substr(ls, c - ls), size);
+            const float y = rect.y + 12.0f + static_cast<float>(q >= first ? q - first : 0) * EDIT_LINE_HEIGHT + 2.0f;
+            canvas.fill_rounded_rect(Rect{x, y, 2.0f, 20.0f}, theme::palette_text_primary(), Radii{});
+        }
+    });
+}
+
+void paint_text_edit(const TextEdit& t, Canvas& canvas, const Rect& rect, bool focused, std::size_t caret,
+                     std::size_t anchor) {
+    caret = clamp_index(t.value, caret);
+    anchor = clamp_index(t.value, anchor);
+    if (t.shows_multiline()) {
+        paint_multi_line_edit(t, canvas, rect, focused, caret, anchor);
+    } else {
+        paint_single_line_edit(t, canvas, rect, focused, caret, anchor);
+    }
+}
+
+}  // namespace
+
+std::pair<float, float> TextEdit::measure(Canvas& canvas, float avail) const {
+    if (shows_multiline()) {
+        return {avail, static_cast<float>(rows) * EDIT_LINE_HEIGHT + edit_vertical_inset};
+    }
+    const float w = width ? std::min(canvas.resolve_length(*width), avail) : avail;
+    const float h = height ? canvas.resolve_length(*height) : canvas.responsive_px(48.0f);
+    return {w, h};
+}
+
+// A field without a width of its own takes none in a hugging container; a
+// multi-line one takes all there is.
+float TextEdit::intrinsic_width(Canvas& canvas, float available) const {
+    if (!width) return 0.0f;
+    if (shows_multiline()) return available;
+    return std::min(canvas.resolve_length(*width), available);
+}
+
+void TextEdit::paint(Canvas& canvas, const Rect& rect, const PaintState& state) const {
+    paint_text_edit(*this, canvas, rect, state.focused, state.caret, state.anchor);
+}
+
+Traits TextEdit::traits() const {
+    Traits t;
+    t.region = !disabled;
+    t.focusable = !disabled;
+    t.cursor = cursor.value_or(cursor_text);
+    t.key = key;
+    t.painted_inset = 2.0f;
+    return t;
+}
+
+HitAction TextEdit::hit_action() const {
+    HitAction::TextEdit a;
+    a.align = static_cast<std::uint8_t>(align);
+    a.password = reveal ? true : password;
+    a.multiline = multiline && (reveal ? reveal->revealed : !password);
+    a.caret_to_end = caret_to_end;
+    a.font_size = font_size;
+    a.on_change = on_change;
+    a.on_submit = on_submit;
+    if (reveal) a.reveal_toggle = reveal->toggle;
+    a.text = value.str();
+    return HitAction{std::move(a)};
+}
+
+std::optional<std::string> TextEdit::access_text() const { return std::nullopt; }
+
+}  // namespace zem
