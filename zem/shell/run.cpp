@@ -8,6 +8,7 @@
 #include <zem/shell/accessibility.hpp>
 #include <zem/shell/app_data.hpp>
 #include <zem/shell/hooks.hpp>
+#include <zem/shell/shm_pool.hpp>
 #include <zem/shell/signals.hpp>
 #include <zem/shell/text_fields.hpp>
 #include <zem/shell/text_scale.hpp>
@@ -212,7 +213,10 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
     if (display == nullptr) return std::unexpected(RunError{RunError::Connect, std::strerror(errno), {}});
     struct DisplayGuard {
         wl_display* d;
-        ~DisplayGuard() { wl_display_disconnect(d); }
+        ~DisplayGuard() {
+            ShmPool::drop_orphans();
+            wl_display_disconnect(d);
+        }
     } display_guard{display};
 
     auto data = std::make_unique<AppData>(std::move(app_handle));

@@ -76,16 +76,29 @@ std::optional<Spawned> spawn(const std::vector<std::string>& argv, const std::ma
     return s;
 }
 
-std::optional<int> wait_for(pid_t pid, std::chrono::milliseconds timeout) {
-    auto end = std::chrono::steady_clock::now() + timeout;
-    while (true) {
-        int status = 0;
-        pid_t r = waitpid(pid, &status, WNOHANG);
-        if (r == pid) return status;
-        if (r < 0 && errno != EINTR) return std::nullopt;
-        if (std::chrono::steady_clock::now() >= end) return std::nullopt;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+bool wait_until(const std::function<bool()>& cond, std::chrono::milliseconds limit) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        if (cond()) return true;
+        if (std::chrono::steady_clock::now() >= end) return false;
+        // The conditions are cheap to look at; a few milliseconds between
+        // looks leaves the processor to the code under test.
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+}
+
+std::optional<int> wait_for(pid_t pid, std::chrono::milliseconds timeout) {
+    int status = 0;
+    bool failed = false;
+    bool ended = wait_until(
+        [&] {
+            pid_t r = waitpid(pid, &status, WNOHANG);
+            failed = r < 0 && errno != EINTR;
+            return r == pid || failed;
+        },
+        timeout);
+    if (!ended || failed) return std::nullopt;
+    return status;
 }
 
 std::pair<int, std::string> run_capture(const std::vector<std::string>& argv,

@@ -27,6 +27,7 @@ struct ScriptedCompositor::State {
     ScriptedOptions opts;
     wl_display* display = nullptr;
     int wake_fd = -1;
+    wl_event_source* wake_source = nullptr;
     mutable std::mutex mutex;
     std::vector<std::string> log;
     std::queue<std::function<void()>> calls;
@@ -51,9 +52,16 @@ struct ScriptedCompositor::State {
     std::vector<std::string> binds;
     std::vector<wl_resource*> seats, pointers, keyboards, touches;
 
+    std::condition_variable log_cv;
+    wl_resource* wm_base = nullptr;  // the client's xdg_wm_base, for pings
+    uint32_t ping_serial = 1000000;  // apart from the configure serials tests check
+
     void add_log(std::string line) {
-        std::lock_guard lock(mutex);
-        log.push_back(std::move(line));
+        {
+            std::lock_guard lock(mutex);
+            log.push_back(std::move(line));
+        }
+        log_cv.notify_all();
     }
 };
 
@@ -76,6 +84,7 @@ void on_destroy(wl_resource* r) {
     if (st->first_toplevel == r) st->first_toplevel = nullptr;
     if (st->first_session == r) st->first_session = nullptr;
     for (auto* list : {&st->seats, &st->pointers, &st->keyboards, &st->touches}) std::erase(*list, r);
+    if (st->wm_base == r) st->wm_base = nullptr;
 }
 
 wl_resource* make(State* st, wl_client* client, const wl_interface* iface, uint32_t version, uint32_t id) {
@@ -228,6 +237,8 @@ void bind_global(wl_client* client, void* data, uint32_t version, uint32_t id) {
         pair->first->seats.push_back(r);
         wl_seat_send_capabilities(r, pair->first->opts.seat_capabilities);
     }
+    wl_resource* r = make(pair->first, client, pair->second, version, id);
+    if (pair->second == &xdg_wm_base_interface && pair->first->wm_base == nullptr) pair->first->wm_base = r;
 }
 
 int on_wake(int fd, uint32_t, void* data) {
@@ -295,7 +306,8 @@ std::expected<std::unique_ptr<ScriptedCompositor>, std::string> ScriptedComposit
     if (opts.session_manager) global(&xdg_session_manager_v1_interface, 1);
 
     st->wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    wl_event_loop_add_fd(wl_display_get_event_loop(st->display), st->wake_fd, WL_EVENT_READABLE, on_wake, st);
+    st->wake_source =
+        wl_event_loop_add_fd(wl_display_get_event_loop(st->display), st->wake_fd, WL_EVENT_READABLE, on_wake, st);
     wl_display* d = st->display;
     c->thread_ = std::thread([d] { wl_display_run(d); });
     return c;
@@ -306,6 +318,7 @@ ScriptedCompositor::~ScriptedCompositor() {
         call([this] { wl_display_terminate(state_->display); });
         if (thread_.joinable()) thread_.join();
         wl_display_destroy_clients(state_->display);
+        if (state_->wake_source) wl_event_source_remove(state_->wake_source);
         wl_display_destroy(state_->display);
         close(state_->wake_fd);
     }
@@ -446,6 +459,25 @@ int ScriptedCompositor::take_received(std::chrono::milliseconds wait) {
         if (std::chrono::steady_clock::now() >= deadline) return -1;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+bool ScriptedCompositor::wait_for(const std::string& prefix, size_t count, std::chrono::milliseconds limit) const {
+    auto seen = [&] {
+        size_t n = 0;
+        for (const auto& l : state_->log)
+            if (l.rfind(prefix, 0) == 0) ++n;
+        return n >= count;
+    };
+    std::unique_lock lock(state_->mutex);
+    return state_->log_cv.wait_for(lock, limit, seen);
+}
+
+bool ScriptedCompositor::roundtrip(std::chrono::milliseconds limit) {
+    uint32_t serial = 0;
+    call([this, &serial] {
+        if (!state_->wm_base) return;
+        serial = state_->ping_serial++;
+        xdg_wm_base_send_ping(state_->wm_base, serial);
+    });
+    return serial != 0 && wait_for("xdg_wm_base.pong(" + std::to_string(serial) + ")", 1, limit);
 }
 
 void ScriptedCompositor::call(std::function<void()> fn) {

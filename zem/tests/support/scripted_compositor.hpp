@@ -6,8 +6,8 @@
 // memory, xdg windows and popups), and logs every request in order as
 // "interface.request(args)" so tests can check exact sequences.
 
-#include <cstdint>
 #include <chrono>
+#include <cstdint>
 #include <expected>
 #include <functional>
 #include <memory>
@@ -69,6 +69,14 @@ public:
     // of `mimes` (serial returned), then drop.
     uint32_t drag_enter(const std::vector<std::string>& mimes);
     void drag_drop();
+    // Waits until at least `count` requests begin with `prefix`; whether
+    // they came within `limit`.
+    bool wait_for(const std::string& prefix, size_t count = 1,
+                  std::chrono::milliseconds limit = std::chrono::seconds(30)) const;
+    // Pings the client and waits for its answer: everything sent before has
+    // been handled by then. False when the client has no xdg_wm_base or does
+    // not answer within `limit`.
+    bool roundtrip(std::chrono::milliseconds limit = std::chrono::seconds(30));
     // Runs `fn` on the compositor thread and waits for it.
     void call(std::function<void()> fn);
     // Protocol error on the client's first toplevel.

@@ -36,6 +36,11 @@ public:
     // compositor releases it (after the caller attaches and commits it).
     [[nodiscard]] std::expected<Buffer, std::string> take(uint32_t width, uint32_t height, uint32_t stride, uint32_t format);
 
+    // Destroys the buffers of pools already gone that the compositor never
+    // released; called before the connection closes, when no release can
+    // come any more.
+    static void drop_orphans();
+
 private:
     ShmPool() = default;
     [[nodiscard]] std::expected<void, std::string> grow(size_t extra);
