@@ -92,7 +92,8 @@ WidgetNodes widget_node(const A11ySurface& s, const HitRegion& r) {
                 std::string text;
                 if (!a.password) {
                     auto edited = s.edited_texts.find(r.id);
-                    text = edited != s.edited_texts.end() ? edited->second : a.text;
+                    if (edited != s.edited_texts.end()) text = edited->second;
+                    else text = std::string_view(a.text);
                 }
                 n.character_lengths = utf8_char_lengths(text);
                 auto caret = s.carets.find(r.id);
