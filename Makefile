@@ -1,7 +1,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test bench run clean
+.PHONY: all deps configure build test test-sanitize fuzz bench run clean
 
 all: build
 
@@ -17,6 +17,19 @@ build: configure
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The suite built with AddressSanitizer and UndefinedBehaviorSanitizer, in a
+# build directory of its own.
+SANITIZE_BUILD ?= build-sanitize
+test-sanitize: deps
+	cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DSANITIZE=ON
+	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	cd $(SANITIZE_BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+# The libFuzzer targets (clang, build-fuzz/), each run for FUZZ_SECONDS.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	JOBS=$(JOBS) bash scripts/fuzz $(FUZZ_SECONDS)
+
 bench: configure
 	cmake --build $(BUILD) --target bench
 
@@ -24,4 +37,4 @@ run: build
 	bash scripts/run-wizard $(BUILD)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) build-fuzz

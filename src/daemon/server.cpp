@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <condition_variable>
+#include <malloc.h>
 #include <map>
 #include <mutex>
 #include <poll.h>
@@ -314,6 +315,13 @@ void handle_connection(int fd, const InstallStarter& start) {
 
 std::expected<void, std::string> run() {
     base::ignore_sigpipe();
+    // Any local user may connect, as often as they like, and have a
+    // connection thread buffer a request line up to its limit. Left to the
+    // allocator's defaults, each connection thread's pool keeps what it
+    // freed: a burst of long lines left the daemon holding some 200 MB for
+    // the rest of its life. One pool (the daemon serves one client at a
+    // time), trimmed as each connection ends, keeps it where it started.
+    ::mallopt(M_ARENA_MAX, 1);
     const auto& p = platform::paths();
     const std::string socket_path = p.daemon_socket();
 
@@ -362,6 +370,9 @@ std::expected<void, std::string> run() {
                 } catch (const std::exception& e) {
                     log_line(std::string("daemon: ") + e.what());
                 }
+                // What the connection freed goes back to the system now,
+                // also where it lies between blocks still in use.
+                ::malloc_trim(0);
             }).detach();
         } catch (const std::exception& e) {
             log_line(std::string("daemon: connection thread: ") + e.what());

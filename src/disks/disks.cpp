@@ -50,10 +50,11 @@ std::uint64_t read_u64_attr(const std::string& dir, const std::string& name) {
     return parse_unsigned(*v).value_or(0);
 }
 
+// The file-system type is probed afterwards (`enumerate`): reading the table
+// stays a pure function of the disk's bytes.
 Partition make_part(const std::string& disk, std::uint32_t number, std::uint64_t start, std::uint64_t size) {
     Partition p;
     p.path = partition_path(disk, number);
-    p.fs = blkid_type(p.path);
     p.number = number;
     p.start = start;
     p.size = size;
@@ -311,6 +312,13 @@ void insert_gaps(std::vector<Partition>& parts, const std::string& disk, std::ui
     parts = std::move(out);
 }
 
+std::optional<TableLayout> read_table_layout(int fd, const std::string& disk_path, std::uint64_t sector_size) {
+    if (auto g = find_gpt(fd)) return TableLayout{"gpt", gpt_partitions(disk_path, *g)};
+    if (::lseek(fd, 0, SEEK_SET) != 0) return std::nullopt;
+    if (auto m = read_mbr(fd, sector_size)) return TableLayout{"msdos", mbr_partitions(disk_path, *m, sector_size)};
+    return std::nullopt;
+}
+
 std::vector<Disk> enumerate() {
     std::vector<Disk> disks;
     std::vector<std::string> names;
@@ -350,21 +358,16 @@ std::vector<Disk> enumerate() {
         d.removable = read_attr(dir, "removable") == std::optional<std::string>("1");
 
         File f = open_ro(d.path);
-        bool done = false;
-        if (f.get() >= 0) {
-            if (auto g = find_gpt(f.get())) {
-                d.partitions = gpt_partitions(d.path, *g);
-                d.table = "gpt";
-                done = true;
-            } else if (::lseek(f.get(), 0, SEEK_SET) == 0) {
-                if (auto m = read_mbr(f.get(), d.sector_size)) {
-                    d.partitions = mbr_partitions(d.path, *m, d.sector_size);
-                    d.table = "msdos";
-                    done = true;
-                }
-            }
+        std::optional<TableLayout> layout;
+        if (f.get() >= 0) layout = read_table_layout(f.get(), d.path, d.sector_size);
+        if (layout) {
+            d.table = std::move(layout->table);
+            d.partitions = std::move(layout->partitions);
+            for (auto& p : d.partitions)
+                if (!p.free) p.fs = blkid_type(p.path);
+        } else {
+            d.partitions = sysfs_partitions(name, d.path, d.size_bytes);
         }
-        if (!done) d.partitions = sysfs_partitions(name, d.path, d.size_bytes);
         disks.push_back(std::move(d));
     }
     return disks;

@@ -46,6 +46,17 @@ inline constexpr std::uint64_t MIN_GAP_BYTES = 2u << 20;
 
 std::vector<Disk> enumerate();
 
+// The table step of `enumerate`, on an open device (or image) of the disk
+// at `disk_path`: its GPT, else its MBR read with `sector_size`, as the
+// partitions and free gaps it describes, file-system types not probed.
+// Nothing when neither table is there. The bytes come from whatever was
+// plugged in: a hostile table gives an error or a layout, never more.
+struct TableLayout {
+    std::string table; // "gpt" or "msdos"
+    std::vector<Partition> partitions;
+};
+std::optional<TableLayout> read_table_layout(int fd, const std::string& disk_path, std::uint64_t sector_size);
+
 std::optional<std::string> read_attr(const std::string& dir, const std::string& name);
 std::uint32_t logical_block_size(const std::string& disk);
 std::string partition_path(const std::string& disk, std::uint32_t n);

@@ -19,6 +19,10 @@ template <class... F>
 struct overloaded : F... {
     using F::operator()...;
 };
+// Spelled out for compilers without deduction for aggregates (clang 16,
+// which builds the fuzz targets).
+template <class... F>
+overloaded(F...) -> overloaded<F...>;
 
 constexpr std::string_view kPhases[] = {"Partition", "Format", "Copy", "Bootloader", "Finalize"};
 constexpr std::string_view kModes[] = {"WholeDisk", "Partition", "FreeSpace"};

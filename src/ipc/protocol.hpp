@@ -186,7 +186,9 @@ struct Event {
     using Kind = std::variant<Progress, Done, Failed>;
     Kind kind;
 
-    Event() = default;
+    // Spelled out: clang cannot use Progress's member initialisers while
+    // Event is still being defined, and would delete a defaulted one.
+    Event() : kind(Progress{}) {}
     Event(Progress k) : kind(k) {}
     Event(Done k) : kind(k) {}
     Event(Failed k) : kind(std::move(k)) {}

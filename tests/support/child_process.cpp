@@ -4,11 +4,8 @@
 #include <fstream>
 #include <sstream>
 #include <sys/wait.h>
-#include <thread>
 
 namespace support {
-
-using namespace std::chrono_literals;
 
 ChildProcess::~ChildProcess() { stop(); }
 
@@ -29,26 +26,14 @@ std::string ChildProcess::log() const {
 }
 
 bool ChildProcess::wait_for_log(const std::string& text, std::chrono::milliseconds limit) const {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (log().find(text) == std::string::npos) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
+    return wait_until([&] { return log().find(text) != std::string::npos; }, limit);
 }
 
 int ChildProcess::wait_exit_within(std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        int status = 0;
-        pid_t r = ::waitpid(pid_, &status, WNOHANG);
-        if (r == pid_) {
-            reaped_ = true;
-            return status;
-        }
-        if (std::chrono::steady_clock::now() > deadline) return -1;
-        std::this_thread::sleep_for(10ms);
-    }
+    int status = 0;
+    if (!wait_until([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, limit)) return -1;
+    reaped_ = true;
+    return status;
 }
 
 } // namespace support

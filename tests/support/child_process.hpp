@@ -3,6 +3,8 @@
 // (by fork, in a namespace of its own), its standard error going to a log
 // file, and the ways to wait on it. Killed and reaped when dropped.
 
+#include "support/wait.hpp"
+
 #include <chrono>
 #include <string>
 #include <sys/types.h>
@@ -18,7 +20,7 @@ public:
     // Everything the child wrote to standard error so far.
     std::string log() const;
     // Waits until the log contains `text`.
-    bool wait_for_log(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
+    bool wait_for_log(const std::string& text, std::chrono::milliseconds limit = WAIT_LIMIT) const;
 
 protected:
     ChildProcess() = default;

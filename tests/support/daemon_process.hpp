@@ -35,7 +35,7 @@ public:
     std::string marker(const std::string& name) const { return paths().marker(name); }
 
     // Waits for the process to end; its wait status, or -1 on time-out.
-    int wait_exit(std::chrono::milliseconds limit = std::chrono::seconds(10)) { return wait_exit_within(limit); }
+    int wait_exit(std::chrono::milliseconds limit = WAIT_LIMIT) { return wait_exit_within(limit); }
 
 private:
     DaemonProcess() = default;

@@ -3,6 +3,7 @@
 #include <base/process.hpp>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -20,7 +21,13 @@ namespace {
 
 namespace stdfs = std::filesystem;
 
-const std::string CACHE_DIR = "/var/cache/tavix-tests";
+// Shared by every checkout on the machine. TAVIX_TEST_CACHE moves it (read
+// here only, never by the installer): a test run can then start from an
+// empty cache, as on a new machine, without taking the shared one away.
+std::string cache_dir() {
+    const char* dir = std::getenv("TAVIX_TEST_CACHE");
+    return dir && *dir ? std::string(dir) : std::string("/var/cache/tavix-tests");
+}
 const std::string SUITE = "bookworm";
 const std::string MIRROR = "http://deb.debian.org/debian";
 const std::string DEFAULT_USER = "vessara";
@@ -114,26 +121,27 @@ std::expected<std::string, std::string> debian_root() {
     if (::geteuid() != 0) return std::unexpected(std::string("building a Debian root needs root"));
     if (::access("/usr/sbin/debootstrap", X_OK) != 0)
         return std::unexpected(std::string("debootstrap is not installed"));
+    const std::string cache = cache_dir();
     std::error_code ec;
-    stdfs::create_directories(CACHE_DIR, ec);
-    if (ec) return std::unexpected("mkdir " + CACHE_DIR + ": " + ec.message());
+    stdfs::create_directories(cache, ec);
+    if (ec) return std::unexpected("mkdir " + cache + ": " + ec.message());
     const std::string k = key();
-    const std::string final_dir = CACHE_DIR + "/debian-root-" + k;
+    const std::string final_dir = cache + "/debian-root-" + k;
     // A finished tree is only ever renamed into place, so its presence
     // means it is complete; the lock is for the builders.
     if (stdfs::is_directory(final_dir)) return final_dir;
-    Lock lock(CACHE_DIR + "/debian-root-" + k + ".lock");
+    Lock lock(cache + "/debian-root-" + k + ".lock");
     if (!lock.held()) return std::unexpected("cannot lock the Debian root cache: " + std::string(strerror(errno)));
     if (stdfs::is_directory(final_dir)) return final_dir; // built while we waited
     // A scratch tree left by a builder that died holds the lock no longer.
     const std::string prefix = ".build-" + k + "-";
-    for (const auto& e : stdfs::directory_iterator(CACHE_DIR, ec)) {
+    for (const auto& e : stdfs::directory_iterator(cache, ec)) {
         if (!e.path().filename().string().starts_with(prefix)) continue;
         // debootstrap mounts these inside its target while it works.
         for (const char* m : {"/proc", "/sys", "/dev/pts", "/dev"}) ::umount2((e.path().string() + m).c_str(), MNT_DETACH);
         stdfs::remove_all(e.path(), ec);
     }
-    const std::string scratch = CACHE_DIR + "/" + prefix + std::to_string(::getpid());
+    const std::string scratch = cache + "/" + prefix + std::to_string(::getpid());
     stdfs::create_directories(scratch, ec);
     if (auto r = build(scratch); !r) {
         stdfs::remove_all(scratch, ec);

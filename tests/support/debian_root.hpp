@@ -9,9 +9,9 @@
 //   ASSERT_TRUE(support::copy_debian_root(dir.path() + "/root"));
 //
 // The tree is made by debootstrap (minbase variant) from Debian's mirror and
-// kept under /var/cache/tavix-tests/, keyed by a hash of everything that goes
-// into it (suite, mirror, package list, the image's own additions), so a
-// change of the list builds a new one. It is built in a scratch directory and
+// kept under /var/cache/tavix-tests/ (or $TAVIX_TEST_CACHE), keyed by a
+// hash of everything that goes into it (suite, mirror, package list, the
+// image's own additions), so a change of the list builds a new one. It is built in a scratch directory and
 // renamed into place, under a lock file, so test processes running at the
 // same time wait for one build and never see half a tree. The cached tree is
 // never handed out for writing: tests work on copies.

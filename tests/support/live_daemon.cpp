@@ -1,5 +1,7 @@
 #include "support/live_daemon.hpp"
 
+#include "support/wait.hpp"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -28,9 +30,15 @@ mount -t tmpfs -o mode=0755 tmpfs "$W"
 mkdir "$W/u" "$W/w" "$W/r"
 R=$W/r
 mount -t overlay overlay -o "lowerdir=$LAYERS$TREE,upperdir=$W/u,workdir=$W/w" "$R"
+mkdir -p "$R/proc" "$R/sys" "$R/dev" "$R/run"
 mount -t proc proc "$R/proc"
 mount --rbind /sys "$R/sys"
 mount --rbind /dev "$R/dev"
+# A machine without device-mapper has no /dev/mapper until something makes
+# it. $R/dev is the host's /dev bound in, so the directory lands there, as
+# the device-mapper driver would make it; what the daemon's stand-ins put
+# in it stays in this namespace's tmpfs.
+mkdir -p "$R/dev/mapper"
 mount -t tmpfs tmpfs "$R/dev/mapper"
 mount -t tmpfs -o mode=0755 tmpfs "$R/run"
 mkdir "$R/run/host-root" "$R/run/standins"
@@ -82,7 +90,7 @@ LiveDaemon::start(const std::string& exe, const std::string& tree, const std::ve
     ::close(log_fd);
     if (rc != 0) return std::unexpected(std::string("spawn unshare: ") + std::strerror(rc));
     d->pid_ = pid;
-    if (!d->wait_for_log("listening on", 20s)) return std::unexpected("daemon did not start: " + d->log());
+    if (!d->wait_for_log("listening on", std::chrono::seconds(60))) return std::unexpected("daemon did not start: " + d->log());
     return d;
 }
 
@@ -109,17 +117,17 @@ std::string LiveDaemon::mounts() const { return read_all("/proc/" + std::to_stri
 std::string LiveDaemon::log() const { return read_all(log_path_); }
 
 bool LiveDaemon::wait_for_log(const std::string& text, std::chrono::milliseconds limit) const {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (log().find(text) == std::string::npos) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        int status;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            reaped_ = true;
-            return false;
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
+    bool gone = false;
+    const bool seen = support::wait_until(
+        [&] {
+            if (log().find(text) != std::string::npos) return true;
+            int status;
+            gone = ::waitpid(pid_, &status, WNOHANG) == pid_;
+            return gone;
+        },
+        limit);
+    if (gone) reaped_ = true;
+    return seen && !gone;
 }
 
 } // namespace support

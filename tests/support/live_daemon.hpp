@@ -14,6 +14,8 @@
 
 #include "platform/system_paths.hpp"
 
+#include "support/wait.hpp"
+
 #include <chrono>
 #include <expected>
 #include <memory>
@@ -40,7 +42,7 @@ public:
     // The daemon's mount table.
     std::string mounts() const;
     std::string log() const;
-    bool wait_for_log(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
+    bool wait_for_log(const std::string& text, std::chrono::milliseconds limit = WAIT_LIMIT) const;
 
 private:
     LiveDaemon() = default;

@@ -47,12 +47,12 @@ bool make_dirs(char* path) {
 
 std::string parent_of(const std::string& path) { return stdfs::path(path).parent_path().string(); }
 
-// Copies the executable, its libraries and the dynamic loader below `root`.
+// Copies the executable, its libraries and the dynamic loader into `dir`,
+// which the child mounts at the root's EXE_DIR.
 std::expected<std::pair<std::string, std::string>, std::string> stage_executable(const std::string& exe,
-                                                                                 const std::string& root) {
+                                                                                 const std::string& dir) {
     auto c = base::capture({"ldd", exe});
     if (!c || !c->exited_ok()) return std::unexpected("ldd " + exe + " failed");
-    const std::string dir = root + EXE_DIR;
     std::error_code ec;
     stdfs::create_directories(dir + "/lib", ec);
     if (ec) return std::unexpected("mkdir " + dir + ": " + ec.message());
@@ -101,12 +101,12 @@ RootedProcess::start(const std::string& exe, const std::string& root_in, const R
     char scratch_tmpl[] = "/tmp/tavix-rooted-XXXXXX";
     if (!mkdtemp(scratch_tmpl)) return std::unexpected(std::string("mkdtemp: ") + strerror(errno));
     p->scratch_ = scratch_tmpl;
-    // The program and its libraries (the toolkit's included) stay on the
-    // host's disk and are bound into the root: a small test root has no room
-    // for them.
-    auto staged = stage_executable(exe, p->scratch_);
+    // Staged outside the root and mounted into it: the root's own file
+    // system may be too small for the executable (a sanitizer build is
+    // twice the size), and stays as the test made it.
+    const std::string exe_dir = p->scratch_ + "/exe", exe_mount = root + EXE_DIR;
+    auto staged = stage_executable(exe, exe_dir);
     if (!staged) return std::unexpected(staged.error());
-    const std::string exe_source = p->scratch_ + EXE_DIR, exe_target = root + EXE_DIR;
     p->log_path_ = p->scratch_ + "/stderr";
     int log_fd = ::open(p->log_path_.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
     if (log_fd < 0) return std::unexpected(std::string("open log: ") + strerror(errno));
@@ -123,7 +123,7 @@ RootedProcess::start(const std::string& exe, const std::string& root_in, const R
         n.rdev = st.st_rdev;
         n.path = root + "/dev/" + n.path;
     }
-    std::vector<std::string> dirs = {root + "/dev", root + "/proc", root + "/sys", exe_target};
+    std::vector<std::string> dirs = {root + "/dev", root + "/proc", root + "/sys", exe_mount};
     std::vector<std::pair<std::string, std::string>> links;
     for (const auto& [path, target] : o.dev_links) {
         dirs.push_back(parent_of(root + "/dev/" + path));
@@ -177,10 +177,10 @@ RootedProcess::start(const std::string& exe, const std::string& root_in, const R
             if (fd < 0) child_fail(w, "create", f.c_str());
             close(fd);
         }
-        if (mount(exe_source.c_str(), exe_target.c_str(), nullptr, MS_BIND, nullptr) != 0)
-            child_fail(w, "bind", exe_target.c_str());
         if (mount("proc", dirs[1].c_str(), "proc", 0, nullptr) != 0) child_fail(w, "proc", dirs[1].c_str());
         if (mount("/sys", dirs[2].c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) child_fail(w, "bind", dirs[2].c_str());
+        if (mount(exe_dir.c_str(), exe_mount.c_str(), nullptr, MS_BIND, nullptr) != 0)
+            child_fail(w, "bind", exe_mount.c_str());
         for (const auto& [src, target] : overrides)
             if (mount(src.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0) child_fail(w, "bind", target.c_str());
         if (o.private_run_and_state) {
@@ -207,7 +207,7 @@ RootedProcess::start(const std::string& exe, const std::string& root_in, const R
     while ((n = read(report[0], buf, sizeof buf)) > 0) failure.append(buf, static_cast<std::size_t>(n));
     close(report[0]);
     if (!failure.empty()) {
-        p->wait_exit(5s);
+        p->wait_exit();
         return std::unexpected(failure);
     }
     return p;

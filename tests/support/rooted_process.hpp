@@ -18,7 +18,8 @@
 //   - PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin, so
 //     stand-ins placed in the root's /usr/local/sbin come first.
 // The executable, its shared libraries and the host's dynamic loader are
-// copied into the root's /.tavix-exe, so a root of any content can run it.
+// copied into a scratch directory mounted at the root's /.tavix-exe, so a
+// root of any content and size can run it.
 //
 // Stand-ins (install_standin) are shell scripts in ROOT/usr/local/sbin: each
 // appends its name and arguments, separated by single blanks, as one line to

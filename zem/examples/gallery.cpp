@@ -1,8 +1,9 @@
 // zem-gallery: a page of the toolkit's elements in a window.
 //
-//   zem-gallery [--size WxH] [--title TEXT]
+//   zem-gallery [--size WxH] [--title TEXT] [--every-kind]
 //
-// Without --size the window asks for full screen.
+// Without --size the window asks for full screen. --every-kind shows one of
+// every interactive kind (what accessibility clients are tried against).
 
 #include "gallery_page.hpp"
 
@@ -20,6 +21,8 @@ struct Gallery {
     std::optional<std::pair<uint32_t, uint32_t>> size;
     std::optional<std::string> title;
     bool on = true;
+    bool every_kind = false;
+    zem::gallery::GalleryState state;
 
     std::string app_id() { return "net.tavix.ZemGallery"; }
     std::optional<zem::WindowConfig> window_config() {
@@ -29,9 +32,20 @@ struct Gallery {
     std::optional<std::pair<uint32_t, uint32_t>> window_size() { return size; }
     std::vector<Msg> poll() { return {}; }
     void update(Msg m) {
-        if (m.which == "Primary") on = !on;
+        if (!every_kind) {
+            if (m.which == "Primary") on = !on;
+            return;
+        }
+        auto& s = state;
+        if (m.which == "Primary" || m.which == "Wi-Fi") s.switch_on = !s.switch_on;
+        else if (m.which == "Advance") s.progress = s.progress >= 1.0f ? 0.0f : s.progress + 0.25f;
+        else if (m.which == "Remember me") s.remember = !s.remember;
+        else if (m.which == "Light" || m.which == "Dark") s.dark = m.which == "Dark";
+        else if (m.which == "name") s.name = m.text;
+        else if (m.which == "password") s.password = m.text;
+        else if (m.which == "slider") s.volume = m.value;
     }
-    zem::Element view() { return zem::gallery::page(on, 0.6f); }
+    zem::Element view() { return every_kind ? zem::gallery::every_kind_page(state) : zem::gallery::page(on, 0.6f); }
 };
 
 bool parse_size(const char* s, std::pair<uint32_t, uint32_t>& out) {
@@ -53,8 +67,10 @@ int main(int argc, char** argv) {
             ++i;
         } else if (std::strcmp(argv[i], "--title") == 0 && i + 1 < argc) {
             app.title = argv[++i];
+        } else if (std::strcmp(argv[i], "--every-kind") == 0) {
+            app.every_kind = true;
         } else {
-            std::fprintf(stderr, "usage: zem-gallery [--size WxH] [--title TEXT]\n");
+            std::fprintf(stderr, "usage: zem-gallery [--size WxH] [--title TEXT] [--every-kind]\n");
             return 2;
         }
     }

@@ -12,8 +12,23 @@ namespace zem::gallery {
 // Messages of the gallery page.
 struct Pressed {
     std::string which;
+    std::string text = {};
+    float value = 0.0f;
 };
 
 Element page(bool switch_on, float progress);
+
+// The page with one of every interactive kind, for accessibility clients.
+struct GalleryState {
+    bool switch_on = true;
+    bool remember = false;
+    bool dark = false;
+    float progress = 0.0f;
+    float volume = 0.5f;
+    std::string name;
+    std::string password;
+};
+
+Element every_kind_page(const GalleryState& state);
 
 }  // namespace zem::gallery

@@ -438,7 +438,7 @@ LayoutId Pass::draw_leaf(const Element& e, Canvas& canvas, const Rect& rect, Lay
     } else if (traits.node) {
         std::optional<std::string> text;
         if (*traits.node == AccessNodeKind::Text) text = e.text();
-        layout_.access_nodes.push_back(AccessNode{std::move(text), *traits.node, traits.node_value, rect, in_modal()});
+        layout_.access_nodes.push_back(AccessNode{std::move(text), *traits.node, traits.node_value, rect, in_modal(), n});
     }
     return n + 1;
 }

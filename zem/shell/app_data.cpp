@@ -1,6 +1,8 @@
 #include <zem/shell/app_data.hpp>
 
 #include <base/env.hpp>
+#include <zem/access/atspi_bridge.hpp>
+#include <zem/shell/accessibility.hpp>
 #include <zem/shell/hooks.hpp>
 #include <zem/shell/wayland_internal.hpp>
 
@@ -77,11 +79,42 @@ void PerfGuard::warn_poll_interval(std::chrono::nanoseconds period) {
 
 AppData::AppData(std::unique_ptr<AppHandle> app_handle) : app(std::move(app_handle)) {}
 
+namespace {
+
+// Frees our side of a Wayland object. Only at the end of a run, when the
+// connection closes next and takes the compositor's side with it: no
+// request is sent, so no destructor's version needs checking.
+template <class T>
+void drop_proxy(T*& object) {
+    if (object != nullptr) wl_proxy_destroy(reinterpret_cast<wl_proxy*>(object));
+    object = nullptr;
+}
+
+}  // namespace
+
 AppData::~AppData() {
     // Surfaces (and their Wayland objects) go before the globals they were
     // made from.
     overlay_surfaces.clear();
     main_surface = SurfaceState{};
+    drop_proxy(cursor_shape_device);
+    drop_proxy(keyboard);
+    drop_proxy(pointer);
+    drop_proxy(touch);
+    for (Seat& s : seats) drop_proxy(s.seat);
+    for (Output& o : outputs) drop_proxy(o.output);
+    drop_proxy(cursor_shape_manager);
+    drop_proxy(foreign_toplevels);
+    drop_proxy(xdg_activation);
+    drop_proxy(data_device_manager);
+    drop_proxy(text_input_manager);
+    drop_proxy(decoration_manager);
+    drop_proxy(wm_base);
+    drop_proxy(layer_shell);
+    drop_proxy(subcompositor);
+    drop_proxy(shm);
+    drop_proxy(compositor);
+    drop_proxy(registry);
 }
 
 SurfaceState& AppData::surface_mut(SurfaceKey key) {
@@ -127,7 +160,11 @@ void AppData::remove_overlay(OverlayId id) {
 
 void AppData::resize_main_surface(uint32_t w, uint32_t h) {
     const bool changed = configure_surface(main_surface, shm, w, h, egl);
-    // (The accessibility adapter is told the window size here once it exists.)
+    {
+        std::uint32_t scale = static_cast<std::uint32_t>(main_surface.effective_scale());
+        a11y_set_window_bounds(*this, main_surface.size[0] * scale, main_surface.size[1] * scale);
+        a11y_update_focus(*this, true);
+    }
     std::optional<std::string> token = std::move(activation_token);
     activation_token.reset();
     if (token && xdg_activation && main_surface.role.wl_surface_ptr())

@@ -2,6 +2,7 @@
 // loop's timers, and what each key does to the focused surface.
 #include <zem/input/keys.hpp>
 #include <zem/input/regions.hpp>
+#include <zem/shell/accessibility.hpp>
 #include <zem/shell/app_data.hpp>
 #include <zem/shell/input_internal.hpp>
 #include <zem/shell/keyboard.hpp>
@@ -171,12 +172,14 @@ void keyboard_enter(void* data, wl_keyboard*, uint32_t, wl_surface* surface, wl_
     d.keyboard_surface = surface;
     SurfaceState& s = d.surface_mut(d.keyboard_focus);
     s.redraw = s.relayout = true;
+    a11y_update_focus(d, true);
 }
 void keyboard_leave(void* data, wl_keyboard*, uint32_t, wl_surface*) {
     AppData& d = D(data);
     d.keyboard_surface = nullptr;
     d.stop_key_repeat();
     d.keyboard_focus = SurfaceKey::main();
+    a11y_update_focus(d, false);
 }
 void keyboard_key(void* data, wl_keyboard*, uint32_t serial, uint32_t time, uint32_t key, uint32_t state) {
     AppData& d = D(data);

@@ -5,8 +5,10 @@
 #include <base/quote.hpp>
 #include <base/sigpipe.hpp>
 #include <base/utf8.hpp>
+#include <zem/shell/accessibility.hpp>
 #include <zem/shell/app_data.hpp>
 #include <zem/shell/hooks.hpp>
+#include <zem/shell/shm_pool.hpp>
 #include <zem/shell/signals.hpp>
 #include <zem/shell/text_fields.hpp>
 #include <zem/shell/text_scale.hpp>
@@ -29,6 +31,7 @@
 #include <cstring>
 #include <mutex>
 #include <sys/epoll.h>
+#include <utility>
 
 namespace zem {
 namespace {
@@ -210,7 +213,10 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
     if (display == nullptr) return std::unexpected(RunError{RunError::Connect, std::strerror(errno), {}});
     struct DisplayGuard {
         wl_display* d;
-        ~DisplayGuard() { wl_display_disconnect(d); }
+        ~DisplayGuard() {
+            ShmPool::drop_orphans();
+            wl_display_disconnect(d);
+        }
     } display_guard{display};
 
     auto data = std::make_unique<AppData>(std::move(app_handle));
@@ -255,9 +261,10 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
 
     // Window configuration, session and app id.
     std::optional<WindowConfig> config = d.app->window_config();
-    // (The session store and the session manager are bound here once
-    // session persistence exists.)
+    // The session needs the app id: it is asked here, once.
     d.app_id = d.app->app_id();
+    d.session = session_restore_setup(d.app_id, *d.app);
+    bind_session_manager(d.session, d.globals, d.registry);
     if (config && config->app_id != d.app_id)
         std::fprintf(stderr, "zem: window_config app_id %s differs from App::app_id %s; App::app_id wins\n",
                      base::debug_quote(config->app_id).c_str(), base::debug_quote(d.app_id).c_str());
@@ -291,6 +298,7 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
         } else {
             xdg_toplevel_set_fullscreen(w.toplevel, nullptr);
         }
+        restore_main_toplevel(d.session, w.toplevel);
         attach_window_listeners(d, w);
         wl_surface_commit(w.surface);
         d.main_surface = create_surface_state(SurfaceRole(std::move(w)), title, band);
@@ -299,7 +307,9 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
     // Text input, data device, activation and foreign toplevels.
     d.text_input_manager = bind<zwp_text_input_manager_v3>(d, &zwp_text_input_manager_v3_interface, 1);
     d.data_device_manager = bind<wl_data_device_manager>(d, &wl_data_device_manager_interface, 3);
-    // (Clipboard, drag-and-drop and accessibility channels join here.)
+    // (Clipboard and drag-and-drop channels join here.)
+    if (auto a11y = setup_accessibility(d, **reactor, true); !a11y)
+        return std::unexpected(RunError{RunError::EventLoop, a11y.error(), {}});
     d.xdg_activation = bind<xdg_activation_v1>(d, &xdg_activation_v1_interface, 1);
     d.activation_token = std::move(activation_token);
     d.foreign_toplevels = bind<ext_foreign_toplevel_list_v1>(d, &ext_foreign_toplevel_list_v1_interface, 1);
@@ -355,13 +365,22 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
             });
         }
     }
-    // (The 30-second session-save timer exists only with a session store.)
+    // The 30-second session save, only with a session store.
+    if (d.session.store) {
+        auto timer = insert_session_save_timer(*d.reactor, [&d] {
+            if (d.session.persisting()) d.session.store->save(d.app->session_state());
+        });
+        if (!timer) return std::unexpected(timer.error());
+    }
 
     // The loop.
     while (!d.exit) {
         // Dispatch events; a pending long press or tooltip bounds the wait.
+        // Requests from assistive technologies may have left messages or
+        // redraws behind: take them now rather than at the next event.
         auto wait = d.long_press_timeout();
         if (auto tip = d.tooltip_timeout(); tip && (!wait || *tip < *wait)) wait = tip;
+        if (std::exchange(d.a11y_work_left, false)) wait = event_loop::Duration::zero();
         if (auto st = d.reactor->dispatch(wait); !st) {
             handle_dispatch_error(d, st.error());
             d.exit = true;
@@ -416,11 +435,15 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
             // Draw.
             draw_dirty_surfaces(d);
         }
-        // (Subsurfaces and accessibility actions go here.)
+        update_accessibility(d, any);
+        // (Subsurfaces go here.)
+        apply_accessibility_actions(d);
         wl_display_flush(display);
     }
 
-    // Ending: (session save), then everything goes before the connection.
+    // Ending: the session saved as a clean exit, then everything goes
+    // before the connection.
+    if (d.session.persisting()) d.session.store->save_and_exit(d.app->session_state());
     data.reset();
     signals->reset();
     reactor->reset();

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -21,10 +22,19 @@ struct ShmPool::Slot {
 
 namespace {
 
+// Buffers of pools already gone that the compositor still held: each goes
+// when the compositor releases it, the rest with the connection.
+std::mutex g_orphans_mutex;
+std::vector<ShmPool::Slot*> g_orphans;
+
 void on_release(void* data, wl_buffer* buffer) {
     auto* slot = static_cast<ShmPool::Slot*>(data);
     slot->busy = false;
     if (slot->orphan) {
+        {
+            std::lock_guard lock(g_orphans_mutex);
+            std::erase(g_orphans, slot);
+        }
         wl_buffer_destroy(buffer);
         delete slot;
     }
@@ -55,6 +65,8 @@ ShmPool::~ShmPool() {
     for (Slot* s : slots_) {
         if (s->busy) {
             s->orphan = true;  // the compositor still reads it
+            std::lock_guard lock(g_orphans_mutex);
+            g_orphans.push_back(s);
         } else {
             wl_buffer_destroy(s->buffer);
             delete s;
@@ -63,6 +75,18 @@ ShmPool::~ShmPool() {
     if (pool_) wl_shm_pool_destroy(pool_);
     if (map_) munmap(map_, size_);
     if (fd_ >= 0) close(fd_);
+}
+
+void ShmPool::drop_orphans() {
+    std::vector<Slot*> left;
+    {
+        std::lock_guard lock(g_orphans_mutex);
+        left.swap(g_orphans);
+    }
+    for (Slot* s : left) {
+        wl_buffer_destroy(s->buffer);
+        delete s;
+    }
 }
 
 std::expected<void, std::string> ShmPool::grow(size_t extra) {

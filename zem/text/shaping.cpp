@@ -3,6 +3,7 @@
 #include <base/utf8.hpp>
 
 #include <algorithm>
+#include <limits>
 #include <bit>
 #include <cstring>
 #include <unordered_map>
@@ -128,11 +129,12 @@ std::vector<LevelRun> visual_runs(std::string_view text) {
   if (runs.empty()) return runs;
   // Reverse every maximal sequence at or above each level, highest first,
   // down to the lowest odd level.
-  FriBidiLevel highest = 0;
-  FriBidiLevel lowest_odd = 255;
+  // (In int: FriBidiLevel is a signed char, which cannot start at 255.)
+  int highest = 0;
+  int lowest_odd = std::numeric_limits<int>::max();
   for (const LevelRun& r : runs) {
-    highest = std::max(highest, r.level);
-    if ((r.level & 1) != 0) lowest_odd = std::min(lowest_odd, r.level);
+    highest = std::max<int>(highest, r.level);
+    if ((r.level & 1) != 0) lowest_odd = std::min<int>(lowest_odd, r.level);
   }
   for (int lvl = highest; lvl >= lowest_odd && lvl > 0; --lvl) {
     for (std::size_t a = 0; a < runs.size();) {

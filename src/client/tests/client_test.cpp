@@ -5,6 +5,7 @@
 #include "support/files.hpp"
 #include "support/daemon_process.hpp"
 #include "support/temp_dir.hpp"
+#include "support/wait.hpp"
 
 #include <atomic>
 #include <cstring>
@@ -23,14 +24,7 @@ namespace {
 using namespace std::chrono_literals;
 using ipc::InstallPhase;
 
-bool wait_until(const std::function<bool()>& cond, std::chrono::milliseconds limit = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
+using support::wait_until;
 
 install::InstallSnapshot wait_end(const install::InstallHandle& h) {
     wait_until([&] {

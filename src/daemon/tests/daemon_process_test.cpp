@@ -3,10 +3,12 @@
 #include "client/client.hpp"
 #include "platform/system_paths.hpp"
 #include "support/daemon_process.hpp"
+#include "support/wait.hpp"
 
-#include <atomic>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -252,28 +254,33 @@ TEST_F(Daemon, FinishConfigure) {
 TEST_F(Daemon, SilentPeerIsDroppedWithoutBlockingOthers) {
     int idle = support::connect_unix(daemon_->socket_path());
     ASSERT_GE(idle, 0);
-    // A slow but live sender is served.
+    // A slow but live sender is served, and others are served while it
+    // is still in the middle of its line.
     int slow = support::connect_unix(daemon_->socket_path());
     ASSERT_GE(slow, 0);
     ASSERT_EQ(::send(slow, "{\"cmd\":", 7, MSG_NOSIGNAL), 7);
-    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(send(FINISH).received, DONE);
     const std::string rest = "\"finish_configure\"}\n";
     ASSERT_EQ(::send(slow, rest.data(), rest.size(), MSG_NOSIGNAL), static_cast<ssize_t>(rest.size()));
     char buf[64] = {};
     EXPECT_EQ(::recv(slow, buf, sizeof buf - 1, 0), static_cast<ssize_t>(DONE.size()));
     EXPECT_EQ(std::string(buf), DONE);
     ::close(slow);
-    EXPECT_EQ(send(FINISH).received, DONE);
 
     // A peer that trickles its line a byte at a time is held to the same
     // bound as the silent one: both are closed without an answer.
     int trickle = support::connect_unix(daemon_->socket_path());
     ASSERT_GE(trickle, 0);
-    std::atomic<bool> stop{false};
+    // Its pace (a byte a second) is the scenario; being told to stop ends
+    // the pause at once.
+    std::mutex pace_mutex;
+    std::condition_variable pace;
+    bool stop = false;
     std::thread dripper([&] {
-        while (!stop.load()) {
+        std::unique_lock lock(pace_mutex);
+        while (!stop) {
             if (::send(trickle, " ", 1, MSG_NOSIGNAL) != 1) return;
-            std::this_thread::sleep_for(1s);
+            pace.wait_for(lock, 1s, [&] { return stop; });
         }
     });
     const auto before = std::chrono::steady_clock::now();
@@ -283,7 +290,11 @@ TEST_F(Daemon, SilentPeerIsDroppedWithoutBlockingOthers) {
         EXPECT_EQ(::recv(fd, buf, sizeof buf, 0), 0);
     }
     EXPECT_LT(std::chrono::steady_clock::now() - before, 40s);
-    stop.store(true);
+    {
+        std::lock_guard lock(pace_mutex);
+        stop = true;
+    }
+    pace.notify_all();
     dripper.join();
     ::close(idle);
     ::close(trickle);
@@ -327,11 +338,10 @@ TEST_F(ClientWithDaemon, InstallOutcomeReachesTheHandle) {
     plan.disk = "/dev/tavix-none";
     plan.locale = "en";
     auto wait_end = [](const install::InstallHandle& h) {
-        for (int i = 0; i < 500; ++i) {
+        support::wait_until([&] {
             auto s = h->snapshot();
-            if (s.done || s.error) return s;
-            std::this_thread::sleep_for(10ms);
-        }
+            return s.done || s.error.has_value();
+        });
         return h->snapshot();
     };
     auto refused = wait_end(client::start_install(plan));

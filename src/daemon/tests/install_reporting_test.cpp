@@ -6,6 +6,7 @@
 #include "platform/system_paths.hpp"
 #include "support/daemon_process.hpp"
 #include "support/temp_dir.hpp"
+#include "support/wait.hpp"
 
 #include <algorithm>
 #include <fstream>
@@ -52,14 +53,7 @@ std::string ask(const ipc::Request& req) {
     return got;
 }
 
-bool wait_until(const std::function<bool()>& cond, std::chrono::milliseconds limit = 15s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
+using support::wait_until;
 
 class InstallReporting : public ::testing::Test {
 protected:

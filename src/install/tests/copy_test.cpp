@@ -3,6 +3,7 @@
 #include "install/engine.hpp"
 #include "platform/system_paths.hpp"
 #include "support/temp_dir.hpp"
+#include "support/wait.hpp"
 
 #include <chrono>
 #include <csignal>
@@ -200,8 +201,9 @@ TEST_F(SystemCopy, CancelKillsRsyncAndItsChildren) {
         install::CANCEL_FLAG.store(false);
         auto handle = std::make_shared<install::InstallStatus>();
         std::thread canceller([&] {
-            for (int i = 0; i < 200 && handle->snapshot().fraction < 0.19f; ++i) std::this_thread::sleep_for(10ms);
-            std::this_thread::sleep_for(100ms);
+            // Once rsync's progress has been seen it is either printing or
+            // silent for good, whichever the case asks.
+            support::wait_until([&] { return handle->snapshot().fraction >= 0.19f; });
             install::CANCEL_FLAG.store(true);
         });
         const auto started = std::chrono::steady_clock::now();

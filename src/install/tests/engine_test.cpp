@@ -3,6 +3,7 @@
 #include "support/loop_disk.hpp"
 #include "support/mounts.hpp"
 #include "support/temp_dir.hpp"
+#include "support/wait.hpp"
 
 #include <chrono>
 #include <filesystem>
@@ -38,21 +39,18 @@ ipc::InstallPlan test_plan() {
 // (phase, fraction) it passes through; `on_step` may act on each new one.
 install::InstallSnapshot follow(const install::InstallHandle& handle, std::vector<Step>& steps,
                                 const std::function<void(const Step&)>& on_step = {}) {
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    for (;;) {
-        auto s = handle->snapshot();
+    install::InstallSnapshot s;
+    const bool ended = support::wait_until([&] {
+        s = handle->snapshot();
         Step step{s.phase, s.fraction};
         if (steps.empty() || !(steps.back() == step)) {
             steps.push_back(step);
             if (on_step) on_step(step);
         }
-        if (s.done || s.error) return s;
-        if (std::chrono::steady_clock::now() > deadline) {
-            ADD_FAILURE() << "install did not end";
-            return s;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
+        return s.done || s.error.has_value();
+    });
+    if (!ended) ADD_FAILURE() << "install did not end";
+    return s;
 }
 
 TEST(SimulatedInstall, ReportsTheWholeScriptThenDone) {

@@ -16,6 +16,7 @@
 #include "support/debian_root.hpp"
 #include "support/live_daemon.hpp"
 #include "support/loop_disk.hpp"
+#include "support/wait.hpp"
 
 #include <chrono>
 #include <functional>
@@ -202,28 +203,23 @@ protected:
         platform::set_paths((*daemon)->client_paths());
         auto handle = client::start_install(plan);
         bool cancelled = false;
-        const auto deadline = std::chrono::steady_clock::now() + 240s;
-        for (;;) {
-            auto s = handle->snapshot();
-            Step step{s.phase, s.fraction};
-            if (o.steps.empty() || !(o.steps.back() == step)) {
-                o.steps.push_back(step);
-                if (live.cancel_at && !cancelled && live.cancel_at(s.phase, s.fraction)) {
-                    client::cancel_install();
-                    cancelled = true;
+        const bool ended = support::wait_until(
+            [&] {
+                auto s = handle->snapshot();
+                Step step{s.phase, s.fraction};
+                if (o.steps.empty() || !(o.steps.back() == step)) {
+                    o.steps.push_back(step);
+                    if (live.cancel_at && !cancelled && live.cancel_at(s.phase, s.fraction)) {
+                        client::cancel_install();
+                        cancelled = true;
+                    }
                 }
-            }
-            if (s.done || s.error) {
                 o.end = s;
-                break;
-            }
-            if (std::chrono::steady_clock::now() > deadline) {
-                ADD_FAILURE() << "install did not end: " << (*daemon)->log();
-                break;
-            }
-            std::this_thread::sleep_for(5ms);
-        }
-        (*daemon)->wait_for_log(o.end.done ? "daemon: install finished" : "daemon: install failed", 5s);
+                return s.done || s.error.has_value();
+            },
+            240s);
+        if (!ended) ADD_FAILURE() << "install did not end: " << (*daemon)->log();
+        (*daemon)->wait_for_log(o.end.done ? "daemon: install finished" : "daemon: install failed");
         o.log = (*daemon)->log();
         o.mounts = (*daemon)->mounts();
         o.calls = read_file(standins + "/calls.log");

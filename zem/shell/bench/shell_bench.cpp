@@ -5,6 +5,7 @@
 // (expected: none).
 #include "gallery_page.hpp"
 #include "support/compositors.hpp"
+#include "support/process.hpp"
 
 #include <zem/shell/app.hpp>
 #include <zem/shell/buffer_damage.hpp>
@@ -192,6 +193,8 @@ int main() {
     }
     setenv("WAYLAND_DISPLAY", (*sway)->display().c_str(), 1);
     setenv("GSETTINGS_BACKEND", "memory", 1);
+    // Session files go to a throwaway place, not the user's state.
+    setenv("XDG_STATE_HOME", zem::test::make_temp_dir("zem-bench-state").c_str(), 1);
     Clock::time_point first{};
     std::atomic<int> callbacks{0}, idle{-1};
     auto start = Clock::now();

@@ -110,29 +110,29 @@ protected:
     // (at most `allowed` pixels differing by more than `tolerance`).
     ::testing::AssertionResult shows(Rect want, const Image& expected, size_t allowed = 0, int tolerance = 2) {
         std::string last = "window never appeared";
-        for (int i = 0; i < 100; ++i) {
-            std::this_thread::sleep_for(50ms);
+        bool matched = wait_until([&] {
             auto r = window_rect(*sway);
-            if (!r) continue;
+            if (!r) return false;
             if (r->x != want.x || r->y != want.y || r->w != want.w || r->h != want.h) {
                 last = "window at " + std::to_string(r->x) + "," + std::to_string(r->y) + " size " +
                        std::to_string(r->w) + "x" + std::to_string(r->h);
-                continue;
+                return false;
             }
             std::string png = dir + "/shot.png";
             if (!sway->screenshot(png)) {
                 last = "grim failed";
-                continue;
+                return false;
             }
             auto img = load_png(png);
-            if (!img) continue;
+            if (!img) return false;
             // The screenshot is in output pixels; the window rect in logical ones.
             uint32_t f = expected.width / uint32_t(want.w);
             Image got = crop(*img, uint32_t(want.x) * f, uint32_t(want.y) * f, expected.width, expected.height);
             size_t diff = differing_pixels(got, expected, tolerance);
-            if (diff <= allowed) return ::testing::AssertionSuccess();
             last = std::to_string(diff) + " pixels differ";
-        }
+            return diff <= allowed;
+        });
+        if (matched) return ::testing::AssertionSuccess();
         return ::testing::AssertionFailure() << last << "; stderr: " << read_file(app->err_path);
     }
 
@@ -161,12 +161,10 @@ TEST_F(GalleryUnderSway, SizedWindowShowsTheOffscreenPageAndEndsCleanlyOnSigterm
     EXPECT_EQ(read_file(app->out_path), "");
     // Nothing the application started (the settings monitor) outlives it.
     std::vector<std::string> left;
-    for (int i = 0; i < 50; ++i) {
+    EXPECT_TRUE(wait_until([&] {
         left = processes_on_display(sway->display());
-        if (left.empty()) break;
-        std::this_thread::sleep_for(20ms);
-    }
-    EXPECT_TRUE(left.empty()) << left.front();
+        return left.empty();
+    })) << left.front();
 }
 
 TEST_F(GalleryUnderSway, FullScreenFollowsOutputResizeAndScale) {
@@ -228,8 +226,7 @@ TEST_F(GalleryUnderSway, TitleBandIsDrawnWhenTheApplicationGivesAWindowConfigura
 
 TEST_F(GalleryUnderSway, ClosingTheWindowEndsTheRun) {
     start({"--size", "300x300"});
-    for (int i = 0; i < 100 && !window_rect(*sway); ++i) std::this_thread::sleep_for(50ms);
-    ASSERT_TRUE(window_rect(*sway).has_value());
+    ASSERT_TRUE(wait_until([&] { return window_rect(*sway).has_value(); })) << read_file(app->err_path);
     EXPECT_EQ(sway->msg({std::string("[app_id=\"") + kAppId + "\"]", "kill"}).first, 0);
     int st = end_with(0);
     ASSERT_TRUE(WIFEXITED(st)) << st;
@@ -239,8 +236,7 @@ TEST_F(GalleryUnderSway, ClosingTheWindowEndsTheRun) {
 
 TEST_F(GalleryUnderSway, KillingTheCompositorIsALostConnection) {
     start({"--size", "300x300"});
-    for (int i = 0; i < 100 && !window_rect(*sway); ++i) std::this_thread::sleep_for(50ms);
-    ASSERT_TRUE(window_rect(*sway).has_value());
+    ASSERT_TRUE(wait_until([&] { return window_rect(*sway).has_value(); })) << read_file(app->err_path);
     sway->kill_now();
     int st = end_with(0);
     ASSERT_TRUE(WIFEXITED(st)) << st;
@@ -298,10 +294,15 @@ TEST(GalleryUnderWeston, RunsUntilSigtermAndSeesTheCompositorGo) {
                                               {"XDG_RUNTIME_DIR", (*w)->runtime_dir()},
                                               {"GSETTINGS_BACKEND", "memory"},
                                               {"ZEM_THEMES_DIR", TAVIX_SOURCE_DIR "/themes"}};
+    // The back-end line comes after the signal handlers are in place and
+    // the connection is made: from then on the run is what is tested.
+    auto started = [](const Spawned& p) {
+        return wait_until([&] { return read_file(p.err_path).find(kBackendLine) != std::string::npos; });
+    };
     // SIGTERM ends the run cleanly.
     auto a = spawn({ZEM_GALLERY_EXE}, env, dir, "first");
     ASSERT_TRUE(a);
-    std::this_thread::sleep_for(700ms);
+    ASSERT_TRUE(started(*a)) << read_file(a->err_path);
     kill(a->pid, SIGTERM);
     auto st = wait_for(a->pid, 10s);
     ASSERT_TRUE(st);
@@ -311,7 +312,7 @@ TEST(GalleryUnderWeston, RunsUntilSigtermAndSeesTheCompositorGo) {
     // The compositor going away ends the next run as a lost connection.
     auto b = spawn({ZEM_GALLERY_EXE, "--size", "320x240"}, env, dir, "second");
     ASSERT_TRUE(b);
-    std::this_thread::sleep_for(700ms);
+    ASSERT_TRUE(started(*b)) << read_file(b->err_path);
     (*w)->kill_now();
     st = wait_for(b->pid, 10s);
     ASSERT_TRUE(st);
@@ -352,11 +353,23 @@ TEST_F(GalleryUnderSway, LayerOverlayIsTransparentWhereItDrawsNothing) {
     setenv("WAYLAND_DISPLAY", sway->display().c_str(), 1);
     setenv("ZEM_FORCE_SOFTWARE", "1", 1);
     setenv("GSETTINGS_BACKEND", "memory", 1);
+    setenv("XDG_STATE_HOME", (dir + "/state").c_str(), 1);
     std::optional<Image> shot;
+    Image page = render_scene(zem::gallery::page(true, 0.6f), 800, 600, 1, zem::page_background());
+    // Shoots until the overlay's red square and the window beside it are on
+    // screen, then ends the run; what is asserted below is the last shot.
     std::thread shooter([&] {
-        std::this_thread::sleep_for(1500ms);
         std::string png = dir + "/layer.png";
-        if (sway->screenshot(png)) shot = load_png(png);
+        wait_until([&] {
+            if (!sway->screenshot(png)) return false;
+            shot = load_png(png);
+            if (!shot || shot->width < 50 || shot->height < 50) return false;
+            Image corner = crop(*shot, 0, 0, 50, 50);
+            for (size_t i = 0; i < corner.rgba.size(); i += 4)
+                if (corner.rgba[i] != 255 || corner.rgba[i + 1] != 0) return false;
+            return differing_pixels(crop(*shot, 50, 0, 150, 100), crop(page, 50, 0, 150, 100)) == 0 &&
+                   differing_pixels(crop(*shot, 0, 50, 200, 50), crop(page, 0, 50, 200, 50)) == 0;
+        });
         raise(SIGTERM);
     });
     testing::internal::CaptureStderr();
@@ -365,7 +378,6 @@ TEST_F(GalleryUnderSway, LayerOverlayIsTransparentWhereItDrawsNothing) {
     shooter.join();
     ASSERT_TRUE(r) << r.error().text();
     ASSERT_TRUE(shot.has_value());
-    Image page = render_scene(zem::gallery::page(true, 0.6f), 800, 600, 1, zem::page_background());
     // The red square is the overlay's.
     Image corner = crop(*shot, 0, 0, 50, 50);
     for (size_t i = 0; i < corner.rgba.size(); i += 4) {

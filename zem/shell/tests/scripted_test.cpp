@@ -1,6 +1,7 @@
 // Exact request sequences and start-up failures against the scripted
 // compositor.
 #include "gallery_page.hpp"
+#include "support/process.hpp"
 #include "support/scripted_compositor.hpp"
 
 #include <zem/shell/app.hpp>
@@ -15,6 +16,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
+#include <mutex>
 #include <thread>
 
 using namespace zem::test;
@@ -70,6 +72,9 @@ std::expected<void, zem::RunError> run_on(const ScriptedCompositor& c, TestApp a
     // come from gsettings' in-memory defaults.
     setenv("GSETTINGS_BACKEND", "memory", 1);
     setenv("ZEM_THEMES_DIR", TAVIX_SOURCE_DIR "/themes", 1);
+    // Session files of this test process only, not the user's.
+    static const std::string state = zem::test::make_temp_dir("zem-scripted-state");
+    setenv("XDG_STATE_HOME", state.c_str(), 1);
     return zem::run_handle(std::make_unique<zem::AppAdapter<TestApp>>(std::move(app)));
 }
 
@@ -261,14 +266,19 @@ TEST(Scripted, AnIdlePageDrawsOneFrameAndThenNothing) {
     ScriptedOptions o;
     auto c = compositor(o);
     ASSERT_TRUE(c);
+    // After the first frame the page is watched for a while: a second
+    // frame is the fault, so only its absence takes the whole while.
+    bool drew_again = true;
     std::thread closer([&] {
-        std::this_thread::sleep_for(1500ms);
+        c->wait_for("wl_surface.attach");
+        drew_again = c->wait_for("wl_surface.attach", 2, 1500ms);
         c->close_toplevel();
     });
     testing::internal::CaptureStderr();
     ASSERT_TRUE(run_on(*c, TestApp{}));
     testing::internal::GetCapturedStderr();
     closer.join();
+    EXPECT_FALSE(drew_again);
     EXPECT_EQ(c->matching("wl_surface.attach").size(), 1u);
 }
 
@@ -277,7 +287,7 @@ TEST(Scripted, ProtocolErrorEndsTheRunLikeALostConnection) {
     auto c = compositor(o);
     ASSERT_TRUE(c);
     std::thread poster([&] {
-        std::this_thread::sleep_for(300ms);
+        c->wait_for("wl_surface.commit");  // the toplevel exists
         c->post_error_on_toplevel(3, "scripted failure");
     });
     testing::internal::CaptureStderr();
@@ -294,9 +304,9 @@ TEST(Scripted, ConfigureOutOfRangeIsIgnored) {
     auto c = compositor(o);
     ASSERT_TRUE(c);
     std::thread driver([&] {
-        std::this_thread::sleep_for(300ms);
+        c->wait_for("wl_surface.attach");
         c->configure_toplevel(20000, 20000);
-        std::this_thread::sleep_for(300ms);
+        c->roundtrip();  // the configure has been looked at
         c->close_toplevel();
     });
     testing::internal::CaptureStderr();
@@ -398,10 +408,11 @@ TEST(Scripted, ActivationTokenIsTakenOutOfTheEnvironmentUnlessEmpty) {
     }
 }
 
-// Runs the app against `c` and closes the main window after `ms`.
-std::string run_for(ScriptedCompositor& c, TestApp app, std::chrono::milliseconds ms) {
+// Runs the app against `c` and closes the main window once `ready` returns
+// (it waits for what the test needs to have happened).
+std::string run_until(ScriptedCompositor& c, TestApp app, const std::function<void()>& ready) {
     std::thread closer([&] {
-        std::this_thread::sleep_for(ms);
+        ready();
         c.close_toplevel();
     });
     testing::internal::CaptureStderr();
@@ -433,7 +444,9 @@ TEST(ScriptedOverlays, PopupHangsFromItsAnchorAndClearsToTransparent) {
     ASSERT_TRUE(c);
     TestApp app;
     app.overlay_fn = [] { return std::vector<zem::OverlayDecl>{popup(7, "button.primary")}; };
-    std::string err = run_for(*c, app, 500ms);
+    std::string err = run_until(*c, app, [&] {
+        c->wait_for("wl_surface.attach(wl_buffer,0,0) format=875708993 size=100x50");  // the popup drawn
+    });
     // Before the first frame of the main surface nothing carries the key.
     EXPECT_GE(count(err, "zem: popup overlay OverlayId(7) could not find anchor widget id button.primary\n"), 1u)
         << err;
@@ -479,7 +492,7 @@ TEST(ScriptedOverlays, WindowOverlayOfZeroSizeGetsTheDefaultSizeAndThePageBackgr
         d.kind = zem::OverlayKind::Window;
         return std::vector<zem::OverlayDecl>{d};
     };
-    run_for(*c, app, 500ms);
+    run_until(*c, app, [&] { c->wait_for("wl_surface.attach(wl_buffer,0,0) format=875708993 size=1x1"); });
     EXPECT_EQ(c->matching("xdg_toplevel.set_min_size(480,320)").size(), 1u);
     EXPECT_EQ(c->matching("xdg_toplevel.set_max_size(480,320)").size(), 1u);
     EXPECT_EQ(c->matching("xdg_toplevel.set_title(org.example.Test)").size(), 1u);
@@ -500,7 +513,7 @@ TEST(ScriptedOverlays, LayerOverlayWithoutLayerShellIsSkippedWithALineEachIterat
         d.kind = zem::OverlayKind::LayerTop;
         return std::vector<zem::OverlayDecl>{d};
     };
-    std::string err = run_for(*c, app, 300ms);
+    std::string err = run_until(*c, app, [&] { c->wait_for("wl_surface.attach"); c->roundtrip(); });
     EXPECT_GE(count(err, "zem: ignoring layer-shell overlay OverlayId(5) — wlr-layer-shell not available\n"), 1u)
         << err;
 }
@@ -518,13 +531,13 @@ TEST(ScriptedOverlays, AnOverlayThatDisappearsAndReappearsGetsNewObjects) {
     // configure of a new size, which also makes the application ask for its
     // overlays again (a configure of the same size changes nothing).
     std::thread driver([&] {
-        std::this_thread::sleep_for(300ms);
+        c->wait_for("xdg_surface.get_popup");
         shown->store(0);
         c->configure_toplevel(321, 240);
-        std::this_thread::sleep_for(300ms);
+        c->wait_for("xdg_popup.destroy");
         shown->store(1);
         c->configure_toplevel(320, 240);
-        std::this_thread::sleep_for(300ms);
+        c->wait_for("xdg_surface.get_popup", 2);
         c->close_toplevel();
     });
     testing::internal::CaptureStderr();
@@ -536,28 +549,58 @@ TEST(ScriptedOverlays, AnOverlayThatDisappearsAndReappearsGetsNewObjects) {
 }
 
 TEST(ScriptedPoll, ThePeriodAskedAtStartDecidesWhetherAPollTimerExists) {
+    // poll_interval is asked once at start, then at every tick of the timer.
     struct Case {
         const char* name;
         std::optional<std::chrono::milliseconds> first, later;
-        int asked;  // times poll_interval is asked in 1.3 s: once at start, then at every tick
+        size_t asked;                      // asks to wait for
+        std::chrono::milliseconds quiet;   // then no further ask for this long
+        std::chrono::milliseconds last_gap;  // at least this between the last two asks
     };
     const std::vector<Case> cases = {
-        {"none at start, a duration later: never a timer", std::nullopt, 50ms, 1},
-        {"50 ms at start, none later: the timer ticks once a second", 50ms, std::nullopt, 3},
+        {"none at start, a duration later: never a timer", std::nullopt, 50ms, 1, 1300ms, 0ms},
+        // The timer's own period after a tick that names none: a second
+        // (a little less allowed for when the timer was armed).
+        {"50 ms at start, none later: the timer ticks once a second", 50ms, std::nullopt, 3, 500ms, 900ms},
     };
     for (const auto& k : cases) {
         auto c = compositor(ScriptedOptions{});
         ASSERT_TRUE(c);
-        auto asked = std::make_shared<int>(0);
+        struct Asks {
+            std::mutex m;
+            std::vector<std::chrono::steady_clock::time_point> at;
+            size_t size() {
+                std::lock_guard l(m);
+                return at.size();
+            }
+        };
+        auto asks = std::make_shared<Asks>();
         TestApp app;
-        app.poll_interval_fn = [asked, k]() { return (*asked)++ == 0 ? k.first : k.later; };
-        run_for(*c, app, 1300ms);
-        EXPECT_EQ(*asked, k.asked) << k.name;
+        app.poll_interval_fn = [asks, k]() {
+            std::lock_guard l(asks->m);
+            asks->at.push_back(std::chrono::steady_clock::now());
+            return asks->at.size() == 1 ? k.first : k.later;
+        };
+        bool reached = false, more = true;
+        run_until(*c, app, [&] {
+            reached = wait_until([&] { return asks->size() >= k.asked; });
+            more = wait_until([&] { return asks->size() > k.asked; }, k.quiet);
+        });
+        EXPECT_TRUE(reached) << k.name;
+        EXPECT_FALSE(more) << k.name;
+        ASSERT_EQ(asks->size(), k.asked) << k.name;
+        if (k.asked >= 2) {
+            EXPECT_GE(asks->at[k.asked - 1] - asks->at[k.asked - 2], k.last_gap) << k.name;
+        }
     }
 }
 
 TEST(PollIntervalWarning, OnlyWithPerformanceWarningsAndUnder100Ms) {
-    // The variable is read once per process: each case runs in a child.
+    // The variable is read once per process and kept: each case runs in a
+    // fresh process (the binary started again for it), never in a fork of
+    // this one, which may have read it already in an earlier test.
+    const std::string style = GTEST_FLAG_GET(death_test_style);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     struct Case {
         const char* env;  // nullptr: unset
         int period_ms;
@@ -585,6 +628,7 @@ TEST(PollIntervalWarning, OnlyWithPerformanceWarningsAndUnder100Ms) {
             testing::ExitedWithCode(0), k.want)
             << (k.env ? k.env : "unset") << " " << k.period_ms;
     }
+    GTEST_FLAG_SET(death_test_style, style);
 }
 
 }  // namespace

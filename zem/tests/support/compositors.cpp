@@ -1,12 +1,13 @@
 #include "support/compositors.hpp"
 
-#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <cstring>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace zem::test {
@@ -22,19 +23,44 @@ bool have(const std::string& program) {
 }
 
 // Waits until a socket whose name starts with `prefix` appears in `dir`.
-std::string wait_socket(const std::string& dir, const std::string& prefix, pid_t pid, std::chrono::seconds limit) {
-    auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
+// Whether a client can connect to the socket at `path` now. The socket file
+// appears when the compositor binds it, a moment before it listens: a
+// client in between is refused.
+bool accepts(const std::string& path) {
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.size() >= sizeof addr.sun_path) {
+        close(fd);
+        return false;
+    }
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    close(fd);
+    return ok;
+}
+
+// Waits until a socket whose name starts with `prefix` appears in `dir` and
+// accepts connections; empty when the compositor ended first or never got
+// there.
+std::string wait_socket(const std::string& dir, const std::string& prefix, pid_t pid) {
+    std::string found;
+    bool ended = false;
+    wait_until([&] {
         std::error_code ec;
         for (auto& e : fs::directory_iterator(dir, ec)) {
             std::string name = e.path().filename();
-            if (name.rfind(prefix, 0) == 0 && name.find(".lock") == std::string::npos && fs::is_socket(e.path()))
-                return e.path();
+            if (name.rfind(prefix, 0) == 0 && name.find(".lock") == std::string::npos && fs::is_socket(e.path()) &&
+                accepts(e.path())) {
+                found = e.path();
+                return true;
+            }
         }
-        if (waitpid(pid, nullptr, WNOHANG) == pid) return {};
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return {};
+        ended = waitpid(pid, nullptr, WNOHANG) == pid;
+        return ended;
+    });
+    return ended ? std::string() : found;
 }
 
 }  // namespace
@@ -81,16 +107,16 @@ std::expected<std::unique_ptr<Sway>, std::string> Sway::start(uint32_t width, ui
     if (!p) return std::unexpected("cannot start sway");
     s->proc_ = *p;
     s->running_ = true;
-    s->display_ = wait_socket(s->runtime_dir_, "wayland-", p->pid, std::chrono::seconds(10));
-    s->ipc_ = wait_socket(s->runtime_dir_, "sway-ipc.", p->pid, std::chrono::seconds(10));
+    s->display_ = wait_socket(s->runtime_dir_, "wayland-", p->pid);
+    s->ipc_ = wait_socket(s->runtime_dir_, "sway-ipc.", p->pid);
     if (s->display_.empty() || s->ipc_.empty())
         return std::unexpected("sway did not come up: " + read_file(p->err_path).substr(0, 2000));
     // The output exists once swaymsg answers for it.
-    for (int i = 0; i < 100; ++i) {
+    // (Should it never, the test fails on what it finds missing.)
+    wait_until([&] {
         auto [st, out] = s->msg({"-t", "get_outputs"});
-        if (st == 0 && out.find("HEADLESS-1") != std::string::npos) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+        return st == 0 && out.find("HEADLESS-1") != std::string::npos;
+    });
     return s;
 }
 
@@ -121,7 +147,7 @@ std::expected<std::unique_ptr<Weston>, std::string> Weston::start(uint32_t width
     if (!p) return std::unexpected("cannot start weston");
     w->proc_ = *p;
     w->running_ = true;
-    w->display_ = wait_socket(w->runtime_dir_, "zem-weston", p->pid, std::chrono::seconds(10));
+    w->display_ = wait_socket(w->runtime_dir_, "zem-weston", p->pid);
     if (w->display_.empty())
         return std::unexpected("weston did not come up: " + read_file(p->err_path).substr(0, 2000));
     return w;

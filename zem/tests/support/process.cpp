@@ -43,7 +43,11 @@ std::optional<Spawned> spawn(const std::vector<std::string>& argv, const std::ma
     Spawned s;
     s.out_path = dir + "/" + tag + ".out";
     s.err_path = dir + "/" + tag + ".err";
-    std::vector<std::string> envs = merged_env(env);
+    // A toolkit program keeps per-application state and refuses to share it
+    // with a live copy of itself: each test's programs get the test's own.
+    std::map<std::string, std::string> with_state = env;
+    if (!with_state.contains("XDG_STATE_HOME")) with_state["XDG_STATE_HOME"] = dir + "/state";
+    std::vector<std::string> envs = merged_env(with_state);
     std::vector<char*> cargv, cenv;
     for (auto& a : argv) cargv.push_back(const_cast<char*>(a.c_str()));
     cargv.push_back(nullptr);
@@ -72,16 +76,29 @@ std::optional<Spawned> spawn(const std::vector<std::string>& argv, const std::ma
     return s;
 }
 
-std::optional<int> wait_for(pid_t pid, std::chrono::milliseconds timeout) {
-    auto end = std::chrono::steady_clock::now() + timeout;
-    while (true) {
-        int status = 0;
-        pid_t r = waitpid(pid, &status, WNOHANG);
-        if (r == pid) return status;
-        if (r < 0 && errno != EINTR) return std::nullopt;
-        if (std::chrono::steady_clock::now() >= end) return std::nullopt;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+bool wait_until(const std::function<bool()>& cond, std::chrono::milliseconds limit) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        if (cond()) return true;
+        if (std::chrono::steady_clock::now() >= end) return false;
+        // The conditions are cheap to look at; a few milliseconds between
+        // looks leaves the processor to the code under test.
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+}
+
+std::optional<int> wait_for(pid_t pid, std::chrono::milliseconds timeout) {
+    int status = 0;
+    bool failed = false;
+    bool ended = wait_until(
+        [&] {
+            pid_t r = waitpid(pid, &status, WNOHANG);
+            failed = r < 0 && errno != EINTR;
+            return r == pid || failed;
+        },
+        timeout);
+    if (!ended || failed) return std::nullopt;
+    return status;
 }
 
 std::pair<int, std::string> run_capture(const std::vector<std::string>& argv,

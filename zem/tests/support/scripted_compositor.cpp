@@ -5,6 +5,7 @@
 #include <wayland-server.h>
 #include <text-input-unstable-v3-server-protocol.h>
 #include <xdg-shell-server-protocol.h>
+#include <xdg-session-management-v1-server-protocol.h>
 #include <cursor-shape-v1-server-protocol.h>
 #include <xkbcommon/xkbcommon.h>
 #include <sys/mman.h>
@@ -26,6 +27,7 @@ struct ScriptedCompositor::State {
     ScriptedOptions opts;
     wl_display* display = nullptr;
     int wake_fd = -1;
+    wl_event_source* wake_source = nullptr;
     mutable std::mutex mutex;
     std::vector<std::string> log;
     std::queue<std::function<void()>> calls;
@@ -46,11 +48,20 @@ struct ScriptedCompositor::State {
     int frames_seen = 0;
     wl_resource* first_toplevel = nullptr;
     std::deque<int> received;  // write ends of wl_data_offer.receive, oldest first
+    wl_resource* first_session = nullptr;
+    std::vector<std::string> binds;
     std::vector<wl_resource*> seats, pointers, keyboards, touches;
 
+    std::condition_variable log_cv;
+    wl_resource* wm_base = nullptr;  // the client's xdg_wm_base, for pings
+    uint32_t ping_serial = 1000000;  // apart from the configure serials tests check
+
     void add_log(std::string line) {
-        std::lock_guard lock(mutex);
-        log.push_back(std::move(line));
+        {
+            std::lock_guard lock(mutex);
+            log.push_back(std::move(line));
+        }
+        log_cv.notify_all();
     }
 };
 
@@ -71,7 +82,9 @@ void on_destroy(wl_resource* r) {
         std::erase(obj.frames, r);
     }
     if (st->first_toplevel == r) st->first_toplevel = nullptr;
+    if (st->first_session == r) st->first_session = nullptr;
     for (auto* list : {&st->seats, &st->pointers, &st->keyboards, &st->touches}) std::erase(*list, r);
+    if (st->wm_base == r) st->wm_base = nullptr;
 }
 
 wl_resource* make(State* st, wl_client* client, const wl_interface* iface, uint32_t version, uint32_t id) {
@@ -196,6 +209,8 @@ int dispatch(const void*, void* target, uint32_t opcode, const wl_message* msg, 
         st->objects[created.at(0)].surface = surface;
         st->objects[surface].role = created.at(0);
         if (name == "get_toplevel" && st->first_toplevel == nullptr) st->first_toplevel = created.at(0);
+    } else if (iface == "xdg_session_manager_v1" && name == "get_session" && st->first_session == nullptr) {
+        st->first_session = created.at(0);
     } else if (iface == "wl_seat") {
         if (name == "get_pointer") st->pointers.push_back(created.at(0));
         else if (name == "get_keyboard") st->keyboards.push_back(created.at(0));
@@ -213,11 +228,16 @@ int dispatch(const void*, void* target, uint32_t opcode, const wl_message* msg, 
 
 void bind_global(wl_client* client, void* data, uint32_t version, uint32_t id) {
     auto* pair = static_cast<std::pair<State*, const wl_interface*>*>(data);
+    {
+        std::lock_guard lock(pair->first->mutex);
+        pair->first->binds.push_back(std::string(pair->second->name) + "," + std::to_string(version));
+    }
     wl_resource* r = make(pair->first, client, pair->second, version, id);
     if (pair->second == &wl_seat_interface) {
         pair->first->seats.push_back(r);
         wl_seat_send_capabilities(r, pair->first->opts.seat_capabilities);
     }
+    if (pair->second == &xdg_wm_base_interface && pair->first->wm_base == nullptr) pair->first->wm_base = r;
 }
 
 int on_wake(int fd, uint32_t, void* data) {
@@ -282,9 +302,11 @@ std::expected<std::unique_ptr<ScriptedCompositor>, std::string> ScriptedComposit
     if (opts.seat) global(&wl_seat_interface, 5);
     if (opts.cursor_shape) global(&wp_cursor_shape_manager_v1_interface, 1);
     if (opts.output) global(&wl_output_interface, 3);
+    if (opts.session_manager) global(&xdg_session_manager_v1_interface, 1);
 
     st->wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    wl_event_loop_add_fd(wl_display_get_event_loop(st->display), st->wake_fd, WL_EVENT_READABLE, on_wake, st);
+    st->wake_source =
+        wl_event_loop_add_fd(wl_display_get_event_loop(st->display), st->wake_fd, WL_EVENT_READABLE, on_wake, st);
     wl_display* d = st->display;
     c->thread_ = std::thread([d] { wl_display_run(d); });
     return c;
@@ -295,6 +317,7 @@ ScriptedCompositor::~ScriptedCompositor() {
         call([this] { wl_display_terminate(state_->display); });
         if (thread_.joinable()) thread_.join();
         wl_display_destroy_clients(state_->display);
+        if (state_->wake_source) wl_event_source_remove(state_->wake_source);
         wl_display_destroy(state_->display);
         close(state_->wake_fd);
     }
@@ -437,6 +460,27 @@ int ScriptedCompositor::take_received(std::chrono::milliseconds wait) {
     }
 }
 
+bool ScriptedCompositor::wait_for(const std::string& prefix, size_t count, std::chrono::milliseconds limit) const {
+    auto seen = [&] {
+        size_t n = 0;
+        for (const auto& l : state_->log)
+            if (l.rfind(prefix, 0) == 0) ++n;
+        return n >= count;
+    };
+    std::unique_lock lock(state_->mutex);
+    return state_->log_cv.wait_for(lock, limit, seen);
+}
+
+bool ScriptedCompositor::roundtrip(std::chrono::milliseconds limit) {
+    uint32_t serial = 0;
+    call([this, &serial] {
+        if (!state_->wm_base) return;
+        serial = state_->ping_serial++;
+        xdg_wm_base_send_ping(state_->wm_base, serial);
+    });
+    return serial != 0 && wait_for("xdg_wm_base.pong(" + std::to_string(serial) + ")", 1, limit);
+}
+
 void ScriptedCompositor::call(std::function<void()> fn) {
     uint64_t ticket;
     {
@@ -465,6 +509,23 @@ void ScriptedCompositor::close_toplevel() {
 void ScriptedCompositor::configure_toplevel(int32_t w, int32_t h) {
     call([this, w, h] {
         if (state_->first_toplevel) send_toplevel_configure(state_.get(), state_->first_toplevel, w, h);
+    });
+}
+
+std::vector<std::string> ScriptedCompositor::binds() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->binds;
+}
+
+void ScriptedCompositor::send_session_created(const std::string& id) {
+    call([this, id] {
+        if (state_->first_session) xdg_session_v1_send_created(state_->first_session, id.c_str());
+    });
+}
+
+void ScriptedCompositor::send_session_replaced() {
+    call([this] {
+        if (state_->first_session) xdg_session_v1_send_replaced(state_->first_session);
     });
 }
 

@@ -6,8 +6,8 @@
 // memory, xdg windows and popups), and logs every request in order as
 // "interface.request(args)" so tests can check exact sequences.
 
-#include <cstdint>
 #include <chrono>
+#include <cstdint>
 #include <expected>
 #include <functional>
 #include <memory>
@@ -36,6 +36,7 @@ struct ScriptedOptions {
     bool release_buffers = true;      // false: the compositor holds every buffer
     bool frame_done = true;           // answer frame callbacks at the next commit
     int close_after_frames = 0;       // send xdg_toplevel.close after this many buffers (0: never)
+    bool session_manager = false;     // offer xdg_session_manager_v1 (version 1)
 };
 
 class ScriptedCompositor {
@@ -68,6 +69,14 @@ public:
     // of `mimes` (serial returned), then drop.
     uint32_t drag_enter(const std::vector<std::string>& mimes);
     void drag_drop();
+    // Waits until at least `count` requests begin with `prefix`; whether
+    // they came within `limit`.
+    bool wait_for(const std::string& prefix, size_t count = 1,
+                  std::chrono::milliseconds limit = std::chrono::seconds(30)) const;
+    // Pings the client and waits for its answer: everything sent before has
+    // been handled by then. False when the client has no xdg_wm_base or does
+    // not answer within `limit`.
+    bool roundtrip(std::chrono::milliseconds limit = std::chrono::seconds(30));
     // Runs `fn` on the compositor thread and waits for it.
     void call(std::function<void()> fn);
     // Protocol error on the client's first toplevel.
@@ -75,6 +84,11 @@ public:
     void close_toplevel();
     // Sends an xdg_toplevel configure with this size (0 = client's choice).
     void configure_toplevel(int32_t w, int32_t h);
+    // Globals the client bound, as "interface,version".
+    std::vector<std::string> binds() const;
+    // Events of the client's first xdg_session_v1.
+    void send_session_created(const std::string& id);
+    void send_session_replaced();
     // Input on the first toplevel's surface, surface-local coordinates.
     // Each pointer event is followed by a frame, as a compositor groups them.
     void set_capabilities(uint32_t caps);

@@ -54,6 +54,9 @@ struct AccessNode {
     float value = 0.0f;  // ProgressBar only
     Rect rect;
     bool in_modal = false;
+    // The widget's number in the frame, so that readers can put nodes and
+    // regions back into the order the page lists them.
+    LayoutId id = 0;
 };
 
 // The rectangle the element paints, with its focus rings and shadows.

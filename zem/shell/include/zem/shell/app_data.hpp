@@ -1,9 +1,12 @@
 #pragma once
 // The loop's state for one running application.
 
+#include <zem/access/actions.hpp>
+#include <zem/access/adapter.hpp>
 #include <zem/shell/app.hpp>
 #include <zem/shell/surface.hpp>
 #include <zem/shell/event_loop.hpp>
+#include <zem/shell/session.hpp>
 #include <zem/input/keys.hpp>
 #include <zem/shell/keyboard.hpp>
 
@@ -35,6 +38,10 @@ struct xdg_activation_v1;
 struct ext_foreign_toplevel_list_v1;
 struct wp_cursor_shape_manager_v1;
 struct wp_cursor_shape_device_v1;
+
+namespace zem::access {
+class AtspiBridge;
+}
 
 namespace zem {
 
@@ -119,6 +126,7 @@ struct AppData {
     std::deque<Message> messages;
 
     std::string app_id;
+    SessionState session;
     std::optional<std::pair<uint32_t, uint32_t>> window_size;
     bool fullscreen_pending = false;
     std::optional<std::string> activation_token;
@@ -200,6 +208,17 @@ struct AppData {
 
     // Counts frames presented (all surfaces), for idle checks and figures.
     uint64_t frames_presented = 0;
+
+    // Accessibility: requests waiting for the loop, the overlays that carried
+    // numbers 1, 2, … in the last tree, and whether the last requests left
+    // work (messages, redraws) that the next dispatch must not sleep over.
+    std::deque<access::ActionRequest> a11y_pending;
+    std::vector<OverlayId> a11y_overlay_numbers;
+    bool a11y_work_left = false;
+    std::optional<event_loop::Channel<access::ActionRequest>> a11y_channel;
+    // Last, so that it (and the bus thread it owns) goes first.
+    std::unique_ptr<access::Adapter> accessibility;
+    std::unique_ptr<access::AtspiBridge> atspi;
 
     SurfaceState& surface_mut(SurfaceKey key);
     const SurfaceState& surface(SurfaceKey key) const;

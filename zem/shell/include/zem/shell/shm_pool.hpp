@@ -42,6 +42,11 @@ public:
     // whole), or nothing for the whole buffer; see plan_buffer_copy.
     [[nodiscard]] std::optional<std::vector<Rect>> plan_copy(const Buffer& buffer, const std::vector<Rect>& damage);
 
+    // Destroys the buffers of pools already gone that the compositor never
+    // released; called before the connection closes, when no release can
+    // come any more.
+    static void drop_orphans();
+
 private:
     ShmPool() = default;
     [[nodiscard]] std::expected<void, std::string> grow(size_t extra);
