@@ -237,7 +237,6 @@ void bind_global(wl_client* client, void* data, uint32_t version, uint32_t id) {
         pair->first->seats.push_back(r);
         wl_seat_send_capabilities(r, pair->first->opts.seat_capabilities);
     }
-    wl_resource* r = make(pair->first, client, pair->second, version, id);
     if (pair->second == &xdg_wm_base_interface && pair->first->wm_base == nullptr) pair->first->wm_base = r;
 }
 
@@ -459,6 +458,8 @@ int ScriptedCompositor::take_received(std::chrono::milliseconds wait) {
         if (std::chrono::steady_clock::now() >= deadline) return -1;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+}
+
 bool ScriptedCompositor::wait_for(const std::string& prefix, size_t count, std::chrono::milliseconds limit) const {
     auto seen = [&] {
         size_t n = 0;
