@@ -87,12 +87,8 @@ struct TextInput : testing::Test {
     }
     void TearDown() override {
         if (d) {
+            // The application data frees its globals and the registry itself.
             d->clipboard.reset();
-            if (d->text_input_manager) zwp_text_input_manager_v3_destroy(d->text_input_manager);
-            if (d->data_device_manager) wl_data_device_manager_destroy(d->data_device_manager);
-            if (d->compositor) wl_compositor_destroy(d->compositor);
-            for (auto& s : d->seats) wl_seat_destroy(s.seat);
-            wl_registry_destroy(d->registry);
             d.reset();
         }
         if (display) wl_display_disconnect(display);
