@@ -87,8 +87,8 @@ struct TextInput : testing::Test {
     }
     void TearDown() override {
         if (d) {
+            // The application data frees its globals and the registry itself.
             d->clipboard.reset();
-            // AppData frees its globals, seats and registry itself.
             d.reset();
         }
         if (display) wl_display_disconnect(display);
