@@ -96,6 +96,10 @@ AppData::~AppData() {
     // Surfaces (and their Wayland objects) go before the globals they were
     // made from.
     overlay_surfaces.clear();
+    // The session objects are only let go on our side: a destroy request
+    // would end the session that the next start is to restore.
+    drop_proxy(session.toplevel_session);
+    drop_proxy(session.session);
     main_surface = SurfaceState{};
     drop_proxy(cursor_shape_device);
     drop_proxy(keyboard);

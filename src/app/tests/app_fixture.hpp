@@ -20,9 +20,18 @@ struct Scenario {
 class WizardTest : public ::testing::Test {
 protected:
     void SetUp() override { i18n::set_locale("en"); }
-    void TearDown() override { i18n::set_locale("en"); }
+    void TearDown() override {
+        drop_jobs();
+        i18n::set_locale("en");
+    }
+
+    // Workers a test left waiting hold the effects they were started with.
+    void drop_jobs() {
+        if (fx) fx->pending_jobs.clear();
+    }
 
     app::InstallerApp make(Scenario s = {}) {
+        drop_jobs();
         fx = std::make_shared<support::RecordingEffects>();
         fx->home = s.account_needed;
         fx->disks = {support::make_disk("/dev/sda", 64ull << 30,
