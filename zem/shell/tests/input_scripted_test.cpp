@@ -1,5 +1,6 @@
 // Pointer, touch and keyboard through a scripted compositor: the exact
 // requests the toolkit answers them with, and what reaches the application.
+#include "support/process.hpp"
 #include "support/scripted_compositor.hpp"
 
 #include <zem/shell/app.hpp>
@@ -76,15 +77,6 @@ struct InputApp {
     bool is_animating() { return false; }
 };
 
-bool wait_until(const std::function<bool()>& cond, std::chrono::milliseconds limit = 5s) {
-    auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (cond()) return true;
-        std::this_thread::sleep_for(5ms);
-    }
-    return cond();
-}
-
 struct Session {
     std::unique_ptr<ScriptedCompositor> c;
     std::shared_ptr<Seen> seen = std::make_shared<Seen>();
@@ -116,7 +108,7 @@ struct Session {
     }
     // The first frame is on screen (so the regions exist).
     bool shown() {
-        return wait_until([&] { return !c->matching("wl_surface.attach(wl_buffer").empty(); });
+        return zem::test::wait_until([&] { return !c->matching("wl_surface.attach(wl_buffer").empty(); });
     }
     size_t count(const std::string& prefix) { return c->matching(prefix).size(); }
     std::vector<int> updates() {
@@ -133,17 +125,17 @@ TEST(ScriptedInput, CursorShapesAreProtocolValues) {
     o.cursor_shape = true;
     Session s(o);
     ASSERT_TRUE(s.c);
-    ASSERT_TRUE(wait_until([&] { return s.c->has_devices(1); }));
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.c->has_devices(1); }));
     ASSERT_TRUE(s.shown());
     s.c->pointer_enter(300, 200);  // empty space
-    ASSERT_TRUE(wait_until([&] { return s.count("wp_cursor_shape_device_v1.set_shape(") == 1; }));
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.count("wp_cursor_shape_device_v1.set_shape(") == 1; }));
     s.c->pointer_motion(50, 20);  // the button
-    ASSERT_TRUE(wait_until([&] { return s.count("wp_cursor_shape_device_v1.set_shape(") == 2; }));
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.count("wp_cursor_shape_device_v1.set_shape(") == 2; }));
     s.c->pointer_motion(51, 21);  // same button: nothing new
     s.c->pointer_motion(20, 60);  // the field
-    ASSERT_TRUE(wait_until([&] { return s.count("wp_cursor_shape_device_v1.set_shape(") == 3; }));
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.count("wp_cursor_shape_device_v1.set_shape(") == 3; }));
     s.c->pointer_enter(20, 60);   // a new entry sends the shape again
-    ASSERT_TRUE(wait_until([&] { return s.count("wp_cursor_shape_device_v1.set_shape(") == 4; }));
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.count("wp_cursor_shape_device_v1.set_shape(") == 4; }));
     std::vector<std::string> shapes;
     for (auto& l : s.c->matching("wp_cursor_shape_device_v1.set_shape(")) shapes.push_back(l.substr(l.find(',') + 1));
     EXPECT_EQ(shapes, (std::vector<std::string>{"1)", "4)", "9)", "9)"}));
@@ -155,14 +147,14 @@ TEST(ScriptedInput, HoverRedrawsWithoutANewView) {
     o.seat_capabilities = 1;
     Session s(o);
     ASSERT_TRUE(s.c);
-    ASSERT_TRUE(wait_until([&] { return s.c->has_devices(1); }));
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.c->has_devices(1); }));
     ASSERT_TRUE(s.shown());
-    ASSERT_TRUE(wait_until([&] { return s.count("wl_surface.frame(") >= 1; }));
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.count("wl_surface.frame(") >= 1; }));
     int views = s.seen->views;
     size_t attaches = s.count("wl_surface.attach(wl_buffer");
     s.c->pointer_enter(300, 200);
     s.c->pointer_motion(50, 20);
-    ASSERT_TRUE(wait_until([&] { return s.count("wl_surface.attach(wl_buffer") == attaches + 1; }));
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.count("wl_surface.attach(wl_buffer") == attaches + 1; }));
     EXPECT_EQ(s.seen->views, views);
 }
 
@@ -171,22 +163,22 @@ TEST(ScriptedInput, ClickAndTapSendTheButtonsMessage) {
     o.seat_capabilities = 1 | 4;
     Session s(o);
     ASSERT_TRUE(s.c);
-    ASSERT_TRUE(wait_until([&] { return s.c->has_devices(1 | 4); }));
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.c->has_devices(1 | 4); }));
     ASSERT_TRUE(s.shown());
     s.c->pointer_enter(50, 20);
     s.c->pointer_button(BTN_LEFT, true);
     s.c->pointer_button(BTN_LEFT, false);
-    ASSERT_TRUE(wait_until([&] { return s.updates().size() == 1; }));
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.updates().size() == 1; }));
     s.c->touch_down(7, 40, 10);
     s.c->touch_up(7);
-    ASSERT_TRUE(wait_until([&] { return s.updates().size() == 2; }));
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.updates().size() == 2; }));
     // Released outside the button: no message.
     s.c->touch_down(8, 40, 10);
     s.c->touch_motion(8, 300, 200);
     s.c->touch_up(8);
     s.c->touch_down(9, 40, 10);
     s.c->touch_up(9);
-    ASSERT_TRUE(wait_until([&] { return s.updates().size() >= 3; }));
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.updates().size() >= 3; }));
     EXPECT_EQ(s.updates(), (std::vector<int>{1, 1, 1}));
 }
 
@@ -195,21 +187,21 @@ TEST(ScriptedInput, LosingTouchMidGestureResetsIt) {
     o.seat_capabilities = 4;
     Session s(o);
     ASSERT_TRUE(s.c);
-    ASSERT_TRUE(wait_until([&] { return s.c->has_devices(4); }));
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.c->has_devices(4); }));
     ASSERT_TRUE(s.shown());
     testing::internal::CaptureStderr();
     s.c->touch_down(1, 40, 10);
-    ASSERT_TRUE(wait_until([&] { return s.count("wl_surface.attach(wl_buffer") >= 2; }));  // pressed look
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.count("wl_surface.attach(wl_buffer") >= 2; }));  // pressed look
     s.c->set_capabilities(0);
     s.c->set_capabilities(4);
-    ASSERT_TRUE(wait_until([&] { return s.count("wl_seat.get_touch(") == 2; }));
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.count("wl_seat.get_touch(") == 2; }));
     // The new device's first touch starts afresh: the stale press sends nothing.
     s.c->touch_up(1);
     s.c->touch_down(2, 40, 10);
     s.c->touch_up(2);
-    ASSERT_TRUE(wait_until([&] { return s.updates().size() >= 1; }));
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.updates().size() >= 1; }));
     s.c->close_toplevel();
-    ASSERT_TRUE(wait_until([&] { return s.done.load(); }));
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.done.load(); }));
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("[zem] touch capability removed mid-gesture — reset stale touch state\n"), std::string::npos)
         << err;
@@ -221,13 +213,13 @@ TEST(ScriptedInput, EscapeEndsTheLoopNormally) {
     o.seat_capabilities = 2;
     Session s(o);
     ASSERT_TRUE(s.c);
-    ASSERT_TRUE(wait_until([&] { return s.c->has_devices(2); }));
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.c->has_devices(2); }));
     ASSERT_TRUE(s.shown());
     s.c->keyboard_enter();
     s.c->key(KEY_ESC, true);
     // run() returns and the application is torn down in order; the test
     // process (which hosts it) is still here to see it.
-    ASSERT_TRUE(wait_until([&] { return s.done.load(); }));
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.done.load(); }));
     EXPECT_TRUE(s.seen->closed);
 }
 
@@ -236,16 +228,16 @@ TEST(ScriptedInput, HeldAutoRepeatButtonRepeatsUntilReleased) {
     o.seat_capabilities = 2 | 4;
     Session s(o, false, true);
     ASSERT_TRUE(s.c);
-    ASSERT_TRUE(wait_until([&] { return s.c->has_devices(2 | 4); }));
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.c->has_devices(2 | 4); }));
     ASSERT_TRUE(s.shown());
     s.c->keyboard_enter();
     s.c->repeat_info(25, 100);  // the first repeat after 100 ms, then every 120 ms
     s.c->touch_down(1, 40, 10);
-    ASSERT_TRUE(wait_until([&] { return s.updates().size() >= 3; }));
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.updates().size() >= 3; }));
     s.c->touch_up(1);
     size_t at_release = 0;
     // Nothing more after the release (another would be due within 120 ms).
-    EXPECT_FALSE(wait_until(
+    EXPECT_FALSE(zem::test::wait_until(
         [&] {
             if (at_release == 0) at_release = s.updates().size();
             return s.updates().size() > at_release + 1;
@@ -262,20 +254,20 @@ TEST(ScriptedInput, TitleBarMovesResizesAndCloses) {
     o.seat_capabilities = 1;
     Session s(o, true);
     ASSERT_TRUE(s.c);
-    ASSERT_TRUE(wait_until([&] { return s.c->has_devices(1); }));
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.c->has_devices(1); }));
     ASSERT_TRUE(s.shown());
     s.c->pointer_enter(3, 3);
     s.c->pointer_button(BTN_LEFT, true);
     s.c->pointer_button(BTN_LEFT, false);
-    ASSERT_TRUE(wait_until([&] { return s.count("xdg_toplevel.resize(wl_seat,") == 1; }));
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.count("xdg_toplevel.resize(wl_seat,") == 1; }));
     s.c->pointer_motion(150, 20);
     s.c->pointer_button(BTN_LEFT, true);
     s.c->pointer_button(BTN_LEFT, false);
-    ASSERT_TRUE(wait_until([&] { return s.count("xdg_toplevel.move(wl_seat,") == 1; }));
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.count("xdg_toplevel.move(wl_seat,") == 1; }));
     s.c->pointer_motion(316, 120);  // the right border
     s.c->pointer_button(BTN_LEFT, true);
     s.c->pointer_button(BTN_LEFT, false);
-    ASSERT_TRUE(wait_until([&] { return s.count("xdg_toplevel.resize(wl_seat,") == 2; }));
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.count("xdg_toplevel.resize(wl_seat,") == 2; }));
     auto resizes = s.c->matching("xdg_toplevel.resize(wl_seat,");
     EXPECT_EQ(resizes[0].substr(resizes[0].rfind(',')), ",5)");
     EXPECT_EQ(resizes[1].substr(resizes[1].rfind(',')), ",8)");
@@ -283,14 +275,14 @@ TEST(ScriptedInput, TitleBarMovesResizesAndCloses) {
     s.c->pointer_motion(262, 18);
     s.c->pointer_button(BTN_LEFT, true);
     s.c->pointer_button(BTN_LEFT, false);
-    ASSERT_TRUE(wait_until([&] { return s.count("xdg_toplevel.set_maximized(") == 1; }));
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.count("xdg_toplevel.set_maximized(") == 1; }));
     s.c->pointer_motion(226, 18);
     s.c->pointer_button(BTN_LEFT, true);
     s.c->pointer_button(BTN_LEFT, false);
-    ASSERT_TRUE(wait_until([&] { return s.count("xdg_toplevel.set_minimized(") == 1; }));
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.count("xdg_toplevel.set_minimized(") == 1; }));
     s.c->pointer_motion(298, 18);
     s.c->pointer_button(BTN_LEFT, true);
-    ASSERT_TRUE(wait_until([&] { return s.done.load(); }));
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.done.load(); }));
     EXPECT_TRUE(s.seen->closed);
 }
 
@@ -299,18 +291,18 @@ TEST(ScriptedInput, KeyboardLossStopsARepeatingKey) {
     o.seat_capabilities = 2;
     Session s(o);
     ASSERT_TRUE(s.c);
-    ASSERT_TRUE(wait_until([&] { return s.c->has_devices(2); }));
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.c->has_devices(2); }));
     ASSERT_TRUE(s.shown());
     s.c->keyboard_enter();
     s.c->repeat_info(100, 50);
     s.c->key(KEY_TAB, true);  // focus the button
     s.c->key(KEY_TAB, false);
     s.c->key(KEY_ENTER, true);
-    ASSERT_TRUE(wait_until([&] { return s.updates().size() >= 3; }));  // it repeats
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.updates().size() >= 3; }));  // it repeats
     s.c->set_capabilities(0);
     size_t after = 0;
     // Give a running repeat time to show itself: it fires every 10 ms.
-    EXPECT_FALSE(wait_until(
+    EXPECT_FALSE(zem::test::wait_until(
         [&] {
             if (after == 0) after = s.updates().size();
             return s.updates().size() > after + 1;

@@ -22,16 +22,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-template <class F>
-bool eventually(F&& cond, std::chrono::milliseconds limit = 10s) {
-    auto end = std::chrono::steady_clock::now() + limit;
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() >= end) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
 std::size_t lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
 
 class SessionProcesses : public ::testing::Test {
@@ -62,7 +52,7 @@ protected:
     }
     // The first line a "hold" child printed: "store <decision>" or "none -".
     std::string decision(const Spawned& s) {
-        EXPECT_TRUE(eventually([&] { return lines(read_file(s.out_path)) >= 1; })) << s.out_path;
+        EXPECT_TRUE(zem::test::wait_until([&] { return lines(read_file(s.out_path)) >= 1; })) << s.out_path;
         std::string out = read_file(s.out_path);
         return out.substr(0, out.find('\n'));
     }
@@ -78,7 +68,7 @@ TEST_F(SessionProcesses, KilledAtAnyPointOfASaveLeavesOldOrNewFilesNeverDamagedO
     for (int round = 0; round < 40; ++round) {
         Spawned s = child("loop", "loop");
         std::size_t want = std::uniform_int_distribution<std::size_t>(1, 20)(rng);
-        ASSERT_TRUE(eventually([&] { return lines(read_file(s.out_path)) >= want; })) << "round " << round;
+        ASSERT_TRUE(zem::test::wait_until([&] { return lines(read_file(s.out_path)) >= want; })) << "round " << round;
         // Somewhere inside a later save.
         std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<int>(0, 3000)(rng)));
         kill_now(s.pid);
@@ -107,7 +97,7 @@ TEST_F(SessionProcesses, TwoCopiesSavingAtOnceNeverLeaveAMixedFile) {
     // What a forced restore beside a running copy does: both write.
     for (int round = 0; round < 5; ++round) {
         Spawned a = child("loop", "a"), b = child("loop", "b");
-        ASSERT_TRUE(eventually([&] { return lines(read_file(a.out_path)) >= 30 && lines(read_file(b.out_path)) >= 30; }));
+        ASSERT_TRUE(zem::test::wait_until([&] { return lines(read_file(a.out_path)) >= 30 && lines(read_file(b.out_path)) >= 30; }));
         kill_now(a.pid);
         kill_now(b.pid);
         EXPECT_EQ(read_file(a.err_path), "");

@@ -22,16 +22,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-template <class F>
-bool eventually(F&& cond, std::chrono::milliseconds limit = 10s) {
-    auto end = std::chrono::steady_clock::now() + limit;
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() >= end) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
-
 class SessionProtocol : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -61,7 +51,7 @@ protected:
         runner = std::thread([this] {
             result = run_handle(std::make_unique<AppAdapter<StateApp>>(StateApp{}));
         });
-        ASSERT_TRUE(eventually([&] { return !c->matching("wl_surface.attach").empty(); })) << "no first frame";
+        ASSERT_TRUE(zem::test::wait_until([&] { return !c->matching("wl_surface.attach").empty(); })) << "no first frame";
     }
     void finish() {
         c->close_toplevel();
@@ -118,9 +108,9 @@ TEST_F(SessionProtocol, NewSessionRegistersTheMainWindowBeforeItsFirstCommit) {
 
     // Each id the compositor assigns is written at once, the last one wins.
     c->send_session_created("s-1");
-    EXPECT_TRUE(eventually([&] { return read_file(dir + "/session.json").find("\"s-1\"") != std::string::npos; }));
+    EXPECT_TRUE(zem::test::wait_until([&] { return read_file(dir + "/session.json").find("\"s-1\"") != std::string::npos; }));
     c->send_session_created("s-2");
-    EXPECT_TRUE(eventually([&] { return read_file(dir + "/session.json").find("\"s-2\"") != std::string::npos; }));
+    EXPECT_TRUE(zem::test::wait_until([&] { return read_file(dir + "/session.json").find("\"s-2\"") != std::string::npos; }));
     EXPECT_FALSE(file().clean_exit);
     finish();
     SessionFile end = file();
@@ -166,7 +156,7 @@ TEST_F(SessionProtocol, ReplacedSessionDestroysBothObjectsAndStopsWriting) {
     start(true);
     testing::internal::CaptureStderr();
     c->send_session_replaced();
-    bool destroyed = eventually([&] { return !c->matching("xdg_session_v1.destroy").empty(); });
+    bool destroyed = zem::test::wait_until([&] { return !c->matching("xdg_session_v1.destroy").empty(); });
     std::string before = read_file(dir + "/session.json");
     finish();
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
