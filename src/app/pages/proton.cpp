@@ -30,8 +30,12 @@ zem::Element proton_page(const InstallerApp& app) {
     f.push_back(label("proton.email"));
     f.push_back(pages::text_field(app.proton_email, translate("proton.email_ph"), text_to<Msg::SetProtonEmail>()));
     f.push_back(label("proton.password"));
-    f.push_back(pages::text_field(app.proton_password, translate("proton.password_ph"),
-                                  text_to<Msg::SetProtonPassword>(), !app.proton_password_visible));
+    // The one password here that can be shown: a sign-in password is typed
+    // once, with no confirmation to catch a slip.
+    zem::TextEdit pw =
+        pages::text_field(app.proton_password, translate("proton.password_ph"), text_to<Msg::SetProtonPassword>(), true);
+    pw.reveal = zem::Reveal{app.proton_password_visible, zem::Message(Msg{Msg::ToggleProtonPasswordVisible{}})};
+    f.push_back(std::move(pw));
     f.push_back(pages::text(translate("proton.password_hint"), 12, pal.text_secondary));
     f.push_back(info_card(translate("proton.why_title"),
                           {translate("proton.why_1"), translate("proton.why_2"), translate("proton.why_3")}));

@@ -303,8 +303,23 @@ TEST_F(ConfigPages, OutsideAccountSubmitCondition) {
             }
             auto fields = all<zem::TextEdit>(v);
             ASSERT_EQ(fields.size(), 3u);
+            EXPECT_FALSE(fields[0]->masked());
             EXPECT_TRUE(fields[2]->masked());
-            EXPECT_FALSE(fields[2]->reveal.has_value());
+            EXPECT_TRUE(fields[2]->holds_secret());
+        }
+        // The password shows in clear through its reveal control, and hides again.
+        auto r = at(Page::Proton);
+        type(r, 2, "hunter22");
+        for (bool shown : {true, false}) {
+            const auto before = r.view();
+            const auto* pw = all<zem::TextEdit>(before)[2];
+            ASSERT_TRUE(pw->reveal.has_value());
+            EXPECT_EQ(pw->reveal->revealed, !shown);
+            r.update(*unbox(pw->reveal->toggle));
+            const auto after = r.view();
+            EXPECT_EQ(all<zem::TextEdit>(after)[2]->masked(), !shown);
+            EXPECT_EQ(all<zem::TextEdit>(after)[2]->value.str(), "hunter22");
+            EXPECT_EQ(r.page, Page::Proton);
         }
         // Skip works on an empty form and keeps what was typed.
         auto a = at(Page::Proton);
