@@ -6,6 +6,7 @@
 #include "app/scaffolds.hpp"
 #include "support/view_probe.hpp"
 
+#include <zem/canvas/canvas.hpp>
 #include <zem/widgets/divider_paint.hpp>
 
 #include <functional>
@@ -627,6 +628,44 @@ TEST_F(ConfigPages, TutorialSteps) {
         EXPECT_TRUE(message_of(skip.view(), translate("common.skip_tutorial"))->is<Msg::SkipTutorial>());
         press(skip, translate("common.back"));
         EXPECT_EQ(skip.tutorial_step, 1);
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Row insets and control heights follow the surface's height within their
+// bounds.
+TEST_F(ConfigPages, RowsAndControlsFollowTheSurfaceHeight) {
+    struct Case {
+        std::uint32_t height;
+        float inset, control;
+    };
+    const std::vector<Case> cases = {{800, 10, 40}, {960, 12, 40}, {1200, 12, 40}, {320, 4, 24}, {240, 4, 24}};
+    auto perm = at(Page::Permissions);
+    auto sec = at(Page::Security);
+    const auto pv = perm.view();
+    const auto sv = sec.view();
+    const auto* perm_row = scrolled(pv).children[1].as<zem::Column>()->children[0].as<zem::Container>();
+    const auto* sec_row = all<zem::GestureArea>(scrolled(sv))[0]->child->as<zem::Container>();
+    const auto* sw = all<zem::Switch>(pv)[0];
+    const auto* radio = all<zem::RadioButton>(sv)[0];
+    const zem::Button* skip = nullptr;
+    for (auto* b : all<zem::Button>(sv))
+        if (b->label() && *b->label() == translate("common.skip_for_now")) skip = b;
+    ASSERT_TRUE(perm_row && sec_row && sw && radio && skip);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.height);
+        zem::Canvas canvas = zem::Canvas::new_software(1280, c.height);
+        for (const auto* row : {perm_row, sec_row}) {
+            EXPECT_EQ(canvas.resolve_length(row->top), c.inset);
+            EXPECT_EQ(canvas.resolve_length(row->bottom), c.inset);
+            EXPECT_EQ(canvas.resolve_length(row->left), 12.0f);
+        }
+        EXPECT_EQ(canvas.resolve_length(*sw->height), c.control);
+        EXPECT_EQ(canvas.resolve_length(*radio->height), c.control);
+        EXPECT_EQ(canvas.resolve_length(*skip->height), c.control);
     }
 }
 
