@@ -50,7 +50,9 @@ public:
 
     // Programs, with explicit argument lists (never a shell).
     virtual std::expected<base::Captured, std::string> run_nmcli(std::vector<std::string> args) = 0;
-    // Waits for systemctl; its wait status, or why it could not start.
+    // Waits for systemctl; its wait status, or why it failed: it could not
+    // start, or it refused in words of its own (its wait status, then the
+    // first line it wrote to standard error).
     virtual std::expected<int, std::string> run_systemctl(std::vector<std::string> args) = 0;
     virtual void set_kiosk(bool on) = 0;
 

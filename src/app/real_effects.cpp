@@ -7,9 +7,13 @@
 #include "platform/system_paths.hpp"
 
 #include <base/error.hpp>
+#include <base/utf8.hpp>
+
+#include <fmt/core.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -18,6 +22,19 @@
 namespace app {
 
 namespace {
+
+std::string wait_text(int status) {
+    if (WIFEXITED(status)) return fmt::format("exit status: {}", WEXITSTATUS(status));
+    if (WIFSIGNALED(status)) return fmt::format("signal: {}", WTERMSIG(status));
+    return fmt::format("wait status: {}", status);
+}
+
+// The first line of a program's error output, as text.
+std::string first_line(const std::string& bytes) {
+    const std::string text = base::utf8::lossy(bytes);
+    std::string_view t = base::utf8::trim(text);
+    return std::string(base::utf8::trim(t.substr(0, t.find('\n'))));
+}
 
 class RealEffects final : public Effects {
 public:
@@ -70,6 +87,11 @@ public:
         args.insert(args.begin(), "systemctl");
         auto r = base::capture(args);
         if (!r) return std::unexpected(r.error());
+        // A refusal is shown with systemctl's own words, not just a number.
+        if (!r->exited_ok()) {
+            const std::string said = first_line(r->err);
+            if (!said.empty()) return std::unexpected(wait_text(r->status) + ": " + said);
+        }
         return r->status;
     }
     void set_kiosk(bool on) override { kiosk::set_kiosk(on); }

@@ -2,7 +2,13 @@
 // One view per page; each lives in its own file here. A page is a pure
 // function of the wizard's state.
 
+#include "app/msg.hpp"
 #include "app/toolkit.hpp"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
 
 namespace app {
 
@@ -26,5 +32,19 @@ zem::Element progress_page(const InstallerApp& app);
 zem::Element finish_page(const InstallerApp& app);
 zem::Element gestures_tutorial_page(const InstallerApp& app);
 zem::Element dock_tutorial_page(const InstallerApp& app);
+
+
+// The parts of the configure scenario's pages that tests and sibling pages
+// reach on their own.
+bool proton_form_complete(const InstallerApp& app);
+std::uint32_t navigation_card_size(std::uint32_t window_width);
+zem::Element navigation_card(const std::string& title, const std::string& subtitle, std::string_view svg, bool marked,
+                             Msg msg, zem::Color accent, std::uint32_t s);
+zem::Element security_method_row(const std::string& title, const std::string& subtitle, bool marked,
+                                 std::uint8_t value);
+zem::Element fingerprint_step_row(std::uint32_t n, const std::string& text);
+// The larger side of a tutorial's picture for a window of `window` (width,
+// height) pixels.
+std::uint32_t tutorial_picture_size(std::pair<std::uint32_t, std::uint32_t> window, bool dock, std::uint8_t step);
 
 } // namespace app

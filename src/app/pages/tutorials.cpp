@@ -1,50 +1,96 @@
 #include "app/pages/pages.hpp"
 
-#include <algorithm>
-
 #include "app/installer_app.hpp"
+#include "app/pages/artwork.hpp"
+#include "app/pages/build_helpers.hpp"
 #include "app/scaffolds.hpp"
 #include "i18n/translate.hpp"
+
+#include <algorithm>
+#include <array>
 
 namespace app {
 
 namespace {
 
-// Scaffold until the pages are built in full. While the end of the scenario
-// runs the forward button waits; a failed account staging shows here and
-// the button tries again.
-zem::Element tutorial(const InstallerApp& app, const std::string& prefix) {
-    const std::uint8_t s = std::min<std::uint8_t>(app.tutorial_step, 3);
-    const std::string base = s == 0 ? prefix + ".intro" : prefix + ".step_" + std::to_string(s);
-    const std::string cta = s == 0 ? prefix + ".intro_cta" : (s < 3 ? "common.next" : "common.done");
-    std::vector<zem::Element> body;
-    if (app.finish_error) body.push_back(error_text(*app.finish_error));
+struct Entry {
+    std::string_view svg;
+    const char* title;
+    const char* subtitle;
+    const char* cta;
+};
+
+constexpr std::array<Entry, 4> GESTURES = {{
+    {art::TUTORIAL_G0, "tutorial_gestures.intro_title", "tutorial_gestures.intro_subtitle", "tutorial_gestures.intro_cta"},
+    {art::TUTORIAL_G1, "tutorial_gestures.step_1_title", "tutorial_gestures.step_1_subtitle", "common.next"},
+    {art::TUTORIAL_G2, "tutorial_gestures.step_2_title", "tutorial_gestures.step_2_subtitle", "common.next"},
+    {art::TUTORIAL_G3, "tutorial_gestures.step_3_title", "tutorial_gestures.step_3_subtitle", "common.done"},
+}};
+
+constexpr std::array<Entry, 4> DOCK = {{
+    {art::TUTORIAL_D0, "tutorial_trovex.intro_title", "tutorial_trovex.intro_subtitle", "tutorial_trovex.intro_cta"},
+    {art::TUTORIAL_D1, "tutorial_trovex.step_1_title", "tutorial_trovex.step_1_subtitle", "common.next"},
+    {art::TUTORIAL_D2, "tutorial_trovex.step_2_title", "tutorial_trovex.step_2_subtitle", "common.next"},
+    {art::TUTORIAL_D3, "tutorial_trovex.step_3_title", "tutorial_trovex.step_3_subtitle", "common.done"},
+}};
+
+std::uint32_t minus(std::uint32_t a, std::uint32_t b) { return a > b ? a - b : 0; }
+
+zem::Element tutorial(const InstallerApp& app, bool dock) {
+    using i18n::translate;
+    const zem::Palette pal = zem::theme::palette();
+    const std::uint8_t step = app.tutorial_step;
+    const Entry& e = (dock ? DOCK : GESTURES)[std::min<std::uint8_t>(step, 3)];
+    const std::uint32_t s = tutorial_picture_size(app.layout_size, dock, step);
+
+    zem::Column content = pages::centring_column(24, 16);
+    auto& c = content.children;
+    c.push_back(pages::svg_or_flex(e.svg, s));
+    if (step == 0) {
+        if (!dock) c.push_back(pages::flex());
+    } else {
+        c.push_back(pages::text(std::to_string(step), 12, pal.text_primary, false, zem::TextAlign::Center));
+    }
+    c.push_back(page_title(translate(e.title), translate(e.subtitle)));
+    if (dock && step == 0)
+        c.push_back(info_card(std::nullopt, {translate("tutorial_trovex.intro_bullet_1"),
+                                             translate("tutorial_trovex.intro_bullet_2"),
+                                             translate("tutorial_trovex.intro_bullet_3")}));
+
+    zem::Column page = pages::centring_column(24, 24);
+    page.children.push_back(page_header(dock ? Page::DockTutorial : Page::GesturesTutorial, step, true, app.configure));
+    page.children.push_back(pages::scroll(std::move(content)));
+    // The last press of the scenario stages the account: while that runs
+    // both buttons wait, and a failure stays on the page until retried.
+    if (app.finish_error) page.children.push_back(error_text(*app.finish_error));
     if (app.finishing) {
         zem::Spinner spin;
-        spin.color = zem::theme::palette().accent;
-        body.push_back(spin);
+        spin.color = pal.accent;
+        page.children.push_back(spin);
     }
     std::optional<Msg> next;
     if (!app.finishing) next = Msg::Next{};
-    zem::Column buttons;
-    buttons.center_x = true;
-    buttons.spacing = zem::Length::px(8);
-    buttons.children.push_back(primary_button(i18n::translate(cta), std::move(next)));
+    page.children.push_back(primary_button(translate(e.cta), std::move(next)));
     zem::Button skip;
-    skip.content = i18n::translate("common.skip_tutorial");
+    skip.content = translate("common.skip_tutorial");
     if (!app.finishing) skip.on_press = send(Msg::SkipTutorial{});
     skip.style = zem::ButtonStyle::Plain;
     skip.font_size = control_font();
-    buttons.children.push_back(std::move(skip));
-    return scaffold_page(app, {.title_key = base + "_title",
-                               .subtitle_key = base + "_subtitle",
-                               .body = std::move(body),
-                               .forward = zem::Element(std::move(buttons))});
+    skip.height = control_height();
+    page.children.push_back(std::move(skip));
+    return page_background(std::move(page));
 }
 
 } // namespace
 
-zem::Element gestures_tutorial_page(const InstallerApp& app) { return tutorial(app, "tutorial_gestures"); }
-zem::Element dock_tutorial_page(const InstallerApp& app) { return tutorial(app, "tutorial_trovex"); }
+std::uint32_t tutorial_picture_size(WindowSize window, bool dock, std::uint8_t step) {
+    const auto [w, h] = window;
+    const std::uint32_t room = dock && step == 0 ? minus(h, 590) : minus(h, 440);
+    const std::uint32_t cap = dock ? 520 : 420;
+    return std::max<std::uint32_t>(std::min({minus(w, 48), room, cap}), 96);
+}
+
+zem::Element gestures_tutorial_page(const InstallerApp& app) { return tutorial(app, false); }
+zem::Element dock_tutorial_page(const InstallerApp& app) { return tutorial(app, true); }
 
 } // namespace app

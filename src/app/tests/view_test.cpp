@@ -89,6 +89,10 @@ TEST_F(Views, InstallWalkByPressingControls) {
     press(a, i18n::translate("common.back"));
     EXPECT_EQ(a.page, Page::Disk);
     press(a, cont);
+    // The account page goes on only with a valid account.
+    EXPECT_FALSE(message_of(a.view(), cont));
+    for (Msg m : {Msg{Msg::SetUsername{"ann"}}, Msg{Msg::SetPassword{"pw"}}, Msg{Msg::SetPasswordConfirm{"pw"}}})
+        a.update(std::move(m));
     press(a, cont);
     EXPECT_EQ(a.page, Page::Progress);
     EXPECT_FALSE(message_of(a.view(), i18n::translate("common.back")));
