@@ -13,6 +13,7 @@ namespace {
 
 using app::Msg;
 using app::StagedDiskOp;
+using support::icon_messages;
 using support::message_of;
 using support::shows;
 
@@ -32,15 +33,6 @@ void walk(const zem::Element& e, const std::function<void(const zem::Element&)>&
     else if (auto* x = e.as<zem::Expanded>()) walk(*x->child, f);
     else if (auto* s = e.as<zem::Scroll>()) walk(*s->child, f);
     else if (auto* l = e.as<zem::Layer>()) walk(*l->child, f);
-}
-
-// What the icon buttons send, in tree order.
-std::vector<Msg> icon_messages(const zem::Element& root) {
-    std::vector<Msg> out;
-    walk(root, [&](const zem::Element& e) {
-        if (auto* b = e.as<zem::Button>(); b && b->icon() && b->on_press) out.push_back(*b->on_press->get<Msg>());
-    });
-    return out;
 }
 
 std::vector<float> slider_values(const zem::Element& root) {
