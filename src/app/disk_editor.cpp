@@ -6,7 +6,6 @@
 
 #include "app/installer_app.hpp"
 #include "fs/fs.hpp"
-#include "i18n/translate.hpp"
 #include "install/preflight.hpp"
 
 #include <algorithm>
@@ -275,7 +274,12 @@ std::uint64_t slider_size(float fraction, std::uint64_t min, std::uint64_t max) 
 
 std::expected<std::vector<ipc::RemoteDiskOp>, std::string> build_batch(const std::vector<StagedDiskOp>& ops,
                                                                        const std::vector<DiskRow>& rows) {
-    const std::string stale = i18n::translate("disk.ops_stale");
+    // Worded like the daemon's own refusals, which the page shows as they
+    // come: nothing of the batch is written.
+    auto changed = [](const std::string& disk, std::uint32_t number) {
+        return "partition " + std::to_string(number) + " of " + disk +
+               " changed since the changes were staged; nothing was written, list the disks again";
+    };
     std::vector<ipc::RemoteDiskOp> resizes, creates, wipes;
     std::vector<ipc::RemoteDiskOp::Delete> deletes;
     for (const Op& op : ops) {
@@ -289,25 +293,27 @@ std::expected<std::vector<ipc::RemoteDiskOp>, std::string> build_batch(const std
             (void)w;
             continue;
         }
-        if (!d) return std::unexpected(stale);
+        if (!d) return std::unexpected(op.disk() + " is gone since the changes were staged; nothing was written");
         const DiskRow& row = rows[*d];
         if (auto* del = std::get_if<Op::Delete>(&op.kind)) {
             const PartitionRow* p = same_partition(row, del->number, del->start);
-            if (p == nullptr || p->size != del->size) return std::unexpected(stale);
+            if (p == nullptr || p->size != del->size) return std::unexpected(changed(row.path, del->number));
             auto it = std::find_if(deletes.begin(), deletes.end(),
                                    [&](const auto& x) { return install::same_path(x.disk.string(), row.path); });
             if (it == deletes.end()) deletes.push_back({row.path, {del->number}});
             else it->numbers.push_back(del->number);
         } else if (auto* r = std::get_if<Op::Resize>(&op.kind)) {
             const PartitionRow* p = same_partition(row, r->number, r->start);
-            if (p == nullptr || p->size != r->size) return std::unexpected(stale);
+            if (p == nullptr || p->size != r->size) return std::unexpected(changed(row.path, r->number));
             resizes.push_back(ipc::RemoteDiskOp::Resize{row.path, p->path, r->number, p->size, r->new_size, p->fs});
         } else if (auto* c = std::get_if<Op::Create>(&op.kind)) {
             const std::uint64_t end = sat_add(c->start, c->size);
             const bool in_gap = std::any_of(row.partitions.begin(), row.partitions.end(), [&](const PartitionRow& g) {
                 return g.free && g.start <= c->start && end <= sat_add(g.start, g.size);
             });
-            if (!in_gap) return std::unexpected(stale);
+            if (!in_gap)
+                return std::unexpected("the free space at byte " + std::to_string(c->start) + " of " + row.path +
+                                       " changed since the changes were staged; nothing was written, list the disks again");
             creates.push_back(ipc::RemoteDiskOp::Create{row.path, c->start, c->size});
         }
     }

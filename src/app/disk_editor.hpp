@@ -106,8 +106,8 @@ std::uint64_t slider_size(float fraction, std::uint64_t min, std::uint64_t max);
 
 // The batch for `ops` against the disks as listed now: every partition an
 // operation names must still have the number, start and size it was staged
-// against, and every new partition must lie in free space. A refusal is
-// the text the page shows; nothing is then applied.
+// against, and every new partition must lie in free space. A refusal names
+// what changed; nothing is then applied.
 [[nodiscard]] std::expected<std::vector<ipc::RemoteDiskOp>, std::string>
 build_batch(const std::vector<StagedDiskOp>& ops, const std::vector<DiskRow>& rows);
 

@@ -303,9 +303,28 @@ TEST_F(DiskEditor, ApplyOutcomes) {
         a.update(Msg::StageDelete{0, 1});
         fx->disks[0].partitions[1].start += M;
         apply(a);
-        EXPECT_EQ(a.error, i18n::translate("disk.ops_stale"));
+        EXPECT_EQ(a.error, "partition 2 of /dev/sda changed since the changes were staged; nothing was written, "
+                           "list the disks again");
         EXPECT_TRUE(fx->last_disk_ops.empty());
         EXPECT_TRUE(a.staged_ops.empty());
+    }
+    // Nor does a new partition go where free space no longer is, or onto a
+    // disk that went away.
+    {
+        auto a = editor();
+        a.update(Msg::OpenCreate{0, 3 * G + M, 7 * G});
+        a.update(Msg::ApplyCreate{});
+        a.update(Msg::StageDelete{1, 0});
+        fx->disks[0].partitions[2].size -= M;
+        apply(a);
+        EXPECT_EQ(a.error, "the free space at byte " + std::to_string(3 * G + M) +
+                               " of /dev/sda changed since the changes were staged; nothing was written, list the disks again");
+        auto b = editor();
+        b.update(Msg::StageDelete{1, 0});
+        fx->disks.pop_back();
+        apply(b);
+        EXPECT_EQ(b.error, "/dev/sdb is gone since the changes were staged; nothing was written");
+        EXPECT_TRUE(fx->last_disk_ops.empty());
     }
 }
 
