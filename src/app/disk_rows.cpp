@@ -4,6 +4,9 @@
 
 #include <base/utf8.hpp>
 
+#include <algorithm>
+#include <cstdint>
+
 namespace app {
 
 namespace {
@@ -51,12 +54,21 @@ DiskIcon disk_icon(const disks::Disk& d) {
 
 PartitionRow partition_row_label(const disks::Disk& d, std::size_t i) {
     const disks::Partition& p = d.partitions[i];
-    std::uint64_t limit = d.size_bytes;
+    // A GPT's backup table sits behind its last usable sector.
+    std::uint64_t limit = d.usable_end ? std::min(*d.usable_end, d.size_bytes) : d.size_bytes;
     for (std::size_t j = i + 1; j < d.partitions.size(); ++j)
         if (!d.partitions[j].free) {
-            limit = d.partitions[j].start;
+            limit = std::min(limit, d.partitions[j].start);
             break;
         }
+    // The extended container is never listed, yet its first sector heads
+    // the logical chain: a primary in front of it stops there, a logical
+    // stays inside it.
+    if (d.extended && !p.free) {
+        const auto [ext_start, ext_size] = *d.extended;
+        if (!p.logical && p.start < ext_start) limit = std::min(limit, ext_start);
+        if (p.logical && ext_size <= UINT64_MAX - ext_start) limit = std::min(limit, ext_start + ext_size);
+    }
     PartitionRow row;
     if (p.free) {
         row.label = i18n::translate("disk.free_space");
@@ -118,6 +130,38 @@ bool selection_still_present(const TargetSelection& t, const std::vector<DiskRow
         return false;
     }
     return false;
+}
+
+namespace {
+
+const std::string* target_disk(const TargetSelection& t) {
+    if (auto* w = std::get_if<TargetSelection::WholeDisk>(&t.kind)) return &w->disk;
+    if (auto* p = std::get_if<TargetSelection::Partition>(&t.kind)) return &p->disk;
+    if (auto* f = std::get_if<TargetSelection::FreeSpace>(&t.kind)) return &f->disk;
+    return nullptr;
+}
+
+const PartitionRow* numbered(const std::vector<DiskRow>& rows, const std::string& disk, std::uint32_t number) {
+    for (const DiskRow& r : rows) {
+        if (!install::same_path(r.path, disk)) continue;
+        for (const PartitionRow& p : r.partitions)
+            if (!p.free && p.number == number) return &p;
+        return nullptr;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+bool target_survives(const TargetSelection& t, const std::vector<DiskRow>& before, const std::vector<DiskRow>& after) {
+    if (target_disk(t) == nullptr || !selection_still_present(t, after)) return false;
+    const auto* part = std::get_if<TargetSelection::Partition>(&t.kind);
+    if (part == nullptr) return true;
+    // Deleting a logical partition renumbers those after it: the same number
+    // may now name another partition, which an install would overwrite.
+    const PartitionRow* was = numbered(before, part->disk, part->number);
+    const PartitionRow* now = numbered(after, part->disk, part->number);
+    return was != nullptr && now != nullptr && was->start == now->start && was->size == now->size;
 }
 
 } // namespace app

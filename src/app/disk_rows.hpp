@@ -52,5 +52,10 @@ PartitionRow partition_row_label(const disks::Disk& disk, std::size_t i);
 TargetSelection from_row(const std::string& disk_path, const PartitionRow& row);
 bool selection_still_present(const TargetSelection& target, const std::vector<DiskRow>& rows);
 bool is_none(const TargetSelection& target);
+// Whether the target may be kept after the rows went from `before` to
+// `after` through a change that can renumber partitions: a partition target
+// only while the partition of that number still has its start and size.
+bool target_survives(const TargetSelection& target, const std::vector<DiskRow>& before,
+                     const std::vector<DiskRow>& after);
 
 } // namespace app

@@ -54,9 +54,11 @@ void InstallerApp::on_install_failed(const std::string& text) {
     install_phase = NO_INSTALL;
     cancel_confirm_open = false;
     error = daemon_error_text(text);
-    // The install may have changed the partition tables.
+    // The install may have changed the partition tables, and renumbered
+    // them (an encrypted install adds a partition and takes it away again).
+    std::vector<DiskRow> before = std::move(disk_rows);
     disk_rows = app::disk_rows(fx->list_disks());
-    if (!is_none(target) && !selection_still_present(target, disk_rows)) target = {};
+    if (!is_none(target) && !target_survives(target, before, disk_rows)) target = {};
     set_page(Page::Disk);
 }
 

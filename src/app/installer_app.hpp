@@ -3,6 +3,7 @@
 // toolkit's application interface. Pages are pure functions of this state
 // (src/app/pages); everything that reaches outside goes through `fx`.
 
+#include "app/disk_editor.hpp"
 #include "app/disk_rows.hpp"
 #include "app/effects.hpp"
 #include "app/msg.hpp"
@@ -64,6 +65,12 @@ public:
     std::optional<std::size_t> connected_network;
     std::string locale = "en";
     std::vector<DiskRow> disk_rows;
+    // The partition editor (disk_editor.cpp).
+    std::vector<StagedDiskOp> staged_ops;
+    std::optional<ResizeDialog> resize_dialog;
+    std::optional<CreateDialog> create_dialog;
+    // The batch running on a worker while `apply_pending`.
+    std::shared_ptr<ApplySlot> apply_job;
     std::string username;
     std::string hostname = "tavix";
     std::string password;

@@ -313,9 +313,19 @@ void insert_gaps(std::vector<Partition>& parts, const std::string& disk, std::ui
 }
 
 std::optional<TableLayout> read_table_layout(int fd, const std::string& disk_path, std::uint64_t sector_size) {
-    if (auto g = find_gpt(fd)) return TableLayout{"gpt", gpt_partitions(disk_path, *g)};
+    if (auto g = find_gpt(fd)) {
+        TableLayout t{"gpt", gpt_partitions(disk_path, *g), std::nullopt, std::nullopt};
+        t.usable_end = sat_mul(sat_add(g->last_usable, 1), g->sector_size);
+        return t;
+    }
     if (::lseek(fd, 0, SEEK_SET) != 0) return std::nullopt;
-    if (auto m = read_mbr(fd, sector_size)) return TableLayout{"msdos", mbr_partitions(disk_path, *m, sector_size)};
+    if (auto m = read_mbr(fd, sector_size)) {
+        TableLayout t{"msdos", mbr_partitions(disk_path, *m, sector_size), std::nullopt, std::nullopt};
+        if (auto slot = m->extended_slot())
+            t.extended = std::pair{sat_mul(m->primary[*slot].start, sector_size),
+                                   sat_mul(m->primary[*slot].count, sector_size)};
+        return t;
+    }
     return std::nullopt;
 }
 
@@ -363,6 +373,8 @@ std::vector<Disk> enumerate() {
         if (layout) {
             d.table = std::move(layout->table);
             d.partitions = std::move(layout->partitions);
+            d.usable_end = layout->usable_end;
+            d.extended = layout->extended;
             for (auto& p : d.partitions)
                 if (!p.free) p.fs = blkid_type(p.path);
         } else {

@@ -39,6 +39,12 @@ struct Disk {
     std::uint64_t sector_size = 512;
     bool removable = false;
     DeviceKind kind = DeviceKind::Other;
+    // One past the last byte a partition may reach: a GPT keeps its backup
+    // table behind it. Absent: the disk's end.
+    std::optional<std::uint64_t> usable_end;
+    // An MBR's extended container (start, size in bytes): its first sector
+    // heads the chain of logical partitions, which no primary may cover.
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> extended;
 };
 
 // Free gaps smaller than or equal to this are not shown.
@@ -54,6 +60,8 @@ std::vector<Disk> enumerate();
 struct TableLayout {
     std::string table; // "gpt" or "msdos"
     std::vector<Partition> partitions;
+    std::optional<std::uint64_t> usable_end;
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> extended;
 };
 std::optional<TableLayout> read_table_layout(int fd, const std::string& disk_path, std::uint64_t sector_size);
 

@@ -93,4 +93,13 @@ bool has_control(const zem::Element& root, std::string_view label) {
     return find(root, label, m);
 }
 
+std::vector<app::Msg> icon_messages(const zem::Element& root) {
+    std::vector<app::Msg> out;
+    walk(root, [&](const zem::Element& e) {
+        if (auto* b = e.as<zem::Button>(); b && b->icon())
+            if (auto m = unbox(b->on_press)) out.push_back(std::move(*m));
+    });
+    return out;
+}
+
 } // namespace support

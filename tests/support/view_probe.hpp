@@ -26,4 +26,8 @@ std::optional<app::Msg> message_of(const zem::Element& root, std::string_view la
 // Whether some element with that label exists at all (inert or not).
 bool has_control(const zem::Element& root, std::string_view label);
 
+// What the live buttons that show an icon instead of a label send, in tree
+// order.
+std::vector<app::Msg> icon_messages(const zem::Element& root);
+
 } // namespace support

@@ -14,6 +14,7 @@ void RecordingEffects::run_jobs() {
 
 std::vector<disks::Disk> RecordingEffects::list_disks() {
     calls.push_back("list_disks");
+    if (disk_source) return disk_source();
     return disks;
 }
 
@@ -37,6 +38,8 @@ install::InstallHandle RecordingEffects::start_install(ipc::InstallPlan p) {
 
 std::vector<std::string> RecordingEffects::apply_disk_ops(const std::vector<ipc::RemoteDiskOp>& ops) {
     calls.push_back("apply_disk_ops " + std::to_string(ops.size()));
+    last_disk_ops = ops;
+    if (forward_disk_ops) return client::apply_disk_ops(ops);
     return disk_ops_result;
 }
 

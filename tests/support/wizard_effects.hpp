@@ -31,6 +31,11 @@ public:
     bool forward_install = false;
     // Set: stage_account and finish_configure go to the real client.
     bool forward_daemon = false;
+    // Set: the disks are listed by this instead of `disks` (a real
+    // enumeration filtered to the test's own devices).
+    std::function<std::vector<disks::Disk>()> disk_source;
+    // Set: disk operations go to the real client.
+    bool forward_disk_ops = false;
     int systemctl_status = 0; // raw wait status
     std::optional<std::string> systemctl_spawn_error;
     std::chrono::steady_clock::time_point clock{};
@@ -39,6 +44,7 @@ public:
     std::deque<app::Job> pending_jobs;
     install::InstallHandle last_handle;
     std::optional<ipc::InstallPlan> last_plan;
+    std::vector<ipc::RemoteDiskOp> last_disk_ops;
 
     // Runs the queued workers, in order, on the calling thread.
     void run_jobs();

@@ -84,11 +84,15 @@ TEST_F(Views, InstallWalkByPressingControls) {
     EXPECT_FALSE(message_of(a.view(), cont));
     press(a, a.disk_rows[0].label);
     EXPECT_TRUE(std::holds_alternative<app::TargetSelection::WholeDisk>(a.target.kind));
+    // Continue asks before anything is erased.
     press(a, cont);
+    EXPECT_EQ(a.page, Page::Disk);
+    press(a, i18n::translate("disk.dialog_accept"));
     EXPECT_EQ(a.page, Page::Account);
     press(a, i18n::translate("common.back"));
     EXPECT_EQ(a.page, Page::Disk);
     press(a, cont);
+    press(a, i18n::translate("disk.dialog_accept"));
     // The account page goes on only with a valid account.
     EXPECT_FALSE(message_of(a.view(), cont));
     for (Msg m : {Msg{Msg::SetUsername{"ann"}}, Msg{Msg::SetPassword{"pw"}}, Msg{Msg::SetPasswordConfirm{"pw"}}})
