@@ -321,4 +321,47 @@ TEST_F(GalleryInputUnderSway, TypingAndDraggingASelectionInAField) {
     EXPECT_TRUE(says("name X"));
 }
 
+// zem-test-pointer, as walk-through tests drive it: one command line per
+// gesture, or lines on its standard input answered one by one.
+TEST_F(GalleryInputUnderSway, CommandLinePointerClicksDragsAndAnswersLines) {
+    const std::string tool = ZEM_TEST_POINTER_EXE;
+    auto [cx, cy] = centre(labelled("Remember me"));
+    auto [st, out] = run_capture({tool, "--display", sway->display(), "click", std::to_string(int(cx)), std::to_string(int(cy))});
+    EXPECT_EQ(st, 0);
+    EXPECT_TRUE(says("Remember me"));
+
+    const zem::Rect slider = of_kind<zem::HitAction::Slider>(0);
+    const int sy = int(slider.y + slider.h / 2);
+    std::tie(st, out) = run_capture({tool, "--display", sway->display(), "drag", std::to_string(int(slider.x + 40)),
+                                     std::to_string(sy), "0", std::to_string(sy)});
+    EXPECT_EQ(st, 0);
+    EXPECT_TRUE(says("slider 0.000"));
+
+    // Lines: each answered once the compositor has it, a bad one says why.
+    const zem::Rect item1 = labelled("Item 1");
+    const std::string ix = std::to_string(int(item1.x + item1.w / 2)), iy = std::to_string(int(item1.y + item1.h / 2));
+    const std::string lines = "move " + ix + " " + iy + "\\nbogus 1\\nclick " + ix + " " + iy + "\\n";
+    std::tie(st, out) = run_capture({"sh", "-c", "printf '" + lines + "' | \"$0\" --display \"$1\" -", tool, sway->display()});
+    EXPECT_EQ(st, 0);
+    EXPECT_EQ(out, "ok\nerror: unknown command \"bogus\"\nok\n");
+    EXPECT_TRUE(says("Item 1"));
+
+    // Scrolling by one item's height; once the list shows it, the same
+    // place is the next item.
+    Image before = *shot();
+    std::tie(st, out) = run_capture({tool, "--display", sway->display(), "scroll", ix, iy, std::to_string(int(item1.h))});
+    EXPECT_EQ(st, 0);
+    EXPECT_TRUE(changes(item1, before));
+    std::tie(st, out) = run_capture({tool, "--display", sway->display(), "click", ix, iy});
+    EXPECT_TRUE(says("Item 2"));
+
+    auto status = [](const std::vector<std::string>& argv) {
+        int st = run_capture(argv).first;
+        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    };
+    EXPECT_EQ(status({tool, "--display", sway->display(), "click", "10"}), 2);
+    EXPECT_EQ(status({tool}), 2);
+    EXPECT_EQ(status({tool, "--display", dir + "/no-such-socket", "move", "1", "1"}), 1);
+}
+
 }  // namespace
