@@ -1,9 +1,12 @@
 // zem-gallery: a page of the toolkit's elements in a window.
 //
-//   zem-gallery [--size WxH] [--title TEXT] [--every-kind]
+//   zem-gallery [--size WxH] [--title TEXT] [--every-kind] [--print-messages]
 //
 // Without --size the window asks for full screen. --every-kind shows one of
-// every interactive kind (what accessibility clients are tried against).
+// every interactive kind (what accessibility clients and input tests are
+// tried against). --print-messages writes each message the page sends to
+// standard output, one line each: "message NAME", followed by the value of
+// a slider or the text of the name field (a password only by its length).
 
 #include "gallery_page.hpp"
 
@@ -22,6 +25,7 @@ struct Gallery {
     std::optional<std::string> title;
     bool on = true;
     bool every_kind = false;
+    bool print_messages = false;
     zem::gallery::GalleryState state;
 
     std::string app_id() { return "net.tavix.ZemGallery"; }
@@ -32,6 +36,7 @@ struct Gallery {
     std::optional<std::pair<uint32_t, uint32_t>> window_size() { return size; }
     std::vector<Msg> poll() { return {}; }
     void update(Msg m) {
+        if (print_messages) print(m);
         if (!every_kind) {
             if (m.which == "Primary") on = !on;
             return;
@@ -44,6 +49,14 @@ struct Gallery {
         else if (m.which == "name") s.name = m.text;
         else if (m.which == "password") s.password = m.text;
         else if (m.which == "slider") s.volume = m.value;
+        else if (m.which == "level") s.level = m.value;
+    }
+    static void print(const Msg& m) {
+        if (m.which == "slider" || m.which == "level") std::printf("message %s %.3f\n", m.which.c_str(), m.value);
+        else if (m.which == "password") std::printf("message password %zu\n", m.text.size());
+        else if (m.which == "name") std::printf("message name %s\n", m.text.c_str());
+        else std::printf("message %s\n", m.which.c_str());
+        std::fflush(stdout);
     }
     zem::Element view() { return every_kind ? zem::gallery::every_kind_page(state) : zem::gallery::page(on, 0.6f); }
 };
@@ -69,8 +82,10 @@ int main(int argc, char** argv) {
             app.title = argv[++i];
         } else if (std::strcmp(argv[i], "--every-kind") == 0) {
             app.every_kind = true;
+        } else if (std::strcmp(argv[i], "--print-messages") == 0) {
+            app.print_messages = true;
         } else {
-            std::fprintf(stderr, "usage: zem-gallery [--size WxH] [--title TEXT] [--every-kind]\n");
+            std::fprintf(stderr, "usage: zem-gallery [--size WxH] [--title TEXT] [--every-kind] [--print-messages]\n");
             return 2;
         }
     }

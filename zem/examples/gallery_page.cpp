@@ -137,14 +137,22 @@ Element every_kind_page(const GalleryState& state) {
     WindowButton close;
     close.on_press = Message(Pressed{"Close"});
 
+    VerticalSlider level;
+    level.value = state.level;
+    level.width = Length::px(32);
+    level.height = Length::px(72);
+    level.on_change = std::make_shared<const std::function<std::optional<Message>(float)>>(
+        [](float v) -> std::optional<Message> { return Message(Pressed{"level", {}, v}); });
+
     Row extras;
     extras.spacing = Length::px(16);
     extras.children.push_back(std::move(picture));
     extras.children.push_back(std::move(tap));
     extras.children.push_back(std::move(close));
+    extras.children.push_back(std::move(level));
 
     Column items;
-    for (int i = 1; i <= 12; ++i) {
+    for (int i = 1; i <= 40; ++i) {
         ListItem item;
         item.title = "Item " + std::to_string(i);
         item.on_tap = Message(Pressed{item.title});

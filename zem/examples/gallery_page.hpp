@@ -18,13 +18,15 @@ struct Pressed {
 
 Element page(bool switch_on, float progress);
 
-// The page with one of every interactive kind, for accessibility clients.
+// The page with one of every interactive kind, for accessibility clients
+// and input tests; its list is longer than any screen it is shown on.
 struct GalleryState {
     bool switch_on = true;
     bool remember = false;
     bool dark = false;
     float progress = 0.0f;
     float volume = 0.5f;
+    float level = 0.25f;
     std::string name;
     std::string password;
 };

@@ -150,7 +150,18 @@ std::optional<SurfaceKey> AppData::surface_key_of(const wl_surface* s) const {
 }
 
 void AppData::remove_overlay(OverlayId id) {
-    overlay_surfaces.erase(id);
+    if (auto it = overlay_surfaces.find(id); it != overlay_surfaces.end()) {
+        // A drag that began on this overlay outlives it: the main surface
+        // carries it on, so the finger or pointer still moves it and its
+        // release still ends it (every surface's drag state goes then).
+        const SurfaceState& gone = it->second;
+        if (gone.gesture.drag_active) {
+            main_surface.gesture.press_origin = gone.gesture.press_origin;
+            main_surface.gesture.drag_active = true;
+            if (!main_surface.primary_touch) main_surface.primary_touch = gone.primary_touch;
+        }
+        overlay_surfaces.erase(it);
+    }
     SurfaceKey k = SurfaceKey::overlay(id);
     if (pending_tooltip && pending_tooltip->key == k) pending_tooltip.reset();
     if (shown_tooltip && shown_tooltip->key == k) drop_tooltips();
@@ -158,8 +169,6 @@ void AppData::remove_overlay(OverlayId id) {
     if (keyboard_focus == k) keyboard_focus = SurfaceKey::main();
     for (auto& [touch, key] : touches)
         if (key == k) key = SurfaceKey::main();
-    // (Gesture hand-over and tooltips anchored on the overlay are handled by
-    // the input and tooltip pieces.)
 }
 
 void AppData::resize_main_surface(uint32_t w, uint32_t h) {

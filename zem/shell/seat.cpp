@@ -128,8 +128,10 @@ void apply_release(AppData& d, SurfaceKey key, std::vector<GestureOutcome> outco
     }
 }
 
+}  // namespace
+
 // A press (left button or first finger) at p in buffer pixels.
-void press_at(AppData& d, SurfaceKey key, float x, float y, bool pointer) {
+void input_press(AppData& d, SurfaceKey key, float x, float y, bool pointer) {
     SurfaceState& s = d.surface_mut(key);
     auto hit = s.gesture.hit_test(s.regions, s.scroll_regions, x, y, d.reactor ? d.reactor->now() : InputInstant{});
     s.gesture.pointer_press = pointer;
@@ -153,13 +155,20 @@ void press_at(AppData& d, SurfaceKey key, float x, float y, bool pointer) {
     }
 }
 
-void move_to(AppData& d, SurfaceKey key, float x, float y) {
+void input_move(AppData& d, SurfaceKey key, float x, float y) {
     SurfaceState& s = d.surface_mut(key);
     bool forced = any_drag(d);
     apply_motion(d, key, s.gesture.update(s.regions, s.kept.scroll_offsets, config_of(s), forced, x, y));
+    // A press that went down in a field drags its selection: the anchor
+    // stays where the press put it, the caret follows the finger or pointer.
+    SurfaceState& now = d.surface_mut(key);
+    if (now.gesture.pressed)
+        if (const HitRegion* r = region_with_id(now.regions, *now.gesture.pressed);
+            r && r->action.as<HitAction::TextEdit>())
+            d.extend_selection_to(key, r->id, x, y);
 }
 
-void release_at(AppData& d, SurfaceKey key, float x, float y) {
+void input_release(AppData& d, SurfaceKey key, float x, float y) {
     SurfaceState& s = d.surface_mut(key);
     bool forced = any_drag(d);
     s.redraw = true;
@@ -168,6 +177,8 @@ void release_at(AppData& d, SurfaceKey key, float x, float y) {
     apply_release(d, key, std::move(outcomes));
     d.stop_button_repeat();
 }
+
+namespace {
 
 // --- pointer --------------------------------------------------------------------
 
@@ -229,7 +240,9 @@ void pointer_moved(AppData& d, SurfaceKey key) {
         d.view_dirty = d.overlays_dirty = true;
         d.stop_button_repeat();
     }
-    if (g.tracking || g.slider_drag) move_to(d, key, px, py);
+    // A drag that started elsewhere (or on an overlay that has gone since)
+    // moves with the pointer here too.
+    if (g.tracking || g.slider_drag || any_drag(d)) input_move(d, key, px, py);
     d.refresh_cursor_shape(key);
 }
 
@@ -285,9 +298,9 @@ void pointer_button(void* data, wl_pointer*, uint32_t serial, uint32_t, uint32_t
             xdg_toplevel_resize(w->toplevel, d.seats.front().seat, serial, edge);
             return;
         }
-        press_at(d, key, x, y, true);
+        input_press(d, key, x, y, true);
     } else {
-        release_at(d, key, x, y);
+        input_release(d, key, x, y);
     }
     d.refresh_cursor_shape(key);
 }
@@ -345,7 +358,7 @@ void touch_down(void* data, wl_touch*, uint32_t serial, uint32_t, wl_surface* su
         return;
     }
     s.primary_touch = id;
-    press_at(d, *key, px, py, false);
+    input_press(d, *key, px, py, false);
 }
 void touch_up(void* data, wl_touch*, uint32_t, uint32_t, int32_t id) {
     AppData& d = D(data);
@@ -356,7 +369,7 @@ void touch_up(void* data, wl_touch*, uint32_t, uint32_t, int32_t id) {
     SurfaceState& s = d.surface_mut(key);
     if (s.primary_touch == id) {
         s.primary_touch.reset();
-        release_at(d, key, s.gesture.last_point.first, s.gesture.last_point.second);
+        input_release(d, key, s.gesture.last_point.first, s.gesture.last_point.second);
     } else {
         s.secondary_touches.erase(id);
     }
@@ -372,7 +385,7 @@ void touch_motion(void* data, wl_touch*, uint32_t, int32_t id, wl_fixed_t x, wl_
         s.secondary_touches[id] = {px, py};
         return;
     }
-    move_to(d, key, px, py);
+    input_move(d, key, px, py);
 }
 void touch_frame(void*, wl_touch*) {}
 void touch_cancel(void* data, wl_touch*) { D(data).cancel_touch(); }

@@ -267,6 +267,75 @@ TEST_F(KeyFixture, LongPressFiresOnceAtHalfASecond) {
     EXPECT_EQ(queued(), std::vector<int>{});
 }
 
+// A drag that begins on an overlay which the application then removes (a
+// sheet that closes as its handle is dragged away): the main surface
+// carries the drag on, the next moves still move it, and the release ends
+// it everywhere. Both ways a drag starts: pointer travel past 24 px, and a
+// finger held for the long press.
+TEST_F(KeyFixture, DragOutlivesTheOverlayItBeganOn) {
+    for (bool pointer : {true, false}) {
+        SCOPED_TRACE(pointer ? "pointer" : "touch");
+        const OverlayId sheet = 5;
+        const SurfaceKey ov = SurfaceKey::overlay(sheet);
+        d.main_surface.size = {800, 600};
+        d.main_surface.gesture = {};
+        d.main_surface.primary_touch.reset();
+        SurfaceState& o = d.overlay_surfaces[sheet];
+        o.size = {400, 300};
+        HitRegion handle = button(1, 10);
+        handle.rect = {0, 0, 80, 40};
+        HitAction::Press grip;
+        grip.on_drag = Message(11);
+        handle.action.value = std::move(grip);
+        o.regions = {std::move(handle)};
+        if (pointer) {
+            d.pointer_focus = ov;
+            input_press(d, ov, 10, 10, true);
+            d.pointer_position = {40, 10};  // 30 px of travel
+            pointer_moved(d, ov);
+        } else {
+            d.touches[3] = ov;
+            o.primary_touch = 3;
+            input_press(d, ov, 10, 10, false);
+            t += 500ms;
+            d.fire_long_press();
+        }
+        ASSERT_TRUE(d.overlay_surfaces.at(sheet).gesture.drag_active);
+        queued();
+
+        d.remove_overlay(sheet);
+        EXPECT_TRUE(d.main_surface.gesture.drag_active);
+        EXPECT_EQ(d.main_surface.gesture.press_origin, (std::pair<float, float>{10, 10}));
+        EXPECT_EQ(d.main_surface.primary_touch, pointer ? std::nullopt : std::optional<int32_t>(3));
+        if (pointer) {
+            EXPECT_EQ(d.pointer_focus, SurfaceKey::main());
+        } else {
+            EXPECT_EQ(d.touches.at(3), SurfaceKey::main());
+        }
+
+        // A move on the main surface is a drag move: the view is rebuilt.
+        d.view_dirty = false;
+        if (pointer) {
+            d.pointer_position = {200, 200};
+            pointer_moved(d, SurfaceKey::main());
+        } else {
+            input_move(d, SurfaceKey::main(), 200, 200);
+        }
+        EXPECT_TRUE(d.view_dirty);
+        input_release(d, SurfaceKey::main(), 200, 200);
+        EXPECT_FALSE(d.main_surface.gesture.drag_active);
+        EXPECT_EQ(queued(), std::vector<int>{});
+
+        // Over: plain moves afterwards rebuild nothing.
+        d.view_dirty = false;
+        d.pointer_position = {300, 300};
+        pointer_moved(d, SurfaceKey::main());
+        EXPECT_FALSE(d.view_dirty);
+        d.touches.clear();
+        d.main_surface.primary_touch.reset();
+    }
+}
+
 // SipHash-1-3 with a zero key is what CPython 3.11 hashes bytes with when
 // PYTHONHASHSEED=0; this value came from hash(b"zem-tooltip\xff") there.
 TEST(Tooltip, OverlayIdIsTheLowHalfOfItsNamesHash) {

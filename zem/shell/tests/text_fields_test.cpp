@@ -2,6 +2,7 @@
 // regions on the main surface, keys through the editing handler.
 #include <zem/shell/app.hpp>
 #include <zem/shell/app_data.hpp>
+#include <zem/shell/input_internal.hpp>
 #include <zem/shell/text_fields.hpp>
 
 #include <gtest/gtest.h>
@@ -297,6 +298,47 @@ TEST_F(Fields, PointerPlacesTheCaretExceptInCaretAtEndFields) {
     d.place_caret_at(main, 2, 0, 74);
     EXPECT_EQ(caret(2), 6u);
     EXPECT_EQ(anchor(2), 0u);
+}
+
+// Pressing in a field and dragging selects from the press to where the
+// pointer or finger is now, both ways; the selection stays after the
+// release. A field that keeps its caret at the end ignores the drag.
+TEST_F(Fields, PressAndDragSelects) {
+    d.main_surface.canvas = zem::Canvas::new_software(400, 100);
+    d.main_surface.size = {400, 100};
+    add_field(1, "hello world");
+    add_field(2, "locked", false, false, /*caret_to_end=*/true);
+    d.main_surface.regions[0].rect = zem::Rect{0, 0, 400, 48};
+    d.main_surface.regions[1].rect = zem::Rect{0, 50, 400, 48};
+    for (bool pointer : {true, false}) {
+        SCOPED_TRACE(pointer ? "pointer" : "touch");
+        d.clicks = {};
+        zem::input_press(d, main, 0, 24, pointer);
+        EXPECT_EQ(d.main_surface.focus, std::optional<LayoutId>(1));
+        EXPECT_EQ(caret(1), 0u);
+        zem::input_move(d, main, 399, 24);
+        EXPECT_EQ(caret(1), 11u);
+        EXPECT_EQ(anchor(1), 0u);
+        zem::input_release(d, main, 399, 24);
+        EXPECT_EQ(zem::selected_text_of(d, main, 1), std::optional<std::string>("hello world"));
+
+        // From the end back to the start: the anchor is where the press was.
+        d.clicks = {};
+        zem::input_press(d, main, 399, 30, pointer);
+        EXPECT_EQ(anchor(1), 11u);
+        zem::input_move(d, main, 0, 30);
+        zem::input_release(d, main, 0, 30);
+        EXPECT_EQ(caret(1), 0u);
+        EXPECT_EQ(anchor(1), 11u);
+
+        d.clicks = {};
+        zem::input_press(d, main, 0, 74, pointer);
+        zem::input_move(d, main, 200, 74);
+        zem::input_release(d, main, 200, 74);
+        EXPECT_EQ(caret(2), 6u);
+        EXPECT_EQ(anchor(2), 0u);
+    }
+    EXPECT_TRUE(messages().empty());
 }
 
 TEST(RegionText, IsAWipingString) {

@@ -63,6 +63,31 @@ std::string wait_socket(const std::string& dir, const std::string& prefix, pid_t
     return ended ? std::string() : found;
 }
 
+// A cursor theme whose every image we use is one transparent pixel, in
+// the Xcursor file format: a file header with one table entry, then one
+// image chunk (header, then ARGB pixels), all little-endian 32-bit words.
+bool write_blank_cursor_theme(const std::string& icons, const std::string& theme) {
+    std::string dir = icons + "/" + theme + "/cursors";
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (ec) return false;
+    const uint32_t kImage = 0xfffd0002u, size = 24;
+    const uint32_t words[] = {
+        0x72756358u, 16, 0x10000u, 1,  // "Xcur", header size, version, entries
+        kImage, size, 28,              // the entry: type, nominal size, offset
+        36, kImage, size, 1,           // image chunk: header size, type, size, version
+        1, 1, 0, 0, 0,                 // width, height, hot spot x and y, delay
+        0x00000000u,                   // the pixel
+    };
+    for (const char* name : {"left_ptr", "default", "text", "xterm", "pointer", "hand2", "grabbing"}) {
+        std::ofstream f(dir + "/" + name, std::ios::binary);
+        f.write(reinterpret_cast<const char*>(words), sizeof words);
+        if (!f) return false;
+    }
+    for (const fs::path& p : {fs::path(icons), fs::path(icons) / theme, fs::path(dir)}) chmod(p.c_str(), 0755);
+    return true;
+}
+
 }  // namespace
 
 HeadlessCompositor::~HeadlessCompositor() {
@@ -78,7 +103,7 @@ void HeadlessCompositor::kill_now() {
     running_ = false;
 }
 
-std::expected<std::unique_ptr<Sway>, std::string> Sway::start(uint32_t width, uint32_t height) {
+std::expected<std::unique_ptr<Sway>, std::string> Sway::start(uint32_t width, uint32_t height, bool blank_cursor) {
     if (!have("sway") || !have("setpriv")) return std::unexpected("sway or setpriv is not installed");
     auto s = std::unique_ptr<Sway>(new Sway());
     s->work_dir_ = make_temp_dir("zem-sway-work");
@@ -92,7 +117,10 @@ std::expected<std::unique_ptr<Sway>, std::string> Sway::start(uint32_t width, ui
           << "default_border none\n"
           << "default_floating_border none\n"
           << "focus_follows_mouse no\n";
+        if (blank_cursor) c << "seat * xcursor_theme zem-blank 24\n";
     }
+    if (blank_cursor && !write_blank_cursor_theme(s->work_dir_ + "/icons", "zem-blank"))
+        return std::unexpected("cannot write the blank cursor theme");
     chmod(s->work_dir_.c_str(), 0755);
     chmod(config.c_str(), 0644);
     std::map<std::string, std::string> env = {{"XDG_RUNTIME_DIR", s->runtime_dir_},
@@ -102,6 +130,7 @@ std::expected<std::unique_ptr<Sway>, std::string> Sway::start(uint32_t width, ui
                                               {"WAYLAND_DISPLAY", ""},
                                               {"DISPLAY", ""},
                                               {"SWAYSOCK", ""}};
+    if (blank_cursor) env["XCURSOR_PATH"] = s->work_dir_ + "/icons";
     auto p = spawn({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "sway", "-c", config}, env,
                    s->work_dir_, "sway");
     if (!p) return std::unexpected("cannot start sway");

@@ -35,7 +35,11 @@ class Sway final : public HeadlessCompositor {
 public:
     // An 800 × 600 output named HEADLESS-1 unless told otherwise. The error
     // says why sway could not start (tests skip on it).
-    [[nodiscard]] static std::expected<std::unique_ptr<Sway>, std::string> start(uint32_t width = 800, uint32_t height = 600);
+    // With `blank_cursor` the pointer's image is a transparent one: sway
+    // draws its cursor into the output here, so screenshots of controls
+    // under the pointer would otherwise show the arrow over them.
+    [[nodiscard]] static std::expected<std::unique_ptr<Sway>, std::string> start(uint32_t width = 800, uint32_t height = 600,
+                                                                               bool blank_cursor = false);
     // swaymsg with these arguments; returns (status, stdout).
     std::pair<int, std::string> msg(const std::vector<std::string>& args) const;
     // A PNG screenshot of the whole output through grim.

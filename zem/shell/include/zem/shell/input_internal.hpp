@@ -44,6 +44,15 @@ void attach_keyboard_listener(AppData& d, wl_keyboard* k);
 // drag start, the gesture in progress, the cursor shape.
 void pointer_moved(AppData& d, SurfaceKey key);
 
+// The primary press (left button or first finger), its moves and its
+// release at (x, y) in buffer pixels on surface `key`: the recogniser, the
+// press follow-up (auto-repeat, caret, double click), selection dragging in
+// a field, and the outcomes applied. The pointer and touch listeners call
+// these.
+void input_press(AppData& d, SurfaceKey key, float x, float y, bool pointer);
+void input_move(AppData& d, SurfaceKey key, float x, float y);
+void input_release(AppData& d, SurfaceKey key, float x, float y);
+
 // The logical size a window overlay is configured with: the compositor's
 // when it names one, else the declared size (already logical), with
 // 480 × 320 for a size left at 0.
