@@ -1,9 +1,11 @@
 // zem-gallery: a page of the toolkit's elements in a window.
 //
-//   zem-gallery [--size WxH] [--title TEXT] [--every-kind]
+//   zem-gallery [--size WxH] [--title TEXT] [--every-kind | --fields]
 //
 // Without --size the window asks for full screen. --every-kind shows one of
 // every interactive kind (what accessibility clients are tried against).
+// --fields shows two text fields and prints every change of one to standard
+// output as a line "NAME=TEXT" (what clipboard and input-method tests read).
 
 #include "gallery_page.hpp"
 
@@ -22,7 +24,9 @@ struct Gallery {
     std::optional<std::string> title;
     bool on = true;
     bool every_kind = false;
+    bool fields = false;
     zem::gallery::GalleryState state;
+    zem::gallery::FieldsState field_state;
 
     std::string app_id() { return "net.tavix.ZemGallery"; }
     std::optional<zem::WindowConfig> window_config() {
@@ -32,6 +36,14 @@ struct Gallery {
     std::optional<std::pair<uint32_t, uint32_t>> window_size() { return size; }
     std::vector<Msg> poll() { return {}; }
     void update(Msg m) {
+        if (fields) {
+            if (m.which == "first") field_state.first = m.text;
+            else if (m.which == "second") field_state.second = m.text;
+            else return;
+            std::printf("%s=%s\n", m.which.c_str(), m.text.c_str());
+            std::fflush(stdout);
+            return;
+        }
         if (!every_kind) {
             if (m.which == "Primary") on = !on;
             return;
@@ -45,7 +57,10 @@ struct Gallery {
         else if (m.which == "password") s.password = m.text;
         else if (m.which == "slider") s.volume = m.value;
     }
-    zem::Element view() { return every_kind ? zem::gallery::every_kind_page(state) : zem::gallery::page(on, 0.6f); }
+    zem::Element view() {
+        if (fields) return zem::gallery::fields_page(field_state);
+        return every_kind ? zem::gallery::every_kind_page(state) : zem::gallery::page(on, 0.6f);
+    }
 };
 
 bool parse_size(const char* s, std::pair<uint32_t, uint32_t>& out) {
@@ -69,8 +84,10 @@ int main(int argc, char** argv) {
             app.title = argv[++i];
         } else if (std::strcmp(argv[i], "--every-kind") == 0) {
             app.every_kind = true;
+        } else if (std::strcmp(argv[i], "--fields") == 0) {
+            app.fields = true;
         } else {
-            std::fprintf(stderr, "usage: zem-gallery [--size WxH] [--title TEXT] [--every-kind]\n");
+            std::fprintf(stderr, "usage: zem-gallery [--size WxH] [--title TEXT] [--every-kind | --fields]\n");
             return 2;
         }
     }

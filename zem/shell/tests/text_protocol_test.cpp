@@ -184,9 +184,10 @@ TEST_F(TextInput, EachNewFieldIsEnabledAgainWithItsContent) {
                                     "zwp_text_input_v3.set_surrounding_text(xy,2,2)",
                                     "zwp_text_input_v3.set_content_type(0,0)",
                                     "zwp_text_input_v3.commit()",
+                                    // Kept for the next field: only a focus
+                                    // change tells a new object where it is.
                                     "zwp_text_input_v3.disable()",
                                     "zwp_text_input_v3.commit()",
-                                    "zwp_text_input_v3.destroy()",
                                 }));
 }
 
