@@ -278,8 +278,15 @@ TEST_F(FieldsUnderSway, AnInputMethodComposesIntoTheFocusedField) {
 
     // Composing text is shown but is not the field's text; the commit that
     // ends it replaces it.
+    const std::string plain = dir + "/plain.png", composing = dir + "/composing.png";
+    ASSERT_TRUE(sway->screenshot(plain));
     m.send({.preedit = "ab", .preedit_cursor_begin = 2, .preedit_cursor_end = 2});
-    m.pump();
+    EXPECT_TRUE(wait_until([&] {
+        if (!m.pump() || !sway->screenshot(composing)) return false;
+        auto a = load_png(plain), b = load_png(composing);
+        return a && b && differing_pixels(*a, *b, 2) > 20;
+    })) << "the composing text is never drawn";
+    EXPECT_EQ(last("first"), hello);
     m.send({.commit = "ABC"});
     EXPECT_TRUE(shows("first", hello + "ABC"));
     EXPECT_TRUE(reports(hello + "ABC", hello.size() + 3));
