@@ -1,12 +1,14 @@
 // zem-gallery: a page of the toolkit's elements in a window.
 //
-//   zem-gallery [--size WxH] [--title TEXT] [--every-kind] [--print-messages]
+//   zem-gallery [--size WxH] [--title TEXT] [--every-kind | --fields] [--print-messages]
 //
 // Without --size the window asks for full screen. --every-kind shows one of
 // every interactive kind (what accessibility clients and input tests are
 // tried against). --print-messages writes each message the page sends to
 // standard output, one line each: "message NAME", followed by the value of
 // a slider or the text of the name field (a password only by its length).
+// --fields shows two text fields and prints every change of one to standard
+// output as a line "NAME=TEXT" (what clipboard and input-method tests read).
 
 #include "gallery_page.hpp"
 
@@ -26,7 +28,9 @@ struct Gallery {
     bool on = true;
     bool every_kind = false;
     bool print_messages = false;
+    bool fields = false;
     zem::gallery::GalleryState state;
+    zem::gallery::FieldsState field_state;
 
     std::string app_id() { return "net.tavix.ZemGallery"; }
     std::optional<zem::WindowConfig> window_config() {
@@ -37,6 +41,14 @@ struct Gallery {
     std::vector<Msg> poll() { return {}; }
     void update(Msg m) {
         if (print_messages) print(m);
+        if (fields) {
+            if (m.which == "first") field_state.first = m.text;
+            else if (m.which == "second") field_state.second = m.text;
+            else return;
+            std::printf("%s=%s\n", m.which.c_str(), m.text.c_str());
+            std::fflush(stdout);
+            return;
+        }
         if (!every_kind) {
             if (m.which == "Primary") on = !on;
             return;
@@ -58,7 +70,10 @@ struct Gallery {
         else std::printf("message %s\n", m.which.c_str());
         std::fflush(stdout);
     }
-    zem::Element view() { return every_kind ? zem::gallery::every_kind_page(state) : zem::gallery::page(on, 0.6f); }
+    zem::Element view() {
+        if (fields) return zem::gallery::fields_page(field_state);
+        return every_kind ? zem::gallery::every_kind_page(state) : zem::gallery::page(on, 0.6f);
+    }
 };
 
 bool parse_size(const char* s, std::pair<uint32_t, uint32_t>& out) {
@@ -84,8 +99,10 @@ int main(int argc, char** argv) {
             app.every_kind = true;
         } else if (std::strcmp(argv[i], "--print-messages") == 0) {
             app.print_messages = true;
+        } else if (std::strcmp(argv[i], "--fields") == 0) {
+            app.fields = true;
         } else {
-            std::fprintf(stderr, "usage: zem-gallery [--size WxH] [--title TEXT] [--every-kind] [--print-messages]\n");
+            std::fprintf(stderr, "usage: zem-gallery [--size WxH] [--title TEXT] [--every-kind | --fields] [--print-messages]\n");
             return 2;
         }
     }

@@ -181,4 +181,25 @@ Element every_kind_page(const GalleryState& state) {
     return page;
 }
 
+Element fields_page(const FieldsState& state) {
+    Column page;
+    page.padding = Length::px(12);
+    page.spacing = Length::px(8);
+    page.center_x = false;
+    for (const auto& [which, value] : {std::pair{"first", &state.first}, std::pair{"second", &state.second}}) {
+        TextEdit field;
+        field.placeholder = which;
+        field.key = std::string("edit.") + which;
+        field.value = WipingString(*value);
+        field.width = Length::px(400);
+        const std::string name = which;
+        field.on_change = std::make_shared<const std::function<std::optional<Message>(const std::string&)>>(
+            [name](const std::string& t) -> std::optional<Message> { return Message(Pressed{name, t}); });
+        page.children.push_back(std::move(field));
+    }
+    // Somewhere for the focus to go that is not a field.
+    page.children.push_back(button("Done", "fields.done"));
+    return page;
+}
+
 }  // namespace zem::gallery

@@ -33,4 +33,14 @@ struct GalleryState {
 
 Element every_kind_page(const GalleryState& state);
 
+// Two text fields, "first" and "second", one under the other, and a button
+// ("Done", which does nothing) to take the focus away from them: what
+// clipboard, input-method and typing tests drive from outside.
+struct FieldsState {
+    std::string first;
+    std::string second;
+};
+
+Element fields_page(const FieldsState& state);
+
 }  // namespace zem::gallery

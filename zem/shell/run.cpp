@@ -324,6 +324,7 @@ std::expected<void, RunError> run_handle(std::unique_ptr<AppHandle> app_handle) 
     }
     d.cursor_shape_manager = bind<wp_cursor_shape_manager_v1>(d, &wp_cursor_shape_manager_v1_interface, 2);
     clipboard_start(d);
+    text_input_start(d);
     d.registry_ready = true;
 
     // Loop state.

@@ -224,9 +224,9 @@ std::optional<std::size_t> field_offset_at(AppData& d, SurfaceKey key, LayoutId 
     const std::string_view text = field_text(s, id);
     std::size_t caret = text.size();
     if (auto it = s.kept.carets.find(id); it != s.kept.carets.end()) caret = it->second;
-    // Password fields are drawn masked unless revealed; a revealed one is
-    // laid out on one line like any other password field.
-    const bool masked = f->password && !f->multiline;
+    // Hits measure the text as the painter shows it: bullets only while a
+    // password field is not revealed.
+    const bool masked = f->password && !f->revealed;
     return edit_hit_test(*s.canvas, r->rect, text, f->multiline, masked, f->reveal_toggle.has_value(), caret, f->align,
                          x, y, text_edit_font_size(*s.canvas, f->font_size));
 }

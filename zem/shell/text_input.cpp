@@ -13,6 +13,7 @@ struct AppData::TextInput {
     AppData* d = nullptr;
     zwp_text_input_v3* object = nullptr;
     bool password = false;
+    bool enabled = false;  // a field has the focus
     // Requests `commit` sent so far: the serial a `done` must carry for its
     // state to answer our latest one.
     std::uint32_t commits = 0;
@@ -58,6 +59,7 @@ void commit(AppData& d) {
 // field starts (fresh content type and surrounding text).
 void send_enable(AppData& d) {
     auto& ti = *d.text_input;
+    ti.enabled = true;
     zwp_text_input_v3_enable(ti.object);
     send_surrounding(d);
     if (ti.password)
@@ -130,13 +132,28 @@ const zwp_text_input_v3_listener kListener = {on_enter,  on_leave,          on_p
 
 }  // namespace
 
+// A compositor tells a text-input object which surface has the keyboard only
+// when that focus changes: an object made while our window already had the
+// keyboard would never hear of it, and its `enable` would be ignored. So the
+// object is made once and kept; focus on a field enables it, focus elsewhere
+// disables it.
+void text_input_start(AppData& d) {
+    if (d.text_input || d.text_input_manager == nullptr || d.seats.empty()) return;
+    std::unique_ptr<AppData::TextInput, AppData::TextInputDeleter> ti(new AppData::TextInput);
+    ti->d = &d;
+    ti->object = zwp_text_input_manager_v3_get_text_input(d.text_input_manager, d.seats.front().seat);
+    zwp_text_input_v3_add_listener(ti->object, &kListener, &d);
+    d.text_input = std::move(ti);
+}
+
 void text_input_focus(AppData& d, SurfaceKey key, std::optional<LayoutId> field) {
     clear_preedit(d);
     if (!field) {
-        if (d.text_input) {
+        if (d.text_input && d.text_input->enabled) {
             zwp_text_input_v3_disable(d.text_input->object);
             commit(d);
-            d.text_input.reset();
+            d.text_input->enabled = false;
+            d.text_input->pending = PendingIme{};
         }
         return;
     }
@@ -153,11 +170,7 @@ void text_input_focus(AppData& d, SurfaceKey key, std::optional<LayoutId> field)
             std::fprintf(stderr, "zem: activate_text_input: no seat available\n");
             return;
         }
-        std::unique_ptr<AppData::TextInput, AppData::TextInputDeleter> ti(new AppData::TextInput);
-        ti->d = &d;
-        ti->object = zwp_text_input_manager_v3_get_text_input(d.text_input_manager, d.seats.front().seat);
-        zwp_text_input_v3_add_listener(ti->object, &kListener, &d);
-        d.text_input = std::move(ti);
+        text_input_start(d);
     }
     d.text_input->password = password;
     send_enable(d);

@@ -397,6 +397,7 @@ HitAction TextEdit::hit_action() const {
     HitAction::TextEdit a;
     a.align = static_cast<std::uint8_t>(align);
     a.password = reveal ? true : password;
+    a.revealed = reveal && reveal->revealed;
     a.multiline = multiline && (reveal ? reveal->revealed : !password);
     a.caret_to_end = caret_to_end;
     a.font_size = font_size;

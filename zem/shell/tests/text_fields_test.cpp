@@ -4,6 +4,7 @@
 #include <zem/shell/app_data.hpp>
 #include <zem/shell/input_internal.hpp>
 #include <zem/shell/text_fields.hpp>
+#include <zem/widgets/text_edit.hpp>
 
 #include <gtest/gtest.h>
 #include <xkbcommon/xkbcommon-keysyms.h>
@@ -339,6 +340,41 @@ TEST_F(Fields, PressAndDragSelects) {
         EXPECT_EQ(anchor(2), 0u);
     }
     EXPECT_TRUE(messages().empty());
+}
+
+// A point over a password field maps to the character drawn there: plain
+// text while revealed (scale 1 and 2), bullets while hidden.
+TEST_F(Fields, PointerHitsAPasswordFieldAsItIsShown) {
+    struct Case {
+        const char* name;
+        bool revealed;
+        float scale;
+    };
+    for (const Case& c : {Case{"revealed", true, 1.0f}, Case{"revealed at scale 2", true, 2.0f},
+                          Case{"hidden", false, 1.0f}}) {
+        d.main_surface.regions.clear();
+        d.main_surface.kept = {};
+        d.main_surface.canvas = zem::Canvas::new_software(800, 200);
+        d.main_surface.canvas->set_scale(c.scale);
+        zem::TextEdit field;
+        field.value = zem::WipingString(std::string("iiiiiiiiWWWW"));
+        field.password = true;
+        field.reveal = zem::Reveal{c.revealed, zem::Message(std::string("toggle"))};
+        HitRegion r;
+        r.id = 1;
+        r.action = field.hit_action();
+        r.focusable = true;
+        r.rect = zem::Rect{0, 0, 800, 96};
+        d.main_surface.regions.push_back(std::move(r));
+        d.set_focus(main, 1);
+        zem::Canvas& cv = *d.main_surface.canvas;
+        const float fs = zem::text_edit_font_size(cv, std::nullopt);
+        // Just past the eighth character as the field draws it.
+        const std::string shown = zem::edit_display_text("iiiiiiii", !c.revealed);
+        const float x = cv.px(zem::EDIT_INSET_X) + cv.measure_text(shown, fs) + 1.0f;
+        d.place_caret_at(main, 1, x, 48);
+        EXPECT_EQ(caret(1), 8u) << c.name;
+    }
 }
 
 TEST(RegionText, IsAWipingString) {

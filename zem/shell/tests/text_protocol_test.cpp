@@ -184,9 +184,38 @@ TEST_F(TextInput, EachNewFieldIsEnabledAgainWithItsContent) {
                                     "zwp_text_input_v3.set_surrounding_text(xy,2,2)",
                                     "zwp_text_input_v3.set_content_type(0,0)",
                                     "zwp_text_input_v3.commit()",
+                                    // Kept for the next field: only a focus
+                                    // change tells a new object where it is.
                                     "zwp_text_input_v3.disable()",
                                     "zwp_text_input_v3.commit()",
-                                    "zwp_text_input_v3.destroy()",
+                                }));
+}
+
+// The object exists before any field has focus (a compositor names the
+// keyboard's surface to it only when that focus changes) and outlives each
+// field: focus enables and disables the one object.
+TEST_F(TextInput, OneObjectFromStartUpIsEnabledAndDisabledByFocus) {
+    zem::text_input_start(*d);
+    sync();
+    EXPECT_EQ(c->matching("zwp_text_input_manager_v3.get_text_input").size(), 1u);
+    EXPECT_TRUE(text_input_log().empty());
+    add_field(1, "abc");
+    d->set_focus(main, 1);
+    d->set_focus(main, std::nullopt);
+    d->set_focus(main, 1);
+    sync();
+    EXPECT_EQ(c->matching("zwp_text_input_manager_v3.get_text_input").size(), 1u);
+    EXPECT_EQ(text_input_log(), (std::vector<std::string>{
+                                    "zwp_text_input_v3.enable()",
+                                    "zwp_text_input_v3.set_surrounding_text(abc,3,3)",
+                                    "zwp_text_input_v3.set_content_type(0,0)",
+                                    "zwp_text_input_v3.commit()",
+                                    "zwp_text_input_v3.disable()",
+                                    "zwp_text_input_v3.commit()",
+                                    "zwp_text_input_v3.enable()",
+                                    "zwp_text_input_v3.set_surrounding_text(abc,3,3)",
+                                    "zwp_text_input_v3.set_content_type(0,0)",
+                                    "zwp_text_input_v3.commit()",
                                 }));
 }
 

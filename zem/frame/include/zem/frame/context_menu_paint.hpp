@@ -1,6 +1,7 @@
 #pragma once
 // The text context menu's shape and painting: four rows (Copy, Cut, Paste,
-// Delete) in a 180 x 176 box of buffer pixels.
+// Delete) in a box of 180 x 176 logical pixels, drawn in buffer pixels (the
+// lengths times the surface's buffer scale, like the rest of the frame).
 
 #include <optional>
 
@@ -15,7 +16,7 @@ inline constexpr float CONTEXT_MENU_HEIGHT = 176.0f;
 enum class MenuEntry { Copy = 0, Cut = 1, Paste = 2, Delete = 3 };
 
 // The menu's box for a press at (x, y) on a surface of logical w x h at
-// `scale`: at the press point, kept 4 px inside every edge.
+// `scale`: at the press point, kept 4 logical px inside every edge.
 Rect context_menu_rect(float x, float y, float w, float h, int scale);
 
 // The row under (x, y), if inside the box.

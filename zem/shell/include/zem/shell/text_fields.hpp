@@ -39,6 +39,9 @@ void commit_field(AppData& d, SurfaceKey key, LayoutId id, const FieldEdit& f, b
 
 // The input method follows the focused field (text_input.cpp).
 void text_input_focus(AppData& d, SurfaceKey key, std::optional<LayoutId> field);
+// The seat's text-input object, made once there is a manager and a seat, so
+// that it is there when the compositor tells which surface has the keyboard.
+void text_input_start(AppData& d);
 // The data device on the first seat, once there is a manager and a seat.
 void clipboard_start(AppData& d);
 // Keyboard and menu copy hand `clipboard_text` to the compositor, with the

@@ -44,6 +44,9 @@ struct HitAction {
     struct TextEdit {
         std::uint8_t align = 0;  // a TextAlign
         bool password = false;
+        // A password field whose text is shown in plain characters: pointer
+        // hits measure what is drawn, not the bullets.
+        bool revealed = false;
         bool multiline = false;
         bool caret_to_end = false;
         std::optional<Length> font_size;
