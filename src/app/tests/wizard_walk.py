@@ -319,7 +319,7 @@ def main():
             for _ in range(3):
                 for spec in controls:
                     w.press(spec)
-                if wait_for(lambda: not w.on_page(title), 10):
+                if wait_for(lambda: not w.on_page(title), 15):
                     left = True
                     break
             if not left:
