@@ -182,7 +182,19 @@ class Walker:
     # the one place that says how a control is pressed, so a pointer or a
     # touch can take its place.
     def press(self, spec):
-        node = self.control(spec)
+        # A control without a message is shown disabled: a press before the
+        # last one has taken effect (a row chosen before Continue) would be
+        # lost, so wait until it can be pressed.
+        node = None
+
+        def ready():
+            nonlocal node
+            node = self.control(spec)
+            node.clearCache()
+            return node.getState().contains(pyatspi.STATE_ENABLED)
+        if not wait_for(ready, 15):
+            self.control(spec)  # says what is missing, when something is
+            raise Failure("%r never became pressable" % (spec,))
         if not self.focus_by_tab(node):
             # Not in the tab order: move the focus the way a screen reader does.
             node.queryComponent().grabFocus()
@@ -309,7 +321,7 @@ def main():
             raise Failure("the wizard never appeared on the accessibility bus")
 
         for title, controls in steps:
-            w.arrive(title, 60 if controls == [] else 30)
+            w.arrive(title, 120 if controls == [] else 30)
             if args.until == title:
                 break
             if not controls:
