@@ -3,6 +3,7 @@
 // for the compositor's control socket), and a display that is missing.
 
 #include "support/compositors.hpp"
+#include "support/process.hpp"
 #include "support/screen.hpp"
 #include "support/temp_dir.hpp"
 
@@ -20,11 +21,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 namespace {
 
-using namespace std::chrono_literals;
 
 // The compositor's control socket: collects every line sent to it.
 class KioskListener {
@@ -120,12 +119,9 @@ TEST(WizardStart, KioskModeOnWhileTheWizardRunsAndOffAfter) {
                                    {"--test", "--windowsize", "412x915"}),
                           {}, child),
               0);
-    bool mapped = false;
-    for (auto end = std::chrono::steady_clock::now() + 20s; !mapped && std::chrono::steady_clock::now() < end;) {
-        mapped = (*sway)->msg({"-t", "get_tree"}).second.find("net.tavix.Installer") != std::string::npos;
-        if (!mapped) std::this_thread::sleep_for(50ms);
-    }
-    EXPECT_TRUE(mapped);
+    EXPECT_TRUE(zem::test::wait_until([&] {
+        return (*sway)->msg({"-t", "get_tree"}).second.find("net.tavix.Installer") != std::string::npos;
+    }));
     std::string while_running = kiosk.received();
     ::kill(child.pid, SIGTERM);
     base::Drained out = base::drain(child, "", false);
@@ -154,16 +150,13 @@ TEST(WizardWalk, SplashGivesWayToTheLanguagePage) {
     // The colour in the middle of the screen tells the page: the splash is
     // its brand colour, the language page the light page grey.
     auto wait_for_centre = [&](const std::string& png, auto matches) {
-        for (auto end = std::chrono::steady_clock::now() + 20s; std::chrono::steady_clock::now() < end;) {
-            if ((*sway)->screenshot(png)) {
-                if (auto img = zem::test::load_png(png); img && img->width == 412 && img->height == 915) {
-                    const std::uint8_t* px = &img->rgba[(457u * 412u + 206u) * 4u];
-                    if (matches(px[0], px[1], px[2])) return true;
-                }
-            }
-            std::this_thread::sleep_for(50ms);
-        }
-        return false;
+        return zem::test::wait_until([&] {
+            if (!(*sway)->screenshot(png)) return false;
+            auto img = zem::test::load_png(png);
+            if (!img || img->width != 412 || img->height != 915) return false;
+            const std::uint8_t* px = &img->rgba[(457u * 412u + 206u) * 4u];
+            return matches(px[0], px[1], px[2]);
+        });
     };
     auto near = [](int a, int b) { return std::abs(a - b) <= 3; };
     EXPECT_TRUE(wait_for_centre(screens + "/01-splash.png",

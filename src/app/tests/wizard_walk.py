@@ -1,0 +1,415 @@
+#!/usr/bin/python3
+"""Walks the real wizard from its splash to its last page, as a user with a
+keyboard would, under a compositor the caller started.
+
+The page on screen is read through the accessibility tree (AT-SPI): each
+page is known by its title. Controls are pressed with keys sent by `wtype`:
+Tab first, and where Tab reaches no control (the wizard's buttons are not in
+the tab order) the screen reader's way of moving focus, then Return. Every
+page is saved as a screenshot (grim) and must differ from the one before.
+
+Run inside a private session bus (dbus-run-session) with XDG_RUNTIME_DIR and
+WAYLAND_DISPLAY set; the wizard's command line follows "--". Exit 0 on
+success, 1 on a failure ("FAIL: ..."), 77 when something this needs is
+missing (the reason is printed).
+"""
+import argparse
+import json
+import os
+import signal
+import subprocess
+import sys
+import time
+
+APP_ID = "net.tavix.Installer"
+
+
+def skip(reason):
+    print("SKIP: " + reason)
+    sys.exit(77)
+
+
+try:
+    import gi
+    gi.require_version("Atspi", "2.0")
+    from gi.repository import Gio, GLib
+    import pyatspi
+except Exception as e:  # noqa: BLE001 - any import failure means no client
+    skip("pyatspi is not usable: %s" % e)
+
+
+class Failure(Exception):
+    pass
+
+
+class NothingToPick(Exception):
+    pass
+
+
+def wait_for(pred, timeout=15.0):
+    ctx = GLib.MainContext.default()
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        try:
+            if pred():
+                return True
+        except Exception:  # noqa: BLE001 - a node may vanish between frames
+            pass
+        if not ctx.iteration(False):
+            time.sleep(0.01)
+    try:
+        return bool(pred())
+    except Exception:  # noqa: BLE001
+        return False
+
+
+# --- the walk, as data ------------------------------------------------------
+#
+# A step is the title key of the page expected on screen and the controls to
+# press there, in order, to move on. A control is ("button", text key) for a
+# control showing that text, or ("row", n) for the n-th choice row (a
+# pressable area with a label that is not the back control); a third member
+# names the key that presses it (Return unless told). A step without
+# controls waits for the page to move on by itself.
+
+INSTALL = [
+    ("language.title", [("button-text", "English")]),
+    ("welcome.title", [("button", "welcome.cta")]),
+    # The first disk the plan check takes: the machine may list disks too
+    # small for its own system (loop devices of other tests).
+    ("disk.title", [("each-row",), ("button", "common.continue")]),
+    ("account.title", [("button", "common.continue")]),
+    ("progress.title", []),  # the simulated install moves on by itself
+    ("finish.install_title", [("button", "finish.install_cta")]),
+]
+
+CONFIGURE = [
+    ("language.title", [("button-text", "English")]),
+    ("welcome.title", [("button", "welcome.cta")]),
+    ("account.title", [("button", "common.continue")]),
+    # Back once, with the space bar, and forward again.
+    ("wireless.title", [("button", "common.back", "space")]),
+    ("account.title", [("button", "common.continue")]),
+    ("wireless.title", [("button", "common.continue")]),
+    ("navigation.title", [("button", "common.continue")]),
+    ("storage.title", [("button", "common.continue")]),
+    ("permissions.title", [("button", "common.continue")]),
+    ("security.title", [("button", "security.cta")]),
+    ("finish.title", [("button", "finish.cta")]),
+    ("tutorial_gestures.intro_title", [("button", "tutorial_gestures.intro_cta")]),
+    ("tutorial_gestures.step_1_title", [("button", "common.next")]),
+    ("tutorial_gestures.step_2_title", [("button", "common.next")]),
+    ("tutorial_gestures.step_3_title", [("button", "common.done")]),
+    ("tutorial_trovex.intro_title", [("button", "tutorial_trovex.intro_cta")]),
+    ("tutorial_trovex.step_1_title", [("button", "common.next")]),
+    ("tutorial_trovex.step_2_title", [("button", "common.next")]),
+    ("tutorial_trovex.step_3_title", [("button", "common.done")]),
+    # In test mode the end of the scenario shows the finish page and stays.
+    ("finish.title", None),
+]
+
+
+class Walker:
+    def __init__(self, texts, shots):
+        self.texts = texts
+        self.shots = shots
+        self.app = None
+        self.last_shot = None
+        self.count = 0
+
+    def text(self, key):
+        return self.texts.get(key, key)
+
+    def find_app(self):
+        desktop = pyatspi.Registry.getDesktop(0)
+        desktop.clearCache()
+        for i in range(desktop.childCount):
+            a = desktop.getChildAtIndex(i)
+            if a is not None and a.name == APP_ID:
+                return a
+        return None
+
+    def nodes(self):
+        out = []
+
+        def walk(node):
+            node.clearCache()
+            for i in range(node.childCount):
+                c = node.getChildAtIndex(i)
+                if c is None:
+                    continue
+                out.append(c)
+                walk(c)
+        walk(self.app)
+        return out
+
+    def labels(self):
+        return [n.name for n in self.nodes() if n.getRole() == pyatspi.ROLE_LABEL]
+
+    def on_page(self, title_key):
+        return self.text(title_key) in self.labels()
+
+    def focused(self):
+        for n in self.nodes():
+            if n.getState().contains(pyatspi.STATE_FOCUSED):
+                return n
+        return None
+
+    # The control a step names, on the page now shown. A pressable area's
+    # texts are the labels drawn inside its rectangle (the tree may list them
+    # beside it rather than below it).
+    def control(self, spec):
+        kind, what = spec[:2]
+        nodes = self.nodes()
+        buttons = [n for n in nodes if n.getRole() == pyatspi.ROLE_PUSH_BUTTON]
+        labels = [n for n in nodes if n.getRole() == pyatspi.ROLE_LABEL]
+
+        def texts(button):
+            return [l.name for l in labels if inside(extents(l), extents(button))]
+        if kind in ("button", "button-text"):
+            want = self.text(what) if kind == "button" else what
+            for n in buttons:
+                if n.name == want or (not n.name and want in texts(n)):
+                    return n
+            raise Failure("no control %r among %r" % (want, [(x.getRoleName(), x.name) for x in nodes]))
+        back = self.text("common.back")
+        rows = [n for n in buttons if not n.name and texts(n) and back not in texts(n)]
+        if what is None:
+            return rows
+        if not rows and self.on_page("disk.title"):
+            raise NothingToPick("this machine lists no disk to install on")
+        if what >= len(rows):
+            raise Failure("no choice row %d among %r" % (what, [(x.getRoleName(), x.name) for x in nodes]))
+        return rows[what]
+
+    def row_count(self):
+        rows = []
+        wait_for(lambda: rows.append(len(self.control(("row", None)))) or rows[-1] > 0, 10)
+        if not rows or rows[-1] == 0:
+            raise NothingToPick("this machine lists no disk to install on")
+        return rows[-1]
+
+    # Pressing a control with the keyboard: focus it, then Return. This is
+    # the one place that says how a control is pressed, so a pointer or a
+    # touch can take its place.
+    def press(self, spec):
+        # A control without a message is shown disabled: a press before the
+        # last one has taken effect (a row chosen before Continue) would be
+        # lost, so wait until it can be pressed.
+        node = None
+
+        def ready():
+            nonlocal node
+            node = self.control(spec)
+            node.clearCache()
+            return node.getState().contains(pyatspi.STATE_ENABLED)
+        if not wait_for(ready, 15):
+            self.control(spec)  # says what is missing, when something is
+            raise Failure("%r never became pressable" % (spec,))
+        if not self.focus_by_tab(node):
+            # Not in the tab order: move the focus the way a screen reader does.
+            node.queryComponent().grabFocus()
+            if not wait_for(lambda: self.is_focused(node), 10):
+                raise Failure("focus did not reach %r" % (spec,))
+        key(spec[2] if len(spec) > 2 else "Return")
+
+    def is_focused(self, node):
+        node.clearCache()
+        return node.getState().contains(pyatspi.STATE_FOCUSED)
+
+    def focus_by_tab(self, node):
+        if self.is_focused(node):
+            return True
+        before = self.focused()
+        key("Tab")
+        # Nothing in the tab order leaves the focus where it was.
+        if not wait_for(lambda: self.focused() not in (None, before), 1.5):
+            return False
+        reachable = len([n for n in self.nodes() if n.getState().contains(pyatspi.STATE_FOCUSABLE)])
+        for _ in range(reachable):
+            if self.is_focused(node):
+                return True
+            now = self.focused()
+            key("Tab")
+            wait_for(lambda: self.focused() != now, 3)
+        return self.is_focused(node)
+
+    def shot(self, name):
+        self.count += 1
+        path = os.path.join(self.shots, "%02d-%s.png" % (self.count, name))
+        # A page that is still settling (a fade, a spinner) is saved as it is
+        # once two screenshots in a row agree, or after a few seconds.
+        data = [None]
+
+        def settled():
+            a = grab(path)
+            b = grab(path)
+            data[0] = b
+            return a is not None and a == b
+        wait_for(settled, 5)
+        if data[0] is None:
+            raise Failure("no screenshot of %s" % name)
+        print("page %s: %s" % (name, path), flush=True)
+        return data[0]
+
+    # Waits for the page `title_key`, or for `back_to` when that page may
+    # come back instead (a plan check refusing the chosen disk); which one
+    # showed.
+    def arrive(self, title_key, timeout=30, back_to=None):
+        def shown():
+            return self.on_page(title_key) or (back_to is not None and self.on_page(back_to))
+        if not wait_for(shown, timeout):
+            raise Failure("page %r (%r) never showed; labels: %r"
+                          % (title_key, self.text(title_key), self.labels()))
+        got = title_key if self.on_page(title_key) else back_to
+        img = self.shot(got.split(".")[0] + "-" + got.split(".", 1)[1])
+        if img == self.last_shot:
+            raise Failure("the screen did not change on reaching %r" % got)
+        self.last_shot = img
+        return got
+
+
+def extents(node):
+    return tuple(node.queryComponent().getExtents(pyatspi.WINDOW_COORDS))
+
+
+def inside(a, b):
+    ax, ay, aw, ah = a
+    bx, by, bw, bh = b
+    return aw > 0 and ah > 0 and bx <= ax and by <= ay and ax + aw <= bx + bw and ay + ah <= by + bh
+
+
+def grab(path):
+    r = subprocess.run(["grim", path], capture_output=True)
+    if r.returncode != 0:
+        return None
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def key(name):
+    r = subprocess.run(["wtype", "-k", name], capture_output=True, text=True)
+    if r.returncode != 0:
+        raise Failure("wtype -k %s: %s" % (name, r.stderr.strip()))
+
+
+def set_enabled():
+    bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+    bus.call_sync("org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
+                  GLib.Variant("(ssv)", ("org.a11y.Status", "IsEnabled", GLib.Variant("b", True))),
+                  None, Gio.DBusCallFlags.NONE, -1, None)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--scenario", choices=("install", "configure"), required=True)
+    ap.add_argument("--texts", required=True, help="the English catalogue (locales/en.json)")
+    ap.add_argument("--shots", required=True)
+    ap.add_argument("--until", help="stop once this page (title key) is reached")
+    ap.add_argument("wizard", nargs=argparse.REMAINDER)
+    args = ap.parse_args()
+    command = args.wizard[1:] if args.wizard[:1] == ["--"] else args.wizard
+    with open(args.texts, encoding="utf-8") as f:
+        texts = json.load(f)
+    steps = INSTALL if args.scenario == "install" else CONFIGURE
+    os.makedirs(args.shots, exist_ok=True)
+
+    empty = grab(os.path.join(args.shots, "00-empty.png"))
+    if empty is None:
+        skip("grim cannot take screenshots of the compositor")
+    # A keyboard that stays for the whole walk: each wtype below adds its own
+    # for a moment, and the wizard must already hold the seat's keyboard when
+    # the first key arrives.
+    holder = subprocess.Popen(["wtype", "-s", "600000", "-k", "Shift_L"])
+    set_enabled()
+    wizard = subprocess.Popen(command)
+    w = Walker(texts, args.shots)
+    try:
+        if not wait_for(lambda: wizard.poll() is None and grab(os.path.join(args.shots, "00-empty.png"))
+                        not in (None, empty), 20):
+            raise Failure("the wizard's window never showed (status %r)" % wizard.poll())
+
+        # The splash: the brand colour alone, no title; it leaves by itself.
+        w.last_shot = w.shot("splash")
+
+        def appeared():
+            w.app = w.find_app()
+            return w.app is not None and w.app.childCount > 0
+        if not wait_for(appeared, 20):
+            raise Failure("the wizard never appeared on the accessibility bus")
+
+        # The disk step tries the listed disks in turn: one the plan check
+        # refuses brings the disk page back, with its reason, once the
+        # account page is left.
+        disk_step = next((i for i, (_, c) in enumerate(steps) if c and c[0][0] == "each-row"), None)
+        row = 0
+        i = 0
+        came_back = False
+        while i < len(steps):
+            title, controls = steps[i]
+            back_to = steps[disk_step][0] if disk_step is not None and i > disk_step else None
+            if not came_back and w.arrive(title, 120 if controls == [] else 30, back_to) != title:
+                row += 1
+                if row >= w.row_count():
+                    raise NothingToPick("no disk listed here passes the plan check; labels: %r" % w.labels())
+                i = disk_step
+                came_back = True
+                continue
+            came_back = False
+            if args.until == title:
+                break
+            if not controls:
+                i += 1
+                continue
+            if controls[0][0] == "each-row":
+                if row >= w.row_count():
+                    raise NothingToPick("this machine lists no disk to install on")
+                controls = [("row", row)] + controls[1:]
+            if args.scenario == "install" and i == len(steps) - 1:
+                # In test mode the restart only moves to the last page, which
+                # shows this same view: the wizard must still be there.
+                for spec in controls:
+                    w.press(spec)
+                if wizard.poll() is not None or not w.on_page(title):
+                    raise Failure("the wizard did not stay after restarting in test mode (status %r, labels %r)"
+                                  % (wizard.poll(), w.labels()))
+                break
+            # A press that did not land (a key that came before the focus)
+            # is pressed again; the page is left only once.
+            left = False
+            for _ in range(3):
+                for spec in controls:
+                    w.press(spec)
+                if wait_for(lambda: not w.on_page(title), 15):
+                    left = True
+                    break
+            if not left:
+                raise Failure("pressing %r did not leave %r; labels: %r" % (controls, title, w.labels()))
+            i += 1
+        if wizard.poll() is not None:
+            raise Failure("the wizard ended on its own (status %r)" % wizard.poll())
+        wizard.send_signal(signal.SIGTERM)
+        try:
+            code = wizard.wait(timeout=15)
+        except subprocess.TimeoutExpired:
+            code = None
+        if code != 0:
+            raise Failure("exit status on SIGTERM: %r" % code)
+        print("OK: %d screens" % w.count)
+        return 0
+    except Failure as f:
+        print("FAIL: %s" % f, flush=True)
+        return 1
+    except NothingToPick as f:
+        print("SKIP: %s" % f, flush=True)
+        return 77
+    finally:
+        if wizard.poll() is None:
+            wizard.kill()
+            wizard.wait()
+        holder.kill()
+        holder.wait()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
