@@ -67,7 +67,14 @@ std::expected<base::Captured, std::string> RecordingEffects::run_nmcli(std::vect
     std::string line = "nmcli";
     for (auto& a : args) line += " " + a;
     calls.push_back(line);
+    if (forward_nmcli) return network::run_nmcli(args);
     return base::Captured{};
+}
+
+bool RecordingEffects::network_online() {
+    calls.push_back("network_online");
+    if (forward_nmcli) return network::network_online();
+    return online;
 }
 
 std::expected<int, std::string> RecordingEffects::run_systemctl(std::vector<std::string> args) {
