@@ -1,20 +1,17 @@
-// Session files: the strict codec, atomic writes, the state directory and
-// the start-up decision.
+// Session files: atomic writes, the state directory and the start-up
+// decision (the codec is in session_file.cpp).
 
 #include <zem/shell/session.hpp>
 #include <zem/shell/app.hpp>
 
 #include <base/error.hpp>
 #include <base/files.hpp>
-#include <base/json.hpp>
 #include <base/quote.hpp>
-#include <base/utf8.hpp>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
 
@@ -22,9 +19,6 @@ namespace zem {
 
 namespace {
 
-namespace json = base::json;
-
-constexpr std::string_view kFields[] = {"version", "session_id", "clean_exit", "pid"};
 // More than any session file we write; anything larger is not ours, and is
 // not read whole.
 constexpr off_t kMaxSessionFile = 64 * 1024;
@@ -32,16 +26,6 @@ constexpr off_t kMaxSessionFile = 64 * 1024;
 void warn(const std::string& line) { std::fprintf(stderr, "zem: %s\n", line.c_str()); }
 
 std::string errno_now() { return base::errno_text(errno); }
-
-// The typed reader checks only the names it knows; a repeated unknown key is
-// just as much a sign of a damaged file.
-std::optional<json::Error> repeated_key(const json::Value& v) {
-    if (!v.is_object()) return std::nullopt;
-    std::set<std::string_view> seen;
-    for (const json::Member& m : v.object)
-        if (!seen.insert(m.key).second) return json::duplicate_field(m.key, m.key_end);
-    return std::nullopt;
-}
 
 // mkdir -p with 0700 for every directory made here.
 std::expected<void, std::string> make_dirs(const std::string& dir) {
@@ -106,46 +90,6 @@ std::optional<SessionFile> read_previous(const std::string& dir, ReadMode mode) 
 }
 
 }  // namespace
-
-std::expected<SessionFile, std::string> parse_session_file(std::string_view bytes) {
-    auto value = json::parse(bytes);
-    if (!value) return std::unexpected(value.error().text());
-    if (auto dup = repeated_key(*value)) return std::unexpected(dup->text());
-    auto rec = json::Record::open(*value, "struct SessionFile", kFields);
-    if (!rec) return std::unexpected(rec.error().text());
-    SessionFile f;
-    auto version = rec->get(0, json::get_u32);
-    if (!version) return std::unexpected(version.error().text());
-    auto id = rec->get_optional(1, json::get_string);
-    if (!id) return std::unexpected(id.error().text());
-    auto clean = rec->get(2, json::get_bool);
-    if (!clean) return std::unexpected(clean.error().text());
-    auto pid = rec->get(3, json::get_u32);
-    if (!pid) return std::unexpected(pid.error().text());
-    f.version = *version;
-    f.session_id = std::move(*id);
-    f.clean_exit = *clean;
-    f.pid = *pid;
-    return f;
-}
-
-std::expected<std::string, std::string> encode_session_file(const SessionFile& file) {
-    // The reader refuses what is not UTF-8; writing it would only make a
-    // file that the next start calls damaged.
-    if (file.session_id && !base::utf8::is_valid(*file.session_id))
-        return std::unexpected(std::string("session_id is not valid UTF-8"));
-    std::string out;
-    json::Writer w(out);
-    w.begin_object();
-    w.key("version").number(file.version);
-    w.key("session_id");
-    if (file.session_id) w.string(*file.session_id);
-    else w.null();
-    w.key("clean_exit").boolean(file.clean_exit);
-    w.key("pid").number(file.pid);
-    w.end_object();
-    return out;
-}
 
 std::expected<void, std::string> write_atomically(const std::string& path, std::string_view bytes) {
     std::string tmp = path + ".tmp";

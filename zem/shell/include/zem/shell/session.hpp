@@ -9,6 +9,7 @@
 // write is skipped.
 
 #include <zem/shell/event_loop.hpp>
+#include <zem/shell/session_file.hpp>
 #include <zem/shell/types.hpp>
 
 #include <base/fd.hpp>
@@ -34,21 +35,6 @@ class AppHandle;
 struct Global;
 
 enum class RestoreDecision : std::uint8_t { Fresh = 0, Recover = 1, Forced = 2, AnotherInstance = 3 };
-
-// The content of "session.json".
-struct SessionFile {
-    std::uint32_t version = 1;
-    std::optional<std::string> session_id;
-    bool clean_exit = false;
-    std::uint32_t pid = 0;
-};
-
-// The strict reader: one JSON object (or the array of the four values), a
-// key given twice, a wrong type, a number outside 32 bits or trailing text
-// is an error. The version is not checked here.
-[[nodiscard]] std::expected<SessionFile, std::string> parse_session_file(std::string_view bytes);
-// The compact form: {"version":1,"session_id":null,"clean_exit":false,"pid":7}
-[[nodiscard]] std::expected<std::string, std::string> encode_session_file(const SessionFile& file);
 
 // Temporary file beside `path`, fsync, rename over `path`, fsync of the
 // directory; the error is the operating system's text.
