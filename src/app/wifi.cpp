@@ -16,8 +16,8 @@ using namespace std::chrono_literals;
 // loop; the worker gets copies, never the application.
 void start_job(InstallerApp& app, std::string ssid, std::optional<std::string> password, bool hidden) {
     auto slot = std::make_shared<WifiJobSlot>();
-    app.fx->spawn([fx = app.fx, slot, ssid = std::move(ssid), password = std::move(password), hidden,
-                   test = app.test]() mutable {
+    auto job = [fx = app.fx, slot, ssid = std::move(ssid), password = std::move(password), hidden,
+                test = app.test]() mutable {
         std::expected<void, std::string> r;
         if (test) {
             fx->sleep_for(1000ms);
@@ -27,7 +27,15 @@ void start_job(InstallerApp& app, std::string ssid, std::optional<std::string> p
         }
         std::lock_guard lock(slot->mutex);
         slot->result = std::move(r);
-    });
+    };
+    // Without a worker the connecting dialog would wait for ever: the
+    // failure shows in the dialog instead.
+    try {
+        app.fx->spawn(std::move(job));
+    } catch (const std::exception& e) {
+        app.wifi_error = std::string("start connect: ") + e.what();
+        return;
+    }
     app.wifi_job = std::move(slot);
     app.wifi_busy = true;
     app.wifi_error.reset();
@@ -82,11 +90,15 @@ void refresh_connectivity(InstallerApp& app) {
     c.last_start = now;
     auto slot = std::make_shared<ConnectivitySlot>();
     c.running = slot;
-    app.fx->spawn([fx = app.fx, slot] {
-        const bool on = fx->network_online();
-        std::lock_guard lock(slot->mutex);
-        slot->result = on;
-    });
+    try {
+        app.fx->spawn([fx = app.fx, slot] {
+            const bool on = fx->network_online();
+            std::lock_guard lock(slot->mutex);
+            slot->result = on;
+        });
+    } catch (const std::exception&) {
+        c.running.reset(); // the last answer stands; the next second tries again
+    }
 }
 
 } // namespace
@@ -111,7 +123,7 @@ void update(InstallerApp& app, Msg m) {
                     // An open network is joined like any other: marked once
                     // the connect succeeded, its failure shown.
                     start_job(app, app.networks[k.network].ssid, std::nullopt, false);
-                    app.open_connect = k.network;
+                    if (app.wifi_busy) app.open_connect = k.network;
                 }
             } else if constexpr (std::is_same_v<T, M::SetWifiPassword>) {
                 if (app.wifi_password_dialog) app.wifi_password_dialog->password = std::move(k.text);

@@ -2,6 +2,8 @@
 
 #include "client/client.hpp"
 
+#include <stdexcept>
+
 namespace support {
 
 void RecordingEffects::run_jobs() {
@@ -87,6 +89,7 @@ std::expected<int, std::string> RecordingEffects::run_systemctl(std::vector<std:
 
 void RecordingEffects::spawn(app::Job job) {
     calls.push_back("spawn");
+    if (spawn_error) throw std::runtime_error(*spawn_error);
     pending_jobs.push_back(std::move(job));
 }
 

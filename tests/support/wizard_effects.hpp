@@ -34,6 +34,8 @@ public:
     // Set: nmcli calls and the connectivity check run the program found on
     // the search path (the tests' stand-in).
     bool forward_nmcli = false;
+    // Set: spawn throws this, as a thread that cannot be created does.
+    std::optional<std::string> spawn_error;
     int systemctl_status = 0; // raw wait status
     std::optional<std::string> systemctl_spawn_error;
     std::chrono::steady_clock::time_point clock{};

@@ -235,6 +235,28 @@ TEST_F(Wifi, StartsAreRefusedWhileAJobIsRemembered) {
     a.update(Msg::PollWifiJob{}); // no job: nothing
 }
 
+// A worker that cannot start leaves no connecting dialog waiting for ever.
+TEST_F(Wifi, NoWorkerNoEndlessConnecting) {
+    auto a = on_page();
+    fx->spawn_error = "Resource temporarily unavailable";
+    a.update(Msg::SelectNetwork{1});
+    a.update(Msg::ConnectWifi{});
+    EXPECT_FALSE(a.wifi_busy);
+    EXPECT_EQ(a.wifi_error, "start connect: Resource temporarily unavailable");
+    EXPECT_TRUE(shows(a.view(), *a.wifi_error));
+    a.update(Msg::CancelWifiPassword{});
+    a.update(Msg::SelectNetwork{0});
+    EXPECT_FALSE(a.wifi_busy);
+    EXPECT_FALSE(a.open_connect);
+    EXPECT_TRUE(shows(a.view(), *a.wifi_error));
+    pump(a); // the connectivity check keeps its last answer
+    EXPECT_FALSE(a.online);
+    fx->spawn_error.reset();
+    fx->clock += 1s;
+    pump(a);
+    EXPECT_EQ(fx->pending_jobs.size(), 1u);
+}
+
 // The check runs on a worker, at most once a second, and the page shows
 // the last answer meanwhile, however often the loop wakes.
 TEST_F(Wifi, ConnectivityIsCheckedOffTheLoopAtMostOnceASecond) {
