@@ -1,6 +1,7 @@
 // The order of the pages, and what entering a page sets going.
 
 #include "app/installer_app.hpp"
+#include "app/wifi.hpp"
 #include "i18n/translate.hpp"
 
 #include <fmt/core.h>
@@ -74,6 +75,7 @@ void InstallerApp::advance() {
 }
 
 void InstallerApp::set_page(Page p, std::uint8_t step) {
+    if (page == Page::Wifi && p != Page::Wifi) wifi::leave(*this);
     if (p == Page::Progress) {
         if (install_phase != NO_INSTALL) {
             page = Page::Progress;

@@ -7,6 +7,7 @@
 #include "app/disk_rows.hpp"
 #include "app/effects.hpp"
 #include "app/msg.hpp"
+#include "app/wifi_state.hpp"
 #include "install/engine.hpp"
 #include "network/network.hpp"
 
@@ -114,6 +115,13 @@ public:
     bool finishing = false;
     std::shared_ptr<FinishSlot> finish_job;
     std::optional<std::string> finish_error;
+    // The wireless page (src/app/wifi.cpp).
+    std::optional<WifiPasswordDialog> wifi_password_dialog;
+    std::optional<HiddenNetworkDialog> hidden_network_dialog;
+    std::shared_ptr<WifiJobSlot> wifi_job;
+    // The open listed network a running connect is for (it has no dialog).
+    std::optional<std::size_t> open_connect;
+    ConnectivityCheck connectivity;
 
     std::shared_ptr<Effects> fx;
 

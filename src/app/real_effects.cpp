@@ -44,9 +44,8 @@ public:
         struct stat st{};
         return ::stat(platform::paths().default_user_home.c_str(), &st) == 0;
     }
-    // Listing and checking wireless networks come with the wireless page.
-    std::vector<network::WifiNetwork> scan_wifi() override { return {}; }
-    bool network_online() override { return false; }
+    std::vector<network::WifiNetwork> scan_wifi() override { return network::scan_wifi_networks(); }
+    bool network_online() override { return network::network_online(); }
 
     std::expected<ipc::InstallPlan, std::string> plan_check(const install::WizardChoices& c) override {
         return install::preflight(c);
@@ -80,8 +79,7 @@ public:
     }
 
     std::expected<base::Captured, std::string> run_nmcli(std::vector<std::string> args) override {
-        args.insert(args.begin(), "nmcli");
-        return base::capture(args);
+        return network::run_nmcli(args);
     }
     std::expected<int, std::string> run_systemctl(std::vector<std::string> args) override {
         args.insert(args.begin(), "systemctl");

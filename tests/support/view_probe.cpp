@@ -56,6 +56,12 @@ bool find(const zem::Element& e, std::string_view label, std::optional<zem::Mess
             return true;
         }
     }
+    if (auto* li = e.as<zem::ListItem>()) {
+        if (li->title == label) {
+            out = li->on_tap;
+            return true;
+        }
+    }
     if (auto* g = e.as<zem::GestureArea>()) {
         if (shows(*g->child, label)) {
             out = g->on_tap;
@@ -72,6 +78,7 @@ std::vector<std::string> texts(const zem::Element& root) {
     walk(root, [&](const zem::Element& e) {
         if (auto* t = e.as<zem::Text>()) out.push_back(t->text);
         else if (auto* b = e.as<zem::Button>(); b && b->label()) out.push_back(*b->label());
+        else if (auto* li = e.as<zem::ListItem>()) out.push_back(li->title);
     });
     return out;
 }
@@ -86,6 +93,26 @@ std::optional<app::Msg> message_of(const zem::Element& root, std::string_view la
     std::optional<zem::Message> m;
     if (!find(root, label, m)) return std::nullopt;
     return unbox(m);
+}
+
+const zem::TextEdit* field(const zem::Element& root, std::string_view placeholder) {
+    const zem::TextEdit* found = nullptr;
+    walk(root, [&](const zem::Element& e) {
+        if (auto* t = e.as<zem::TextEdit>(); t && !found && t->placeholder == placeholder) found = t;
+    });
+    return found;
+}
+
+std::optional<app::Msg> typed_into(const zem::Element& root, std::string_view placeholder, const std::string& text) {
+    const zem::TextEdit* f = field(root, placeholder);
+    if (!f || !f->on_change) return std::nullopt;
+    return unbox((*f->on_change)(text));
+}
+
+std::optional<app::Msg> submitted_from(const zem::Element& root, std::string_view placeholder) {
+    const zem::TextEdit* f = field(root, placeholder);
+    if (!f) return std::nullopt;
+    return unbox(f->on_submit);
 }
 
 bool has_control(const zem::Element& root, std::string_view label) {

@@ -18,10 +18,16 @@ std::vector<std::string> texts(const zem::Element& root);
 bool shows(const zem::Element& root, std::string_view text);
 
 // What pressing the control labelled `label` sends: the innermost Button
-// with that label, or the GestureArea whose subtree shows it. Nothing when
+// or list line with that label, or the GestureArea whose subtree shows it. Nothing when
 // no control has that label or the control is inert. A box that holds
 // anything but an app::Msg fails the test.
 std::optional<app::Msg> message_of(const zem::Element& root, std::string_view label);
+
+// The text field with that placeholder; what typing `text` into it sends,
+// and what Enter in it sends.
+const zem::TextEdit* field(const zem::Element& root, std::string_view placeholder);
+std::optional<app::Msg> typed_into(const zem::Element& root, std::string_view placeholder, const std::string& text);
+std::optional<app::Msg> submitted_from(const zem::Element& root, std::string_view placeholder);
 
 // Whether some element with that label exists at all (inert or not).
 bool has_control(const zem::Element& root, std::string_view label);

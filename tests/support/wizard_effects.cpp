@@ -2,6 +2,8 @@
 
 #include "client/client.hpp"
 
+#include <stdexcept>
+
 namespace support {
 
 void RecordingEffects::run_jobs() {
@@ -70,7 +72,14 @@ std::expected<base::Captured, std::string> RecordingEffects::run_nmcli(std::vect
     std::string line = "nmcli";
     for (auto& a : args) line += " " + a;
     calls.push_back(line);
+    if (forward_nmcli) return network::run_nmcli(args);
     return base::Captured{};
+}
+
+bool RecordingEffects::network_online() {
+    calls.push_back("network_online");
+    if (forward_nmcli) return network::network_online();
+    return online;
 }
 
 std::expected<int, std::string> RecordingEffects::run_systemctl(std::vector<std::string> args) {
@@ -83,6 +92,7 @@ std::expected<int, std::string> RecordingEffects::run_systemctl(std::vector<std:
 
 void RecordingEffects::spawn(app::Job job) {
     calls.push_back("spawn");
+    if (spawn_error) throw std::runtime_error(*spawn_error);
     pending_jobs.push_back(std::move(job));
 }
 

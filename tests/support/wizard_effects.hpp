@@ -36,6 +36,11 @@ public:
     std::function<std::vector<disks::Disk>()> disk_source;
     // Set: disk operations go to the real client.
     bool forward_disk_ops = false;
+    // Set: nmcli calls and the connectivity check run the program found on
+    // the search path (the tests' stand-in).
+    bool forward_nmcli = false;
+    // Set: spawn throws this, as a thread that cannot be created does.
+    std::optional<std::string> spawn_error;
     int systemctl_status = 0; // raw wait status
     std::optional<std::string> systemctl_spawn_error;
     std::chrono::steady_clock::time_point clock{};
@@ -54,7 +59,7 @@ public:
     std::vector<disks::Disk> list_disks() override;
     bool default_home_exists() override { return home; }
     std::vector<network::WifiNetwork> scan_wifi() override { return networks; }
-    bool network_online() override { return online; }
+    bool network_online() override;
     std::expected<ipc::InstallPlan, std::string> plan_check(const install::WizardChoices& c) override;
     install::InstallHandle start_install(ipc::InstallPlan plan) override;
     void cancel_install() override { calls.push_back("cancel_install"); }

@@ -147,14 +147,15 @@ TEST(WizardWalk, SplashGivesWayToTheLanguagePage) {
                                    {"--test", "--windowsize", "412x915"}),
                           {}, child),
               0);
-    // The colour in the middle of the screen tells the page: the splash is
-    // its brand colour, the language page the light page grey.
+    // The colour near the bottom of the screen, below the splash's logo and
+    // the language list, tells the page: the splash is its brand colour,
+    // the language page the light page grey.
     auto wait_for_centre = [&](const std::string& png, auto matches) {
         return zem::test::wait_until([&] {
             if (!(*sway)->screenshot(png)) return false;
             auto img = zem::test::load_png(png);
             if (!img || img->width != 412 || img->height != 915) return false;
-            const std::uint8_t* px = &img->rgba[(457u * 412u + 206u) * 4u];
+            const std::uint8_t* px = &img->rgba[(880u * 412u + 206u) * 4u];
             return matches(px[0], px[1], px[2]);
         });
     };

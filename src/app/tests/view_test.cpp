@@ -37,7 +37,6 @@ TEST_F(Views, EveryPageShowsItsTranslatedTitle) {
         std::string key;
     };
     const std::vector<Row> rows = {
-        {Page::Language, 0, "language.title"},
         {Page::Welcome, 0, "welcome.title"},
         {Page::Disk, 0, "disk.title"},
         {Page::Account, 0, "account.title"},
@@ -66,6 +65,11 @@ TEST_F(Views, EveryPageShowsItsTranslatedTitle) {
             EXPECT_TRUE(shows(a.view(), title)) << locale << " page " << int(r.page) << ": " << title;
         }
     }
+    // The language page has no title: the languages under their own names.
+    auto lang = make();
+    lang.update(Msg::GoTo{static_cast<std::uint8_t>(Page::Language), 0});
+    EXPECT_TRUE(shows(lang.view(), "Deutsch"));
+    EXPECT_TRUE(shows(lang.view(), "日本語"));
     // The splash is the brand colour alone.
     auto a = make();
     EXPECT_TRUE(support::texts(a.view()).empty());
