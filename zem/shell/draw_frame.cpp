@@ -130,7 +130,9 @@ FrameLayout take_layout(SurfaceState& s, bool debug) {
     l.hovered = s.hover;
     l.pressed = s.pressed;
     l.debug_layout = debug;
-    l.previous_regions = s.regions;
+    // Moved, not copied: nothing reads the surface's regions while the frame
+    // is drawn, and the frame's own replace them when it is stored.
+    l.previous_regions = std::move(s.regions);
     l.carets = std::move(s.kept.carets);
     l.anchors = std::move(s.kept.anchors);
     l.scroll_offsets = std::move(s.kept.scroll_offsets);
@@ -286,7 +288,7 @@ void paint_frame(SurfaceState& s, const FrameInputs& in, FramePlan& plan) {
     c.present();
     plan.damage.clear();
     if (!s.relayout)
-        plan.damage = damage_merge(s.regions, layout.regions, {s.last_focus, layout.focused},
+        plan.damage = damage_merge(layout.previous_regions, layout.regions, {s.last_focus, layout.focused},
                                    {s.last_hover, layout.hovered}, {s.last_pressed, layout.pressed}, W, H);
     store_layout(s, std::move(layout));
     s.relayout = false;
