@@ -96,7 +96,6 @@ std::optional<RoundedRectPath> rounded_rect_path(float left, float top, float ri
   const float bl = clampr(radii.bl);
   using S = RoundedRectPath::Segment;
   RoundedRectPath p;
-  p.segments.reserve(10);
   p.segments.push_back({S::Move, {left + tl, top}});
   p.segments.push_back({S::Line, {right - tr, top}});
   if (tr > 0) {

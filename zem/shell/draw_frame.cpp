@@ -130,7 +130,9 @@ FrameLayout take_layout(SurfaceState& s, bool debug) {
     l.hovered = s.hover;
     l.pressed = s.pressed;
     l.debug_layout = debug;
-    l.previous_regions = s.regions;
+    // Moved, not copied: nothing reads the surface's regions while the frame
+    // is drawn, and the frame's own replace them when it is stored.
+    l.previous_regions = std::move(s.regions);
     l.carets = std::move(s.kept.carets);
     l.anchors = std::move(s.kept.anchors);
     l.scroll_offsets = std::move(s.kept.scroll_offsets);
@@ -144,6 +146,12 @@ FrameLayout take_layout(SurfaceState& s, bool debug) {
         const std::size_t cursor = begin < 0 ? s.preedit->text.size() : static_cast<std::size_t>(begin);
         l.preedit = FrameLayout::Preedit{s.preedit->widget, s.preedit->text, cursor};
     }
+    // The record lists start from the storage of two frames ago, emptied:
+    // a steady page fills them again without growing them.
+    l.regions = std::move(s.kept.regions);
+    l.regions.clear();
+    l.access_nodes = std::move(s.kept.access_nodes);
+    l.access_nodes.clear();
     s.kept = FrameLayout{};
     return l;
 }
@@ -154,7 +162,12 @@ void store_layout(SurfaceState& s, FrameLayout&& l) {
     s.last_pressed = l.pressed;
     s.regions = std::move(l.regions);
     s.scroll_regions = std::move(l.scroll_areas);
-    s.statics = std::move(l.access_nodes);
+    std::swap(s.statics, l.access_nodes);
+    // The lists this frame replaced keep their storage for the next one.
+    l.previous_regions.clear();
+    s.kept.regions = std::move(l.previous_regions);
+    l.access_nodes.clear();
+    s.kept.access_nodes = std::move(l.access_nodes);
     s.kept.carets = std::move(l.carets);
     s.kept.anchors = std::move(l.anchors);
     s.kept.scroll_offsets = std::move(l.scroll_offsets);
@@ -286,7 +299,7 @@ void paint_frame(SurfaceState& s, const FrameInputs& in, FramePlan& plan) {
     c.present();
     plan.damage.clear();
     if (!s.relayout)
-        plan.damage = damage_merge(s.regions, layout.regions, {s.last_focus, layout.focused},
+        plan.damage = damage_merge(layout.previous_regions, layout.regions, {s.last_focus, layout.focused},
                                    {s.last_hover, layout.hovered}, {s.last_pressed, layout.pressed}, W, H);
     store_layout(s, std::move(layout));
     s.relayout = false;

@@ -670,6 +670,14 @@ void GlesCanvas::draw_image_data(std::span<const std::uint8_t> data, std::uint32
   draw_texture(tex, dst, opacity);
 }
 
+std::vector<std::pair<std::uint32_t, std::uint32_t>> GlesCanvas::cached_image_sizes() const {
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> out;
+  for (const ImageKey& k : impl_->image_lru) out.emplace_back(k.w, k.h);
+  return out;
+}
+
+std::uint64_t GlesCanvas::cached_image_bytes() const { return impl_->image_bytes; }
+
 void GlesCanvas::blit(const GlesCanvas& src, std::int32_t x, std::int32_t y, float fade) {
   bind_target();
   const GlFunctions& g = impl_->gl();

@@ -482,6 +482,76 @@ TEST_P(GlesReadback, MalformedImagesAreRefusedWithOneLine) {
                  "expected 16\n");
 }
 
+// The image textures are bounded by bytes, least recently drawn going
+// first; an image pushed out is uploaded again the next time it is drawn and
+// still draws its own pixels.
+TEST_P(GlesReadback, ImageCacheEvictsLeastRecentlyDrawnBeyondItsBound) {
+  struct Img {
+    std::uint32_t w, h;
+    std::uint8_t red;
+    std::vector<std::uint8_t> data;
+  };
+  auto image = [](std::uint32_t w, std::uint32_t h, std::uint8_t red) {
+    Img im{w, h, red, std::vector<std::uint8_t>(std::size_t{w} * h * 4)};
+    for (std::size_t i = 0; i < im.data.size(); i += 4) {
+      im.data[i] = red;
+      im.data[i + 1] = 0;
+      im.data[i + 2] = 0;
+      im.data[i + 3] = 255;
+    }
+    return im;
+  };
+  static int uploads = 0;
+  static PFNGLTEXIMAGE2DPROC real = nullptr;
+  real = gl_->device->fn().glTexImage2D;
+  gl_->device->fn().glTexImage2D = [](GLenum t, GLint l, GLint f, GLsizei w, GLsizei h, GLint b, GLenum fm,
+                                      GLenum ty, const void* px) {
+    if (px != nullptr) ++uploads;  // new textures without pixels are targets, not images
+    real(t, l, f, w, h, b, fm, ty, px);
+  };
+  using Sizes = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+  const std::uint64_t MiB = 1024 * 1024;
+  const Img a = image(2560, 2048, 200);  // 20 MiB
+  const Img b = image(2048, 2048, 100);  // 16 MiB
+  {
+    Canvas c = gles(16, 16);
+    GlesCanvas& g = *c.gles();
+    auto draw = [&](const Img& im) { c.draw_image_data(im.data, im.w, im.h, {0, 0, 16, 16}, 1); };
+    uploads = 0;
+    draw(a);
+    draw(b);
+    EXPECT_EQ(g.cached_image_sizes(), (Sizes{{2048, 2048}})) << "20 MiB then 16 MiB: the first goes";
+    EXPECT_EQ(g.cached_image_bytes(), 16 * MiB);
+    draw(b);
+    EXPECT_EQ(uploads, 2) << "a cached image is not uploaded again";
+    draw(a);
+    EXPECT_EQ(uploads, 3) << "an evicted image is uploaded again when drawn";
+    EXPECT_EQ(g.cached_image_sizes(), (Sizes{{2560, 2048}}));
+    EXPECT_EQ(g.read_pixels()[(8 * 16 + 8) * 4], a.red) << "the re-uploaded texture holds its own pixels";
+  }
+  {
+    // Drawing C again after D makes D the least recent: E pushes out D, not C.
+    const Img c4 = image(1024, 1024, 10), d4 = image(1024, 1025, 20), e = image(2048, 3328, 30);
+    Canvas c = gles(16, 16);
+    GlesCanvas& g = *c.gles();
+    for (const Img* im : {&c4, &d4, &c4, &e}) c.draw_image_data(im->data, im->w, im->h, {0, 0, 16, 16}, 1);
+    EXPECT_EQ(g.cached_image_sizes(), (Sizes{{1024, 1024}, {2048, 3328}}));
+    EXPECT_EQ(g.cached_image_bytes(), (1024u * 1024 + 2048u * 3328) * 4);
+  }
+  {
+    // One image above the bound stays, alone.
+    const Img big = image(2560, 4096, 50), small = image(64, 64, 60);
+    Canvas c = gles(16, 16);
+    GlesCanvas& g = *c.gles();
+    c.draw_image_data(small.data, 64, 64, {0, 0, 16, 16}, 1);
+    c.draw_image_data(big.data, 2560, 4096, {0, 0, 16, 16}, 1);
+    EXPECT_EQ(g.cached_image_sizes(), (Sizes{{2560, 4096}}));
+    EXPECT_EQ(g.cached_image_bytes(), 40 * MiB);
+    EXPECT_EQ(g.read_pixels()[(8 * 16 + 8) * 4], big.red);
+  }
+  gl_->device->fn().glTexImage2D = real;
+}
+
 TEST_P(GlesReadback, SwapWithDamageSendsTheRectsItIsGiven) {
   static std::vector<EGLint> sent;
   static EGLint count = -1;

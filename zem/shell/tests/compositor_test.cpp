@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <sys/wait.h>
 #include <thread>
 
@@ -283,6 +284,63 @@ TEST(GalleryUnderWeston, GlesRunEndsCleanlyOnSigterm) {
     ASSERT_TRUE(st);
     EXPECT_TRUE(WIFEXITED(*st) && WEXITSTATUS(*st) == 0) << *st;
     EXPECT_EQ(read_file(a->err_path), announced + "zem: SIGTERM received, exiting cleanly\n");
+    remove_tree(dir);
+}
+
+// The gallery full screen on weston, taken by weston-screenshooter from the
+// compositor's own output: the software renderer's frame is the offscreen
+// page, and the GLES renderer's frame (Mesa llvmpipe) is that software frame
+// within the anti-aliasing tolerance of the canvas readback tests.
+TEST(GalleryUnderWeston, GlesFrameMatchesTheSoftwareFrameOnScreen) {
+    constexpr uint32_t W = 640, H = 480;
+    // The offscreen page of this process uses the theme the gallery uses.
+    setenv("ZEM_THEMES_DIR", TAVIX_SOURCE_DIR "/themes", 1);
+    auto w = Weston::start(W, H, true);
+    if (!w) GTEST_SKIP() << "no headless weston: " << w.error();
+    std::string dir = make_temp_dir("zem-weston-shots");
+    std::map<std::string, std::string> env = {{"WAYLAND_DISPLAY", (*w)->display()},
+                                              {"XDG_RUNTIME_DIR", (*w)->runtime_dir()},
+                                              {"GSETTINGS_BACKEND", "memory"},
+                                              {"ZEM_THEMES_DIR", TAVIX_SOURCE_DIR "/themes"}};
+    // Shoots until `fits` accepts the output; the last shot and why it failed.
+    std::optional<Image> shot;
+    std::string last = "no screenshot";
+    auto shows = [&](const std::function<bool(const Image&)>& fits) {
+        return wait_until([&] {
+            const std::string png = dir + "/output.png";
+            if (!(*w)->screenshot(png)) return false;
+            shot = load_png(png);
+            return shot && fits(*shot);
+        });
+    };
+    auto stop = [](const Spawned& p) {
+        kill(p.pid, SIGTERM);
+        auto st = wait_for(p.pid, 10s);
+        return st && WIFEXITED(*st) && WEXITSTATUS(*st) == 0;
+    };
+
+    env["ZEM_FORCE_SOFTWARE"] = "1";
+    auto soft = spawn({ZEM_GALLERY_EXE}, env, dir, "software");
+    ASSERT_TRUE(soft);
+    const Image page = render_scene(zem::gallery::page(true, 0.6f), W, H, 1, zem::page_background());
+    ASSERT_TRUE(shows([&](const Image& img) {
+        last = std::to_string(differing_pixels(img, page)) + " pixels differ from the offscreen page";
+        return differing_pixels(img, page) == 0;
+    })) << last << "; " << read_file(soft->err_path);
+    const Image software = *shot;
+    EXPECT_TRUE(stop(*soft));
+
+    env["ZEM_FORCE_SOFTWARE"] = "";  // erased: the client tries EGL
+    env["LIBGL_ALWAYS_SOFTWARE"] = "1";
+    auto gles = spawn({ZEM_GALLERY_EXE}, env, dir, "gles");
+    ASSERT_TRUE(gles);
+    EXPECT_TRUE(shows([&](const Image& img) {
+        const size_t far = differing_pixels(img, software, 72), near = differing_pixels(img, software, 8);
+        last = std::to_string(far) + " pixels beyond 72, " + std::to_string(near) + " beyond 8";
+        return far == 0 && near <= W * H / 50;
+    })) << last << "; " << read_file(gles->err_path);
+    EXPECT_TRUE(stop(*gles));
+    EXPECT_EQ(read_file(gles->err_path), "[zem] render backend: GLES3\nzem: SIGTERM received, exiting cleanly\n");
     remove_tree(dir);
 }
 

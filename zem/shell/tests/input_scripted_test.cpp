@@ -11,12 +11,16 @@
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 
 namespace {
@@ -156,6 +160,73 @@ TEST(ScriptedInput, HoverRedrawsWithoutANewView) {
     s.c->pointer_motion(50, 20);
     ASSERT_TRUE(zem::test::wait_until([&] { return s.count("wl_surface.attach(wl_buffer") == attaches + 1; }));
     EXPECT_EQ(s.seen->views, views);
+}
+
+// A partial frame through the GLES renderer into a real EGL window (Mesa's
+// software rasteriser, which hands the compositor shared-memory buffers):
+// Tab focuses the button, its focus ring is drawn under the button's clip,
+// and the whole buffers the compositor receives differ from the frame
+// before only around the button.
+TEST(ScriptedInput, GlesFocusFrameChangesOnlyTheButton) {
+    struct Env {
+        std::string name;
+        std::optional<std::string> old;
+        Env(const char* n, const char* v) : name(n) {
+            if (const char* o = getenv(n)) old = o;
+            setenv(n, v, 1);
+        }
+        ~Env() {
+            if (old) setenv(name.c_str(), old->c_str(), 1);
+            else unsetenv(name.c_str());
+        }
+    };
+    Env gles("ZEM_FORCE_SOFTWARE", "0"), llvmpipe("LIBGL_ALWAYS_SOFTWARE", "1");
+    ScriptedOptions o;
+    o.seat_capabilities = 2;
+    o.keep_frames = true;
+    Session s(o);
+    ASSERT_TRUE(s.c);
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.c->has_devices(2); }));
+    ASSERT_TRUE(s.shown());
+    ASSERT_TRUE(zem::test::wait_until([&] { return !s.c->frames().empty(); }));
+    // Keyboard entry redraws the whole page; the frame after it is the one
+    // the focus frame is compared with.
+    const size_t entered = s.c->frames().size();
+    s.c->keyboard_enter();
+    ASSERT_TRUE(zem::test::wait_until([&] { return s.c->frames().size() > entered; }));
+    ASSERT_TRUE(s.c->roundtrip());
+    const int views = s.seen->views;
+    const size_t shown = s.c->frames().size();
+    const zem::test::CommittedFrame before = s.c->frames().back();
+    // Our own shared-memory path would pick ABGR8888, which this compositor
+    // offers; Mesa's window buffers are ARGB8888.
+    ASSERT_EQ(before.format, 0u) << "not drawn through EGL";
+    s.c->key(KEY_TAB, true);
+    s.c->key(KEY_TAB, false);
+    // The frames drawn since, up to the first that shows the focus.
+    std::vector<zem::test::CommittedFrame> frames;
+    ASSERT_TRUE(zem::test::wait_until([&] {
+        auto all = s.c->frames();
+        frames.assign(all.begin() + std::ptrdiff_t(shown), all.end());
+        return !frames.empty() && frames.back().bytes != before.bytes;
+    })) << "no frame shows the focus";
+    EXPECT_EQ(s.seen->views, views) << "a focus change is a partial frame, not a new view";
+    uint32_t x0 = before.width, y0 = before.height, x1 = 0, y1 = 0;
+    for (const auto& after : frames) {
+        ASSERT_EQ(after.format, 0u);
+        ASSERT_EQ(after.width, before.width);
+        ASSERT_EQ(after.height, before.height);
+        for (uint32_t y = 0; y < after.height; ++y)
+            for (uint32_t x = 0; x < after.width; ++x) {
+                const size_t i = (size_t(y) * after.width + x) * 4;
+                if (std::memcmp(&before.bytes[i], &after.bytes[i], 4) == 0) continue;
+                x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x + 1), y1 = std::max(y1, y + 1);
+            }
+    }
+    // The button is (0, 0, 100, 40); its ring reaches 7.5 beyond it.
+    EXPECT_LE(x1, 108u) << "changed " << x0 << "," << y0 << " to " << x1 << "," << y1;
+    EXPECT_LE(y1, 48u) << "changed " << x0 << "," << y0 << " to " << x1 << "," << y1;
+    EXPECT_GE(x1 - x0, 90u) << "the ring runs along the whole button";
 }
 
 TEST(ScriptedInput, ClickAndTapSendTheButtonsMessage) {

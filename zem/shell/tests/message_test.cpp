@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -22,6 +23,16 @@ TEST(Message, CopiesAreIndependentAndMovesEmptyTheSource) {
     zem::Message c = std::move(a);
     EXPECT_TRUE(c.holds<Payload>());
     EXPECT_EQ(std::move(c).take<Payload>().number, 7);
+}
+
+TEST(Message, TakingOneOfTwoCopiesLeavesTheOtherWhole) {
+    zem::Message a = Payload{"shared", 3};
+    zem::Message b = a;
+    EXPECT_EQ(std::move(b).take<Payload>().text, "shared");
+    EXPECT_FALSE(b.has_value());
+    ASSERT_TRUE(a.holds<Payload>());
+    EXPECT_EQ(std::as_const(a).get<Payload>()->text, "shared");
+    EXPECT_EQ(std::move(a).take<Payload>().number, 3);
 }
 
 TEST(Message, WrongTypeIsNotHandedOut) {

@@ -160,8 +160,9 @@ bool Sway::screenshot(const std::string& png_path) const {
     return st == 0;
 }
 
-std::expected<std::unique_ptr<Weston>, std::string> Weston::start(uint32_t width, uint32_t height) {
+std::expected<std::unique_ptr<Weston>, std::string> Weston::start(uint32_t width, uint32_t height, bool screenshots) {
     if (!have("weston")) return std::unexpected("weston is not installed");
+    if (screenshots && !have("weston-screenshooter")) return std::unexpected("weston-screenshooter is not installed");
     if (geteuid() != 0) return std::unexpected("weston headless runs as root here");
     auto w = std::unique_ptr<Weston>(new Weston());
     w->work_dir_ = make_temp_dir("zem-weston-work");
@@ -170,9 +171,11 @@ std::expected<std::unique_ptr<Weston>, std::string> Weston::start(uint32_t width
     std::map<std::string, std::string> env = {{"XDG_RUNTIME_DIR", w->runtime_dir_},
                                               {"WAYLAND_DISPLAY", ""},
                                               {"DISPLAY", ""}};
-    auto p = spawn({"weston", "--backend=headless-backend.so", "--use-pixman", "--socket=zem-weston",
-                    "--width=" + std::to_string(width), "--height=" + std::to_string(height), "--idle-time=0"},
-                   env, w->work_dir_, "weston");
+    std::vector<std::string> argv = {"weston", "--backend=headless-backend.so", "--use-pixman", "--socket=zem-weston",
+                                     "--width=" + std::to_string(width), "--height=" + std::to_string(height),
+                                     "--idle-time=0"};
+    if (screenshots) argv.push_back("--debug");
+    auto p = spawn(argv, env, w->work_dir_, "weston");
     if (!p) return std::unexpected("cannot start weston");
     w->proc_ = *p;
     w->running_ = true;
@@ -180,6 +183,27 @@ std::expected<std::unique_ptr<Weston>, std::string> Weston::start(uint32_t width
     if (w->display_.empty())
         return std::unexpected("weston did not come up: " + read_file(p->err_path).substr(0, 2000));
     return w;
+}
+
+bool Weston::screenshot(const std::string& png_path) const {
+    // The screenshooter names its file by the time and writes it into its
+    // working directory: one fresh directory per shot leaves no doubt which.
+    std::string shots = make_temp_dir("zem-weston-shot");
+    auto s = spawn({"env", "-C", shots, "weston-screenshooter"},
+                   {{"WAYLAND_DISPLAY", display_}, {"XDG_RUNTIME_DIR", runtime_dir_}}, shots, "shooter");
+    bool ok = false;
+    if (s) {
+        if (!wait_for(s->pid, kWaitLimit)) {
+            kill(s->pid, SIGKILL);
+            waitpid(s->pid, nullptr, 0);
+        }
+        std::error_code ec;
+        for (auto& e : fs::directory_iterator(shots, ec))
+            if (!ok && e.path().extension() == ".png")
+                ok = fs::copy_file(e.path(), png_path, fs::copy_options::overwrite_existing, ec);
+    }
+    remove_tree(shots);
+    return ok;
 }
 
 }  // namespace zem::test

@@ -51,7 +51,12 @@ private:
 
 class Weston final : public HeadlessCompositor {
 public:
-    [[nodiscard]] static std::expected<std::unique_ptr<Weston>, std::string> start(uint32_t width = 800, uint32_t height = 600);
+    // With `screenshots`, weston runs with its debug protocols, which is what
+    // lets weston-screenshooter (a client it did not start) take the output.
+    [[nodiscard]] static std::expected<std::unique_ptr<Weston>, std::string> start(uint32_t width = 800, uint32_t height = 600,
+                                                                                  bool screenshots = false);
+    // A PNG of the whole output through weston-screenshooter.
+    bool screenshot(const std::string& png_path) const;
 };
 
 }  // namespace zem::test

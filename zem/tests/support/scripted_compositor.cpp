@@ -19,6 +19,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 namespace zem::test {
@@ -30,6 +31,7 @@ struct ScriptedCompositor::State {
     wl_event_source* wake_source = nullptr;
     mutable std::mutex mutex;
     std::vector<std::string> log;
+    std::vector<CommittedFrame> committed;
     std::queue<std::function<void()>> calls;
     std::condition_variable done_cv;
     uint64_t calls_done = 0, calls_posted = 0;
@@ -146,6 +148,21 @@ void surface_commit(State* st, wl_resource* surface) {
     if (obj.buffer) {
         wl_resource* b = obj.buffer;
         obj.buffer = nullptr;
+        if (st->opts.keep_frames)
+            if (wl_shm_buffer* shm = wl_shm_buffer_get(b)) {
+                CommittedFrame f;
+                f.width = uint32_t(wl_shm_buffer_get_width(shm));
+                f.height = uint32_t(wl_shm_buffer_get_height(shm));
+                f.format = wl_shm_buffer_get_format(shm);
+                const size_t stride = size_t(wl_shm_buffer_get_stride(shm)), row = size_t(f.width) * 4;
+                f.bytes.resize(row * f.height);
+                wl_shm_buffer_begin_access(shm);
+                if (const auto* px = static_cast<const uint8_t*>(wl_shm_buffer_get_data(shm)))
+                    for (uint32_t y = 0; y < f.height; ++y) std::memcpy(&f.bytes[y * row], px + y * stride, row);
+                wl_shm_buffer_end_access(shm);
+                std::lock_guard lock(st->mutex);
+                st->committed.push_back(std::move(f));
+            }
         if (st->opts.release_buffers) wl_buffer_send_release(b);
         ++st->frames_seen;
         if (st->opts.close_after_frames > 0 && st->frames_seen == st->opts.close_after_frames && st->first_toplevel)
@@ -322,6 +339,11 @@ ScriptedCompositor::~ScriptedCompositor() {
         close(state_->wake_fd);
     }
     remove_tree(dir_);
+}
+
+std::vector<CommittedFrame> ScriptedCompositor::frames() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->committed;
 }
 
 std::vector<std::string> ScriptedCompositor::log() const {

@@ -37,6 +37,14 @@ struct ScriptedOptions {
     bool frame_done = true;           // answer frame callbacks at the next commit
     int close_after_frames = 0;       // send xdg_toplevel.close after this many buffers (0: never)
     bool session_manager = false;     // offer xdg_session_manager_v1 (version 1)
+    bool keep_frames = false;         // copy the pixels of every committed shared-memory buffer
+};
+
+// The pixels of one committed shared-memory buffer, rows packed (width × 4
+// bytes), in the buffer's own format.
+struct CommittedFrame {
+    uint32_t width = 0, height = 0, format = 0;
+    std::vector<uint8_t> bytes;
 };
 
 class ScriptedCompositor {
@@ -48,6 +56,8 @@ public:
     const std::string& socket() const { return socket_; }
 
     std::vector<std::string> log() const;
+    // The buffers committed so far, oldest first (with `keep_frames`).
+    std::vector<CommittedFrame> frames() const;
     // Requests whose text begins with `prefix`.
     std::vector<std::string> matching(const std::string& prefix) const;
     // Input-method events to the client's newest zwp_text_input_v3 (enter

@@ -6,6 +6,7 @@
 #include <memory>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <zem/canvas/canvas_state.hpp>
@@ -67,6 +68,10 @@ class GlesCanvas {
   std::uint32_t color_texture() const;
   // Premultiplied R, G, B, A rows top-down (binds the canvas's framebuffer).
   std::vector<std::uint8_t> read_pixels() const;
+  // The image textures held, least recently drawn first, as (width, height),
+  // and the bytes they take: what the cache's bound acts on.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> cached_image_sizes() const;
+  std::uint64_t cached_image_bytes() const;
 
   struct Impl;
 

@@ -30,7 +30,18 @@ struct RoundedRectPath {
     enum Kind : std::uint8_t { Move, Line, Cubic, Close } kind;
     float pts[6];
   };
-  std::vector<Segment> segments;
+  // At most a move, four lines, four corners and the close: kept inline, so
+  // building the outline of every rounded fill allocates nothing.
+  struct Segments {
+    std::array<Segment, 10> items{};
+    std::size_t count = 0;
+    void push_back(const Segment& s) { items[count++] = s; }
+    std::size_t size() const { return count; }
+    const Segment& operator[](std::size_t i) const { return items[i]; }
+    const Segment* begin() const { return items.data(); }
+    const Segment* end() const { return items.data() + count; }
+  };
+  Segments segments;
 };
 
 // The outline of the rectangle (left, top, right, bottom) with corner radii

@@ -7,9 +7,9 @@
 // back; the application (through `zem::run<App>`) unwraps it again. The
 // absence of a message is `std::optional<Message>`, never an empty box.
 
-#include <any>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <type_traits>
 #include <typeinfo>
@@ -17,6 +17,9 @@
 
 namespace zem {
 
+// Copies share one immutable value (a reference count, no allocation: every
+// frame copies the messages of its hit regions); a copy about to be changed
+// through `get` takes a value of its own first, so copies stay independent.
 class Message {
 public:
     Message() = default;
@@ -24,7 +27,8 @@ public:
     template <class T>
         requires(!std::is_same_v<std::decay_t<T>, Message> &&
                  std::is_copy_constructible_v<std::decay_t<T>>)
-    Message(T&& value) : value_(std::forward<T>(value)) {}  // NOLINT: implicit on purpose
+    Message(T&& value)  // NOLINT: implicit on purpose
+        : value_(std::make_shared<Boxed<std::decay_t<T>>>(std::forward<T>(value))) {}
 
     Message(const Message&) = default;
     Message(Message&&) noexcept = default;
@@ -32,40 +36,61 @@ public:
     Message& operator=(Message&&) noexcept = default;
 
     // False only for a default-constructed or moved-from box.
-    bool has_value() const noexcept { return value_.has_value(); }
-    const std::type_info& type() const noexcept { return value_.type(); }
+    bool has_value() const noexcept { return value_ != nullptr; }
+    const std::type_info& type() const noexcept { return value_ ? value_->type() : typeid(void); }
 
     template <class T>
     bool holds() const noexcept {
-        return std::any_cast<T>(&value_) != nullptr;
+        return value_ && value_->type() == typeid(T);
     }
 
     // The message as T, or nullptr when the box holds something else.
     template <class T>
     const T* get() const noexcept {
-        return std::any_cast<T>(&value_);
+        return holds<T>() ? &static_cast<const Boxed<T>*>(value_.get())->value : nullptr;
     }
     template <class T>
-    T* get() noexcept {
-        return std::any_cast<T>(&value_);
+    T* get() {
+        if (!holds<T>()) return nullptr;
+        if (value_.use_count() > 1) value_ = value_->clone();
+        return &static_cast<Boxed<T>*>(value_.get())->value;
     }
 
-    // Moves the message out as T. Asking for a type the box does not hold is
-    // a toolkit misuse (an element built for another application) and stops
-    // the program.
+    // Moves the message out as T (a copy while other boxes share it). Asking
+    // for a type the box does not hold is a toolkit misuse (an element built
+    // for another application) and stops the program.
     template <class T>
     T take() && {
-        T* p = std::any_cast<T>(&value_);
-        if (p == nullptr) {
-            std::fprintf(stderr, "zem: message of type %s taken as %s\n",
-                         value_.type().name(), typeid(T).name());
+        if (!holds<T>()) {
+            std::fprintf(stderr, "zem: message of type %s taken as %s\n", type().name(), typeid(T).name());
             std::abort();
         }
-        return std::move(*p);
+        auto* boxed = static_cast<Boxed<T>*>(value_.get());
+        if (value_.use_count() > 1) {
+            T copy = boxed->value;
+            value_.reset();
+            return copy;
+        }
+        T out = std::move(boxed->value);
+        value_.reset();
+        return out;
     }
 
 private:
-    std::any value_;
+    struct Holder {
+        virtual ~Holder() = default;
+        virtual const std::type_info& type() const noexcept = 0;
+        virtual std::shared_ptr<Holder> clone() const = 0;
+    };
+    template <class T>
+    struct Boxed final : Holder {
+        template <class U>
+        explicit Boxed(U&& v) : value(std::forward<U>(v)) {}
+        const std::type_info& type() const noexcept override { return typeid(T); }
+        std::shared_ptr<Holder> clone() const override { return std::make_shared<Boxed<T>>(value); }
+        T value;
+    };
+    std::shared_ptr<Holder> value_;
 };
 
 using OptionalMessage = std::optional<Message>;
