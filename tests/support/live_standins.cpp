@@ -61,11 +61,12 @@ echo "clevis $*" >> /run/standins/calls.log
 
 } // namespace
 
-void write_live_standins(const std::string& dir) {
+void write_live_standins(const std::string& dir, bool crypt) {
     namespace sfs = std::filesystem;
     sfs::create_directories(dir);
     for (const auto& [name, text] : {std::pair{"mount", LIVE_MOUNT}, std::pair{"umount", LIVE_UMOUNT},
                                      std::pair{"cryptsetup", LIVE_CRYPTSETUP}, std::pair{"clevis", LIVE_CLEVIS}}) {
+        if (!crypt && std::string(name) == "cryptsetup") continue;
         const std::string path = dir + "/" + name;
         std::ofstream(path, std::ios::binary) << text;
         sfs::permissions(path, sfs::perms(0755));

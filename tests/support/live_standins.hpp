@@ -17,7 +17,8 @@
 
 namespace support {
 
-// Writes mount, umount, cryptsetup and clevis into `dir` (created).
-void write_live_standins(const std::string& dir);
+// Writes mount, umount, clevis and (with `crypt`) cryptsetup into `dir`
+// (created).
+void write_live_standins(const std::string& dir, bool crypt = true);
 
 } // namespace support
