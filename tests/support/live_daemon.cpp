@@ -42,6 +42,15 @@ if [ "$PRIVATE_MAPPER" = yes ]; then
   mkdir -p "$R/dev/mapper"
   mount -t tmpfs tmpfs "$R/dev/mapper"
 fi
+# A tree of another architecture (the AArch64 one) has no loader for the
+# host's programs, the daemon's and those it runs: the host's loader and
+# libraries are bound in. Mount points: the system copy stays on one file
+# system, so only the empty directories come along.
+if [ ! -e "$R/lib64/ld-linux-x86-64.so.2" ]; then
+  mkdir -p "$R/lib64" "$R/usr/lib/x86_64-linux-gnu"
+  mount --bind /lib64 "$R/lib64"
+  mount --bind /usr/lib/x86_64-linux-gnu "$R/usr/lib/x86_64-linux-gnu"
+fi
 mount -t tmpfs -o mode=0755 tmpfs "$R/run"
 mkdir "$R/run/host-root" "$R/run/standins"
 mount --rbind / "$R/run/host-root"
