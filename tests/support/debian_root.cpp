@@ -51,16 +51,28 @@ std::expected<void, std::string> run(const std::vector<std::string>& argv) {
     return {};
 }
 
+// What a tree is made of: the host's own architecture, or another one whose
+// programs run through qemu-user and binfmt_misc.
+struct Flavour {
+    std::string name; // the cache entry's prefix: "debian-root"
+    std::string arch; // empty: the host's
+    const std::vector<std::string>& packages;
+};
+
+Flavour host_flavour() { return {"debian-root", "", debian_root_packages()}; }
+Flavour arm64_flavour() { return {"debian-root-arm64", "arm64", arm64_root_packages()}; }
+
 // Everything that shapes the tree, so a change to any of it makes a new key.
-std::string recipe() {
+std::string recipe(const Flavour& f) {
     std::string r = "suite=" + SUITE + "\nmirror=" + MIRROR + "\nvariant=minbase\n";
-    for (const auto& p : debian_root_packages()) r += "package=" + p + "\n";
+    if (!f.arch.empty()) r += "arch=" + f.arch + "\n";
+    for (const auto& p : f.packages) r += "package=" + p + "\n";
     r += "user=" + DEFAULT_USER + "\n";
     return r;
 }
 
-std::string key() {
-    const auto& r = recipe();
+std::string key(const Flavour& f) {
+    const auto r = recipe(f);
     uLong a = crc32(0L, Z_NULL, 0);
     a = crc32(a, reinterpret_cast<const Bytef*>(r.data()), static_cast<uInt>(r.size()));
     uLong b = adler32(0L, Z_NULL, 0);
@@ -93,11 +105,13 @@ private:
     int fd_ = -1;
 };
 
-std::expected<void, std::string> build(const std::string& dir) {
+std::expected<void, std::string> build(const Flavour& f, const std::string& dir) {
     std::string packages;
-    for (const auto& p : debian_root_packages()) packages += (packages.empty() ? "" : ",") + p;
-    if (auto r = run({"debootstrap", "--variant=minbase", "--include=" + packages, SUITE, dir, MIRROR}); !r)
-        return r;
+    for (const auto& p : f.packages) packages += (packages.empty() ? "" : ",") + p;
+    std::vector<std::string> argv{"debootstrap", "--variant=minbase", "--include=" + packages};
+    if (!f.arch.empty()) argv.push_back("--arch=" + f.arch);
+    argv.insert(argv.end(), {SUITE, dir, MIRROR});
+    if (auto r = run(argv); !r) return r;
     // The installer image's default user, renamed by the account step.
     if (auto r = run({"chroot", dir, "useradd", "-m", "-s", "/bin/bash", "-U", DEFAULT_USER}); !r) return r;
     // debootstrap leaves its apt lists and package files behind: tests copy
@@ -110,27 +124,45 @@ std::expected<void, std::string> build(const std::string& dir) {
     return {};
 }
 
-} // namespace
 
-const std::vector<std::string>& debian_root_packages() {
-    static const std::vector<std::string> list = {"passwd", "locales", "openssh-client", "e2fsprogs", "util-linux"};
-    return list;
+// AArch64 programs run here through qemu-user, which binfmt_misc hands them
+// to. The handler is registered with the F flag (the interpreter is opened
+// once, at registration), so it also serves inside a chroot that has no
+// qemu of its own.
+std::expected<void, std::string> arm64_programs_run() {
+    const std::string misc = "/proc/sys/fs/binfmt_misc";
+    if (::access((misc + "/register").c_str(), F_OK) != 0 &&
+        ::mount("binfmt_misc", misc.c_str(), "binfmt_misc", 0, nullptr) != 0)
+        return std::unexpected("cannot mount " + misc + ": " + std::string(strerror(errno)));
+    if (::access((misc + "/qemu-aarch64").c_str(), F_OK) == 0) return {};
+    const std::string conf = "/usr/lib/binfmt.d/qemu-aarch64.conf";
+    std::ifstream in(conf);
+    std::string line;
+    if (!in || !std::getline(in, line)) return std::unexpected(conf + " is missing (qemu-user-static)");
+    std::ofstream reg(misc + "/register");
+    reg << line;
+    reg.flush();
+    if (!reg && ::access((misc + "/qemu-aarch64").c_str(), F_OK) != 0)
+        return std::unexpected("cannot register qemu-aarch64 with binfmt_misc");
+    return {};
 }
 
-std::expected<std::string, std::string> debian_root() {
+std::expected<std::string, std::string> cached_root(const Flavour& f) {
     if (::geteuid() != 0) return std::unexpected(std::string("building a Debian root needs root"));
     if (::access("/usr/sbin/debootstrap", X_OK) != 0)
         return std::unexpected(std::string("debootstrap is not installed"));
+    if (!f.arch.empty())
+        if (auto r = arm64_programs_run(); !r) return std::unexpected(r.error());
     const std::string cache = cache_dir();
     std::error_code ec;
     stdfs::create_directories(cache, ec);
     if (ec) return std::unexpected("mkdir " + cache + ": " + ec.message());
-    const std::string k = key();
-    const std::string final_dir = cache + "/debian-root-" + k;
+    const std::string k = key(f);
+    const std::string final_dir = cache + "/" + f.name + "-" + k;
     // A finished tree is only ever renamed into place, so its presence
     // means it is complete; the lock is for the builders.
     if (stdfs::is_directory(final_dir)) return final_dir;
-    Lock lock(cache + "/debian-root-" + k + ".lock");
+    Lock lock(cache + "/" + f.name + "-" + k + ".lock");
     if (!lock.held()) return std::unexpected("cannot lock the Debian root cache: " + std::string(strerror(errno)));
     if (stdfs::is_directory(final_dir)) return final_dir; // built while we waited
     // A scratch tree left by a builder that died holds the lock no longer.
@@ -143,11 +175,11 @@ std::expected<std::string, std::string> debian_root() {
     }
     const std::string scratch = cache + "/" + prefix + std::to_string(::getpid());
     stdfs::create_directories(scratch, ec);
-    if (auto r = build(scratch); !r) {
+    if (auto r = build(f, scratch); !r) {
         stdfs::remove_all(scratch, ec);
         return std::unexpected("cannot build a Debian root: " + r.error());
     }
-    std::ofstream(scratch + "/.tavix-test-root") << recipe();
+    std::ofstream(scratch + "/.tavix-test-root") << recipe(f);
     if (::rename(scratch.c_str(), final_dir.c_str()) != 0) {
         std::string why = strerror(errno);
         stdfs::remove_all(scratch, ec);
@@ -155,6 +187,25 @@ std::expected<std::string, std::string> debian_root() {
     }
     return final_dir;
 }
+
+} // namespace
+
+const std::vector<std::string>& debian_root_packages() {
+    static const std::vector<std::string> list = {"passwd", "locales", "openssh-client", "e2fsprogs", "util-linux"};
+    return list;
+}
+
+const std::vector<std::string>& arm64_root_packages() {
+    static const std::vector<std::string> list = {
+        "passwd",         "locales",          "openssh-client", "openssh-server",       "e2fsprogs",
+        "util-linux",     "linux-image-arm64", "grub-efi-arm64", "initramfs-tools",     "systemd-sysv",
+        "udev",           "kmod",             "cryptsetup-initramfs"};
+    return list;
+}
+
+std::expected<std::string, std::string> debian_root() { return cached_root(host_flavour()); }
+
+std::expected<std::string, std::string> arm64_root() { return cached_root(arm64_flavour()); }
 
 std::expected<void, std::string> copy_debian_root(const std::string& dest) {
     auto src = debian_root();

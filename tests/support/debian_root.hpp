@@ -20,6 +20,14 @@
 // locales (locale-gen), openssh-client (ssh-keygen -A), e2fsprogs and
 // util-linux (resize2fs, partx, blkid), and the image's default user
 // "vessara" with its home directory, as an installer image carries it.
+//
+// `arm64_root()` is the same kind of tree for AArch64 (debootstrap --arch=arm64,
+// its second stage run through qemu-user-static and binfmt_misc, which is
+// mounted and told about qemu-aarch64 when it is not yet), holding what an
+// installer image boots with: a kernel, GRUB for arm64 EFI, initramfs-tools
+// with cryptsetup, systemd as init and an SSH server. It is cached beside
+// the other, under its own key. The boot tests install it and start it in an
+// emulated machine.
 
 #include <expected>
 #include <string>
@@ -30,9 +38,13 @@ namespace support {
 // The Debian packages added to debootstrap's minimal set.
 const std::vector<std::string>& debian_root_packages();
 
+// The same for the AArch64 tree.
+const std::vector<std::string>& arm64_root_packages();
+
 // Path of the cached pristine tree, building it first when it is missing.
 // Fails with a reason to skip: not root, no debootstrap, no mirror.
 std::expected<std::string, std::string> debian_root();
+std::expected<std::string, std::string> arm64_root();
 
 // A fresh copy of the cached tree at `dest` (created; must not exist or be
 // empty), with owners, modes, hard links, ACLs and extended attributes kept.

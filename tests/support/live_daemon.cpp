@@ -25,7 +25,7 @@ using namespace std::chrono_literals;
 // Runs in the new namespace (unshare -m --propagation private): builds the
 // live root and starts the daemon chrooted into it.
 constexpr const char* SETUP = R"(set -e
-W=$1 TREE=$2 LAYERS=$3 STANDINS=$4 EXE=$5
+W=$1 TREE=$2 LAYERS=$3 STANDINS=$4 EXE=$5 PRIVATE_MAPPER=$6
 mount -t tmpfs -o mode=0755 tmpfs "$W"
 mkdir "$W/u" "$W/w" "$W/r"
 R=$W/r
@@ -38,8 +38,19 @@ mount --rbind /dev "$R/dev"
 # it. $R/dev is the host's /dev bound in, so the directory lands there, as
 # the device-mapper driver would make it; what the daemon's stand-ins put
 # in it stays in this namespace's tmpfs.
-mkdir -p "$R/dev/mapper"
-mount -t tmpfs tmpfs "$R/dev/mapper"
+if [ "$PRIVATE_MAPPER" = yes ]; then
+  mkdir -p "$R/dev/mapper"
+  mount -t tmpfs tmpfs "$R/dev/mapper"
+fi
+# A tree of another architecture (the AArch64 one) has no loader for the
+# host's programs, the daemon's and those it runs: the host's loader and
+# libraries are bound in. Mount points: the system copy stays on one file
+# system, so only the empty directories come along.
+if [ ! -e "$R/lib64/ld-linux-x86-64.so.2" ]; then
+  mkdir -p "$R/lib64" "$R/usr/lib/x86_64-linux-gnu"
+  mount --bind /lib64 "$R/lib64"
+  mount --bind /usr/lib/x86_64-linux-gnu "$R/usr/lib/x86_64-linux-gnu"
+fi
 mount -t tmpfs -o mode=0755 tmpfs "$R/run"
 mkdir "$R/run/host-root" "$R/run/standins"
 mount --rbind / "$R/run/host-root"
@@ -62,7 +73,7 @@ std::string read_all(const std::string& path) {
 
 std::expected<std::unique_ptr<LiveDaemon>, std::string>
 LiveDaemon::start(const std::string& exe, const std::string& tree, const std::vector<std::string>& layers,
-                  const std::string& standins) {
+                  const std::string& standins, bool private_mapper) {
     if (::geteuid() != 0) return std::unexpected(std::string("a private mount namespace needs root"));
     std::unique_ptr<LiveDaemon> d(new LiveDaemon());
     char work[] = "/tmp/tavix-live-XXXXXX";
@@ -75,7 +86,7 @@ LiveDaemon::start(const std::string& exe, const std::string& tree, const std::ve
     for (const auto& l : layers) lower += l + ":";
     const std::string abs_exe = std::filesystem::absolute(exe).string();
     std::vector<std::string> args{"unshare", "-m", "--propagation", "private", "/bin/sh", "-c", SETUP, "live-daemon",
-                                  d->work_, tree, lower, standins, abs_exe};
+                                  d->work_, tree, lower, standins, abs_exe, private_mapper ? "yes" : "no"};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

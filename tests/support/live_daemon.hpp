@@ -28,9 +28,13 @@ class LiveDaemon {
 public:
     // `layers`: lower layers over the tree, topmost first (the test's own
     // additions: probe files, markers, stand-ins inside the system).
+    // `private_mapper`: a tmpfs of the namespace's own over /dev/mapper, for
+    // the cryptsetup stand-in's links; off where device-mapper really works,
+    // so that its nodes are the kernel's and show through every /dev bound
+    // from the host's.
     static std::expected<std::unique_ptr<LiveDaemon>, std::string>
     start(const std::string& exe, const std::string& tree, const std::vector<std::string>& layers,
-          const std::string& standins);
+          const std::string& standins, bool private_mapper = true);
     ~LiveDaemon(); // kills the daemon; its namespace and mounts go with it
     LiveDaemon(const LiveDaemon&) = delete;
     LiveDaemon& operator=(const LiveDaemon&) = delete;
