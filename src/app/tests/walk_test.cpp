@@ -1,7 +1,9 @@
 // The real executable in test mode under a headless sway, walked from the
-// splash to its last page by keys (wtype) while a screen reader's client
-// (AT-SPI, src/app/tests/wizard_walk.py) tells the page by its title. A
-// screenshot of every page goes to <build>/screens/walk-<case>/.
+// splash to its last page by keys (wtype), typing into the account's fields
+// and clicking the disk target with a virtual pointer, while a screen
+// reader's client (AT-SPI, src/app/tests/wizard_walk.py) tells the page by
+// its title or, without one, by what it shows. A screenshot of every page
+// goes to <build>/screens/walk-<case>/.
 //
 // The wizard runs in a mount namespace of its own with a fresh, empty state
 // directory, so the scenario marker is there exactly when the test puts it,
@@ -82,7 +84,8 @@ TEST_P(WizardWalk, PageByPageWithKeys) {
     std::filesystem::remove_all(shots);
     std::vector<std::string> argv = {"dbus-run-session", "--", "/usr/bin/python3",
                                      TAVIX_SOURCE_DIR "/src/app/tests/wizard_walk.py", "--scenario", c.scenario,
-                                     "--texts", TAVIX_SOURCE_DIR "/locales/en.json", "--shots", shots};
+                                     "--texts", TAVIX_SOURCE_DIR "/locales/en.json", "--shots", shots,
+                                     "--pointer", ZEM_TEST_POINTER_EXE};
     if (!c.until.empty()) argv.insert(argv.end(), {"--until", c.until});
     argv.push_back("--");
     for (auto& a : wizard_command(c)) argv.push_back(a);

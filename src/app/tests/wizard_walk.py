@@ -3,10 +3,13 @@
 keyboard would, under a compositor the caller started.
 
 The page on screen is read through the accessibility tree (AT-SPI): each
-page is known by its title. Controls are pressed with keys sent by `wtype`:
-Tab first, and where Tab reaches no control (the wizard's buttons are not in
-the tab order) the screen reader's way of moving focus, then Return. Every
-page is saved as a screenshot (grim) and must differ from the one before.
+page is known by its title, or by texts it shows when it has none. Controls
+are pressed with keys sent by `wtype`: Tab first, and where Tab reaches no
+control (the wizard's buttons are not in the tab order) the screen reader's
+way of moving focus, then Return. Text fields get the focus the screen
+reader's way and their text as keys. With `--pointer` the disk target is
+clicked at the middle of its bounds instead. Every page is saved as a
+screenshot (grim) and must differ from the one before.
 
 Run inside a private session bus (dbus-run-session) with XDG_RUNTIME_DIR and
 WAYLAND_DISPLAY set; the wizard's command line follows "--". Exit 0 on
@@ -65,36 +68,61 @@ def wait_for(pred, timeout=15.0):
 
 # --- the walk, as data ------------------------------------------------------
 #
-# A step is the title key of the page expected on screen and the controls to
-# press there, in order, to move on. A control is ("button", text key) for a
-# control showing that text, or ("row", n) for the n-th choice row (a
-# pressable area with a label that is not the back control); a third member
-# names the key that presses it (Return unless told). A step without
+# A step is the page expected on screen and the controls to press there, in
+# order, to move on. A page is the catalogue key of its title, or `Shows`
+# for a page without a title: known by texts it shows. A control is
+# ("button", text key) for a control showing that text, ("button-text",
+# text) for one showing a text outside the catalogue, ("row", n) for the
+# n-th choice row (a pressable area with a label that is not the back
+# control), or ("type", n, text) for text typed into the n-th text field; a
+# third member of a button or row names the key that presses it (Return
+# unless told), or POINTER for a click at its middle. A step without
 # controls waits for the page to move on by itself.
 
+
+class Shows:
+    def __init__(self, name, texts):
+        self.name = name
+        self.texts = texts
+
+
+POINTER = "pointer"
+
+# Every language is listed under its own name: the page has no title.
+LANGUAGE = Shows("language", ["English", "Español", "Français", "Deutsch"])
+
+# A valid account: the account page moves on only with one. The device
+# name is filled in already.
+USER = "walker"
+PASSWORD = "walk1234"
+ACCOUNT = [("type", 0, USER), ("type", 2, PASSWORD), ("type", 3, PASSWORD), ("button", "common.continue")]
+
 INSTALL = [
-    ("language.title", [("button-text", "English")]),
+    (LANGUAGE, [("button-text", "English")]),
     ("welcome.title", [("button", "welcome.cta")]),
     # The first disk the plan check takes: the machine may list disks too
-    # small for its own system (loop devices of other tests).
-    ("disk.title", [("each-row",), ("button", "common.continue")]),
-    ("account.title", [("button", "common.continue")]),
+    # small for its own system (loop devices of other tests). Going on asks
+    # for a confirmation first.
+    ("disk.title", [("each-row",), ("button", "common.continue"), ("button", "disk.dialog_accept")]),
+    ("account.title", ACCOUNT),
     ("progress.title", []),  # the simulated install moves on by itself
     ("finish.install_title", [("button", "finish.install_cta")]),
 ]
 
 CONFIGURE = [
-    ("language.title", [("button-text", "English")]),
+    (LANGUAGE, [("button-text", "English")]),
     ("welcome.title", [("button", "welcome.cta")]),
-    ("account.title", [("button", "common.continue")]),
-    # Back once, with the space bar, and forward again.
+    ("account.title", ACCOUNT),
+    # Back once, with the space bar, and forward again: the fields kept
+    # what was typed.
     ("wireless.title", [("button", "common.back", "space")]),
     ("account.title", [("button", "common.continue")]),
-    ("wireless.title", [("button", "common.continue")]),
-    ("navigation.title", [("button", "common.continue")]),
-    ("storage.title", [("button", "common.continue")]),
+    # No network here: Continue waits for one, cellular data goes on.
+    ("wireless.title", [("button", "wireless.use_cellular")]),
+    ("navigation.title", [("button", "navigation.gestures_title"), ("button", "common.continue")]),
+    ("storage.title", [("button", "storage.local")]),  # a choice moves on by itself
     ("permissions.title", [("button", "common.continue")]),
-    ("security.title", [("button", "security.cta")]),
+    ("security.title", [("button", "security.pin_title"), ("button", "security.cta")]),
     ("finish.title", [("button", "finish.cta")]),
     ("tutorial_gestures.intro_title", [("button", "tutorial_gestures.intro_cta")]),
     ("tutorial_gestures.step_1_title", [("button", "common.next")]),
@@ -109,10 +137,15 @@ CONFIGURE = [
 ]
 
 
+def page_name(page):
+    return page.name if isinstance(page, Shows) else page
+
+
 class Walker:
-    def __init__(self, texts, shots):
+    def __init__(self, texts, shots, pointer=None):
         self.texts = texts
         self.shots = shots
+        self.pointer = pointer
         self.app = None
         self.last_shot = None
         self.count = 0
@@ -146,8 +179,17 @@ class Walker:
     def labels(self):
         return [n.name for n in self.nodes() if n.getRole() == pyatspi.ROLE_LABEL]
 
-    def on_page(self, title_key):
-        return self.text(title_key) in self.labels()
+    def on_page(self, page):
+        labels = self.labels()
+        if isinstance(page, Shows):
+            return all(t in labels for t in page.texts)
+        return self.text(page) in labels
+
+    def describe(self, page):
+        return page.texts if isinstance(page, Shows) else self.text(page)
+
+    def fields(self):
+        return [n for n in self.nodes() if n.getRole() == pyatspi.ROLE_ENTRY]
 
     def focused(self):
         for n in self.nodes():
@@ -166,6 +208,11 @@ class Walker:
 
         def texts(button):
             return [l.name for l in labels if inside(extents(l), extents(button))]
+        if kind == "type":
+            fields = [n for n in nodes if n.getRole() == pyatspi.ROLE_ENTRY]
+            if what >= len(fields):
+                raise Failure("no text field %d among %r" % (what, [(x.getRoleName(), x.name) for x in nodes]))
+            return fields[what]
         if kind in ("button", "button-text"):
             want = self.text(what) if kind == "button" else what
             for n in buttons:
@@ -206,12 +253,44 @@ class Walker:
         if not wait_for(ready, 15):
             self.control(spec)  # says what is missing, when something is
             raise Failure("%r never became pressable" % (spec,))
+        if spec[0] == "type":
+            self.type_into(node, spec)
+            return
+        if len(spec) > 2 and spec[2] == POINTER and self.pointer is not None:
+            x, y, w, h = extents(node)
+            self.pointer.send("click %d %d" % (x + w // 2, y + h // 2))
+            # Back to its corner, so that the screenshots show no hover.
+            self.pointer.send("move 0 0")
+            return
         if not self.focus_by_tab(node):
             # Not in the tab order: move the focus the way a screen reader does.
             node.queryComponent().grabFocus()
             if not wait_for(lambda: self.is_focused(node), 10):
                 raise Failure("focus did not reach %r" % (spec,))
         key(spec[2] if len(spec) > 2 else "Return")
+
+    # Typing into a field: the focus moves there the screen reader's way and
+    # the text comes as keys. A field that shows its text must show what was
+    # typed; a password field shows nothing to check.
+    def type_into(self, node, spec):
+        text = spec[2]
+
+        def shown():
+            node.clearCache()
+            t = node.queryText()
+            return t.getText(0, t.characterCount)
+        password = node.name == "password"
+        if not password and shown() == text:
+            return
+        if not self.is_focused(node):
+            node.queryComponent().grabFocus()
+            if not wait_for(lambda: self.is_focused(node), 10):
+                raise Failure("focus did not reach %r" % (spec,))
+        r = subprocess.run(["wtype", text], capture_output=True, text=True)
+        if r.returncode != 0:
+            raise Failure("wtype %s: %s" % (text, r.stderr.strip()))
+        if not password and not wait_for(lambda: shown() == text, 10):
+            raise Failure("field %d shows %r after typing %r" % (spec[1], shown(), text))
 
     def is_focused(self, node):
         node.clearCache()
@@ -252,17 +331,17 @@ class Walker:
         print("page %s: %s" % (name, path), flush=True)
         return data[0]
 
-    # Waits for the page `title_key`, or for `back_to` when that page may
-    # come back instead (a plan check refusing the chosen disk); which one
-    # showed.
-    def arrive(self, title_key, timeout=30, back_to=None):
+    # Waits for the page `page`, or for `back_to` when that page may come
+    # back instead (a plan check refusing the chosen disk); which one showed.
+    def arrive(self, page, timeout=30, back_to=None):
         def shown():
-            return self.on_page(title_key) or (back_to is not None and self.on_page(back_to))
+            return self.on_page(page) or (back_to is not None and self.on_page(back_to))
         if not wait_for(shown, timeout):
             raise Failure("page %r (%r) never showed; labels: %r"
-                          % (title_key, self.text(title_key), self.labels()))
-        got = title_key if self.on_page(title_key) else back_to
-        img = self.shot(got.split(".")[0] + "-" + got.split(".", 1)[1])
+                          % (page_name(page), self.describe(page), self.labels()))
+        got = page if self.on_page(page) else back_to
+        name = page_name(got)
+        img = self.shot(name.replace(".", "-", 1))
         if img == self.last_shot:
             raise Failure("the screen did not change on reaching %r" % got)
         self.last_shot = img
@@ -293,6 +372,34 @@ def key(name):
         raise Failure("wtype -k %s: %s" % (name, r.stderr.strip()))
 
 
+# One virtual pointer for the whole walk: a device made per click would
+# appear anew each time, and a click could reach the wizard before it holds
+# a pointer for it. Each line is answered once the compositor has it.
+class Pointer:
+    def __init__(self, program):
+        self.proc = subprocess.Popen([program, "-"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     text=True, bufsize=1)
+
+    def send(self, line):
+        try:
+            self.proc.stdin.write(line + "\n")
+            self.proc.stdin.flush()
+            answer = self.proc.stdout.readline().strip()
+        except OSError as e:
+            raise Failure("the pointer is gone: %s" % e)
+        if answer != "ok":
+            raise Failure("pointer %r: %r (status %r)" % (line, answer, self.proc.poll()))
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.stdin.close()
+            try:
+                self.proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+
+
 def set_enabled():
     bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
     bus.call_sync("org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
@@ -306,6 +413,7 @@ def main():
     ap.add_argument("--texts", required=True, help="the English catalogue (locales/en.json)")
     ap.add_argument("--shots", required=True)
     ap.add_argument("--until", help="stop once this page (title key) is reached")
+    ap.add_argument("--pointer", help="zem-test-pointer, to press some controls with a pointer")
     ap.add_argument("wizard", nargs=argparse.REMAINDER)
     args = ap.parse_args()
     command = args.wizard[1:] if args.wizard[:1] == ["--"] else args.wizard
@@ -314,16 +422,39 @@ def main():
     steps = INSTALL if args.scenario == "install" else CONFIGURE
     os.makedirs(args.shots, exist_ok=True)
 
-    empty = grab(os.path.join(args.shots, "00-empty.png"))
-    if empty is None:
-        skip("grim cannot take screenshots of the compositor")
     # A keyboard that stays for the whole walk: each wtype below adds its own
     # for a moment, and the wizard must already hold the seat's keyboard when
     # the first key arrives.
     holder = subprocess.Popen(["wtype", "-s", "600000", "-k", "Shift_L"])
-    set_enabled()
-    wizard = subprocess.Popen(command)
-    w = Walker(texts, args.shots)
+    pointer = None
+    wizard = None
+    try:
+        if args.pointer:
+            # Parked in a corner, away from anything a hover would change.
+            pointer = Pointer(args.pointer)
+            pointer.send("move 0 0")
+        # The screen before the wizard, its cursor included.
+        empty = grab(os.path.join(args.shots, "00-empty.png"))
+        if empty is None:
+            print("SKIP: grim cannot take screenshots of the compositor", flush=True)
+            return 77
+        set_enabled()
+        wizard = subprocess.Popen(command)
+        return walk(wizard, Walker(texts, args.shots, pointer), steps, args, empty)
+    except Failure as f:
+        print("FAIL: %s" % f, flush=True)
+        return 1
+    finally:
+        if wizard is not None and wizard.poll() is None:
+            wizard.kill()
+            wizard.wait()
+        if pointer is not None:
+            pointer.close()
+        holder.kill()
+        holder.wait()
+
+
+def walk(wizard, w, steps, args, empty):
     try:
         if not wait_for(lambda: wizard.poll() is None and grab(os.path.join(args.shots, "00-empty.png"))
                         not in (None, empty), 20):
@@ -339,16 +470,16 @@ def main():
             raise Failure("the wizard never appeared on the accessibility bus")
 
         # The disk step tries the listed disks in turn: one the plan check
-        # refuses brings the disk page back, with its reason, once the
-        # account page is left.
+        # refuses brings the disk page back, with its reason in a dialog,
+        # once the account page is left.
         disk_step = next((i for i, (_, c) in enumerate(steps) if c and c[0][0] == "each-row"), None)
         row = 0
         i = 0
         came_back = False
         while i < len(steps):
-            title, controls = steps[i]
+            page, controls = steps[i]
             back_to = steps[disk_step][0] if disk_step is not None and i > disk_step else None
-            if not came_back and w.arrive(title, 120 if controls == [] else 30, back_to) != title:
+            if not came_back and w.arrive(page, 120 if controls == [] else 30, back_to) != page:
                 row += 1
                 if row >= w.row_count():
                     raise NothingToPick("no disk listed here passes the plan check; labels: %r" % w.labels())
@@ -356,35 +487,41 @@ def main():
                 came_back = True
                 continue
             came_back = False
-            if args.until == title:
+            if args.until == page_name(page):
                 break
             if not controls:
                 i += 1
                 continue
             if controls[0][0] == "each-row":
+                if w.on_page("disk.error_title"):
+                    w.press(("button", "disk.error_dismiss"))
+                    if not wait_for(lambda: not w.on_page("disk.error_title"), 15):
+                        raise Failure("the plan check's error stayed after OK; labels: %r" % w.labels())
                 if row >= w.row_count():
                     raise NothingToPick("this machine lists no disk to install on")
-                controls = [("row", row)] + controls[1:]
+                controls = [("row", row, POINTER)] + controls[1:]
             if args.scenario == "install" and i == len(steps) - 1:
                 # In test mode the restart only moves to the last page, which
                 # shows this same view: the wizard must still be there.
                 for spec in controls:
                     w.press(spec)
-                if wizard.poll() is not None or not w.on_page(title):
+                if wizard.poll() is not None or not w.on_page(page):
                     raise Failure("the wizard did not stay after restarting in test mode (status %r, labels %r)"
                                   % (wizard.poll(), w.labels()))
                 break
             # A press that did not land (a key that came before the focus)
-            # is pressed again; the page is left only once.
+            # is pressed again; the page is left only once. Text is typed
+            # once: a password field cannot show whether it holds it.
             left = False
-            for _ in range(3):
+            for attempt in range(3):
                 for spec in controls:
-                    w.press(spec)
-                if wait_for(lambda: not w.on_page(title), 15):
+                    if attempt == 0 or spec[0] != "type":
+                        w.press(spec)
+                if wait_for(lambda: not w.on_page(page), 15):
                     left = True
                     break
             if not left:
-                raise Failure("pressing %r did not leave %r; labels: %r" % (controls, title, w.labels()))
+                raise Failure("pressing %r did not leave %r; labels: %r" % (controls, page_name(page), w.labels()))
             i += 1
         if wizard.poll() is not None:
             raise Failure("the wizard ended on its own (status %r)" % wizard.poll())
@@ -397,18 +534,9 @@ def main():
             raise Failure("exit status on SIGTERM: %r" % code)
         print("OK: %d screens" % w.count)
         return 0
-    except Failure as f:
-        print("FAIL: %s" % f, flush=True)
-        return 1
     except NothingToPick as f:
         print("SKIP: %s" % f, flush=True)
         return 77
-    finally:
-        if wizard.poll() is None:
-            wizard.kill()
-            wizard.wait()
-        holder.kill()
-        holder.wait()
 
 
 if __name__ == "__main__":
