@@ -384,10 +384,9 @@ void Pass::paint_preedit(TextEdit& shown, Canvas& canvas, const Rect& rect, Pain
     const Rect narrowed{rect.x, rect.y, std::max(rect.w - (shown.reveal ? canvas.px(28.0f) : 0.0f), canvas.px(40.0f)),
                         rect.h};
     const std::string_view text = shown.value;
-    const float x0 = rect.x + canvas.px(EDIT_INSET_X) +
-                     TextEdit::align_offset(canvas, narrowed, text, false, static_cast<std::uint8_t>(shown.align), fs) -
-                     TextEdit::scroll_offset(canvas, narrowed, text, state.caret, false, fs);
-    const float from = x0 + canvas.measure_text(text.substr(0, at), fs);
+    const SingleLineView view =
+        single_line_view(canvas, narrowed, text, state.caret, false, static_cast<std::uint8_t>(shown.align), fs);
+    const float from = rect.x + canvas.px(EDIT_INSET_X) + single_line_x(canvas, view, text, at, false, fs);
     const float width = canvas.measure_text(p.text, fs);
     const float baseline = rect.y + (canvas.px(fs) + rect.h) / 2.0f - canvas.px(2.0f);
     const float under = baseline + canvas.px(2.0f);

@@ -186,8 +186,13 @@ std::vector<ShapedGlyph> shape_segment(std::string_view text, const FontFace& fo
   return out;
 }
 
+static thread_local std::size_t shaped_text_bytes = 0;
+
+std::size_t shape_text_bytes() { return shaped_text_bytes; }
+
 ShapedRun shape_text(std::string_view text, const void* font_identity, const FontFace& requested,
                      const FontFace& last_resort, float size) {
+  shaped_text_bytes += text.size();
   if (text.empty()) return std::make_shared<const std::vector<ShapedGlyph>>();
   ShapeCache& c = cache();
   const std::uint32_t bits = std::bit_cast<std::uint32_t>(size);

@@ -41,27 +41,101 @@ std::size_t floor_boundary(std::string_view text, std::size_t index) { return fl
 
 }  // namespace
 
+namespace {
+
+// The horizontal scroll for a text of width `total` whose caret sits `before`
+// from its start. A window cut from a longer text says which of its ends are
+// cut: there the text goes on beyond the field, so that end never pins the
+// scroll.
+float scroll_for(float total, float before, float visible, float inset_end, bool cut_left, bool cut_right) {
+    if (!cut_left && !cut_right && visible >= total) return 0.0f;
+    const float half = visible * 0.5f;
+    if (!cut_left && before <= half) return 0.0f;
+    if (!cut_right && half >= std::max(total - before, 0.0f)) return std::max(total - visible + inset_end, 0.0f);
+    return before - half;
+}
+
+float align_for(float total, float visible, std::uint8_t align) {
+    if (align == 0 || total >= visible) return 0.0f;
+    if (align == 2) return visible - total;
+    return (visible - total) * 0.5f;
+}
+
+float visible_width(Canvas& canvas, const Rect& rect, float font_size) {
+    return std::max(rect.w - 2.0f * canvas.px(EDIT_INSET_X), canvas.px(font_size));
+}
+
+}  // namespace
+
 float TextEdit::scroll_offset(Canvas& canvas, const Rect& rect, std::string_view text, std::size_t caret, bool masked,
                               float font_size) {
     caret = floor_boundary(text, caret);
     const float total = canvas.measure_text(edit_display_text(text, masked), font_size);
     const float before = canvas.measure_text(edit_display_text(text.substr(0, caret), masked), font_size);
-    const float visible = std::max(rect.w - 2.0f * canvas.px(EDIT_INSET_X), canvas.px(font_size));
-    if (visible >= total) return 0.0f;
-    const float half = visible * 0.5f;
-    if (before <= half) return 0.0f;
-    if (half >= std::max(total - before, 0.0f)) return std::max(total - visible + canvas.px(4.0f), 0.0f);
-    return before - half;
+    return scroll_for(total, before, visible_width(canvas, rect, font_size), canvas.px(4.0f), false, false);
 }
 
 float TextEdit::align_offset(Canvas& canvas, const Rect& rect, std::string_view text, bool masked, std::uint8_t align,
                              float font_size) {
     if (align == 0) return 0.0f;
     const float total = canvas.measure_text(edit_display_text(text, masked), font_size);
-    const float visible = std::max(rect.w - 2.0f * canvas.px(EDIT_INSET_X), canvas.px(font_size));
-    if (total >= visible) return 0.0f;
-    if (align == 2) return visible - total;
-    return (visible - total) * 0.5f;
+    return align_for(total, visible_width(canvas, rect, font_size), align);
+}
+
+std::pair<std::size_t, std::size_t> edit_text_window(Canvas& canvas, std::string_view text, std::size_t caret,
+                                                     bool masked, float reach, float font_size) {
+    caret = floor_boundary(text, caret);
+    if (text.size() <= EDIT_WHOLE_TEXT_BYTES) return {0, text.size()};
+    // Clusters measured alone, as the hit test measures them; a bullet each
+    // when masked.
+    auto width = [&](std::size_t from, std::size_t to) {
+        return masked ? canvas.measure_text(PASSWORD_BULLET, font_size) * static_cast<float>(utf8::char_count(text.substr(from, to - from)))
+                      : canvas.measure_text(text.substr(from, to - from), font_size);
+    };
+    std::size_t start = caret;
+    float sum = 0.0f;
+    for (std::size_t n = 0; start > 0 && sum < reach && n < EDIT_WINDOW_CLUSTERS; ++n) {
+        const std::size_t p = prev_grapheme(text, start);
+        sum += width(p, start);
+        start = p;
+    }
+    std::size_t end = caret;
+    sum = 0.0f;
+    for (std::size_t n = 0; end < text.size() && sum < reach && n < EDIT_WINDOW_CLUSTERS; ++n) {
+        const std::size_t q = next_grapheme(text, end);
+        sum += width(end, q);
+        end = q;
+    }
+    return {start, end};
+}
+
+SingleLineView single_line_view(Canvas& canvas, const Rect& rect, std::string_view text, std::size_t caret,
+                                bool masked, std::uint8_t align, float font_size) {
+    caret = floor_boundary(text, caret);
+    const float visible = visible_width(canvas, rect, font_size);
+    // Twice the field's width on each side: the window's cut ends stay well
+    // outside the field whatever the scroll, and kerning or the inset's few
+    // pixels cannot bring them in.
+    const auto [start, end] = edit_text_window(canvas, text, caret, masked, 2.0f * visible, font_size);
+    const std::string_view part = text.substr(start, end - start);
+    const float total = canvas.measure_text(edit_display_text(part, masked), font_size);
+    const float before = canvas.measure_text(edit_display_text(part.substr(0, caret - start), masked), font_size);
+    const bool cut_left = start > 0;
+    const bool cut_right = end < text.size();
+    SingleLineView view;
+    view.start = start;
+    view.end = end;
+    const float scroll = scroll_for(total, before, visible, canvas.px(4.0f), cut_left, cut_right);
+    const float shift = cut_left || cut_right ? 0.0f : align_for(total, visible, align);
+    view.origin = shift - scroll;
+    return view;
+}
+
+float single_line_x(Canvas& canvas, const SingleLineView& view, std::string_view text, std::size_t index, bool masked,
+                    float font_size) {
+    index = std::clamp(index, view.start, view.end);
+    return view.origin +
+           canvas.measure_text(edit_display_text(text.substr(view.start, index - view.start), masked), font_size);
 }
 
 std::vector<std::pair<std::size_t, std::size_t>> wrap_edit_lines(Canvas& canvas, std::string_view text, float max_width,
@@ -155,9 +229,8 @@ std::size_t edit_hit_test(Canvas& canvas, const Rect& rect, std::string_view tex
         // The same geometry the painter uses.
         const Rect narrowed{rect.x, rect.y, std::max(rect.w - (has_toggle ? canvas.px(28.0f) : 0.0f), canvas.px(40.0f)),
                             rect.h};
-        const float scroll = TextEdit::scroll_offset(canvas, narrowed, text, caret, masked, font_size);
-        const float shift = TextEdit::align_offset(canvas, narrowed, text, masked, align, font_size);
-        return index_at_x(canvas, text, 0, text.size(), masked, px - rect.x - canvas.px(EDIT_INSET_X) - shift + scroll,
+        const SingleLineView view = single_line_view(canvas, narrowed, text, caret, masked, align, font_size);
+        return index_at_x(canvas, text, view.start, view.end, masked, px - rect.x - canvas.px(EDIT_INSET_X) - view.origin,
                           font_size);
     }
     constexpr float size = 16.0f;
@@ -220,12 +293,6 @@ constexpr float edit_vertical_inset = 24.0f;
 
 std::size_t clamp_index(std::string_view text, std::size_t index) { return floor_grapheme(text, index); }
 
-// Byte index in the bullet string of the character at `index` of `text`.
-std::size_t display_index(std::string_view text, std::size_t index, bool masked) {
-    if (!masked) return index;
-    return edit_display_text(text.substr(0, index), true).size();
-}
-
 void draw_reveal_icon(const TextEdit& t, Canvas& canvas, const Rect& rect) {
     const auto side = static_cast<std::uint32_t>(std::lround(canvas.px(20.0f)));
     const PicturePtr icon = theme::icon(t.reveal->revealed ? "actions/invisible" : "actions/visible", side);
@@ -252,35 +319,34 @@ void paint_single_line_edit(const TextEdit& t, Canvas& canvas, const Rect& rect,
     const bool masked = t.masked();
     const float fs = text_edit_font_size(canvas, t.font_size);
     const float icon_space = t.reveal ? canvas.px(28.0f) : 0.0f;
-    const std::string shown = edit_display_text(t.value, masked);
+    const std::string_view value = t.value;
     const Rect narrowed{rect.x, rect.y, std::max(rect.w - icon_space, canvas.px(40.0f)), rect.h};
-    const float scroll = TextEdit::scroll_offset(canvas, narrowed, t.value, caret, masked, fs);
-    const float align = TextEdit::align_offset(canvas, narrowed, t.value, masked, static_cast<std::uint8_t>(t.align), fs);
-    const float text_x = rect.x + canvas.px(EDIT_INSET_X) + align - scroll;
+    // Only the part of a long text around the caret is measured and drawn:
+    // the rest lies beyond the field's edges.
+    const SingleLineView view =
+        single_line_view(canvas, narrowed, value, caret, masked, static_cast<std::uint8_t>(t.align), fs);
+    const float text_x = rect.x + canvas.px(EDIT_INSET_X);
     const float baseline = rect.y + (canvas.px(fs) + rect.h) / 2.0f - canvas.px(2.0f);
     const Rect inner{rect.x + canvas.px(10.0f), rect.y, std::max(rect.w - canvas.px(20.0f) - icon_space, 0.0f), rect.h};
 
     with_clip(canvas, inner, [&] {
-        const std::size_t lo = std::min(caret, anchor);
-        const std::size_t hi = std::max(caret, anchor);
+        const std::size_t lo = std::clamp(std::min(caret, anchor), view.start, view.end);
+        const std::size_t hi = std::clamp(std::max(caret, anchor), view.start, view.end);
         if (focused && caret != anchor) {
-            const std::string_view d = shown;
-            const std::size_t dlo = display_index(t.value, lo, masked);
-            const std::size_t dhi = display_index(t.value, hi, masked);
-            const float sx = text_x + canvas.measure_text(d.substr(0, dlo), fs);
-            const float sw = canvas.measure_text(d.substr(dlo, dhi - dlo), fs);
+            const float sx = text_x + single_line_x(canvas, view, value, lo, masked, fs);
+            const float sw = canvas.measure_text(edit_display_text(value.substr(lo, hi - lo), masked), fs);
             canvas.fill_rect_radius(Rect{sx, rect.y + canvas.px(6.0f), sw, rect.h - canvas.px(12.0f)}, theme::accent_a35(),
                                     canvas.px(2.0f));
         }
-        if (!shown.empty()) {
-            canvas.draw_text(shown, text_x, baseline, fs, theme::palette_text_primary());
+        if (!value.empty()) {
+            const std::string shown = edit_display_text(value.substr(view.start, view.end - view.start), masked);
+            canvas.draw_text(shown, text_x + view.origin, baseline, fs, theme::palette_text_primary());
         } else {
             const float pa = TextEdit::align_offset(canvas, rect, t.placeholder, false, static_cast<std::uint8_t>(t.align), fs);
             canvas.draw_text(t.placeholder, rect.x + canvas.px(EDIT_INSET_X) + pa, baseline, fs, theme::palette_text_secondary());
         }
         if (focused) {
-            const std::size_t dc = display_index(t.value, caret, masked);
-            const float cx = text_x + canvas.measure_text(std::string_view(shown).substr(0, dc), fs);
+            const float cx = text_x + single_line_x(canvas, view, value, caret, masked, fs);
             const float ch = canvas.px(fs + 4.0f);
             canvas.fill_rounded_rect(Rect{cx, rect.y + (rect.h - ch) / 2.0f, canvas.px(2.0f), ch},
                                      theme::palette_text_primary(), Radii{});

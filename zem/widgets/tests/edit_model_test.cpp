@@ -3,6 +3,9 @@
 #include <zem/widgets/text_edit.hpp>
 #include <zem/widgets/text_editing.hpp>
 
+#include <zem/text/graphemes.hpp>
+#include <zem/text/shaping.hpp>
+
 #include <gtest/gtest.h>
 
 #include "fixture.hpp"
@@ -243,6 +246,75 @@ TEST(EditHitTest, VerticalMovesAndLineBounds) {
     const auto first = zem::visual_line_bounds(canvas, narrow, wrapped, 0);
     EXPECT_EQ(first.first, 0u);
     EXPECT_EQ(zem::visual_line_bounds(canvas, narrow, wrapped, first.second), first);
+}
+
+// A single-line field holding megabytes (a paste) measures and draws only
+// the text around its caret: painting a frame, typing a key and placing the
+// caret by pointer shape a bounded amount of text, not the whole value.
+TEST(EditLongText, FrameKeyAndHitShapeOnlyAroundTheCaret) {
+    zem::testing::use_test_theme();
+    zem::Canvas canvas = zem::testing::phone_canvas();
+    const zem::Rect rect{0, 0, 300, 48};
+    const std::string line = "The quick brown fox jumps over the lazy dog 0123456789 \u00e4\u00f6\u00fc ";
+    std::string big;
+    while (big.size() < 4 * 1024 * 1024) big += line;
+    constexpr std::size_t bound = 64 * 1024;
+    for (const bool masked : {false, true}) {
+        zem::TextEdit field;
+        field.value = zem::WipingString(big);
+        field.password = masked;
+        for (const std::size_t caret : {std::size_t{0}, big.size() / 2 + 3, big.size()}) {
+            const std::size_t before = zem::shape_text_bytes();
+            zem::PaintState state;
+            state.focused = true;
+            state.caret = caret;
+            state.anchor = 0;  // a selection over nearly all of it
+            field.paint(canvas, rect, state);
+            auto edit = FieldEdit::over(field.value.str(), caret, caret, masked, false, false);
+            ASSERT_TRUE(edit.insert("x"));
+            field.value = zem::WipingString(edit.text.str());
+            state.caret = state.anchor = edit.caret;
+            field.paint(canvas, rect, state);
+            const std::size_t hit = zem::edit_hit_test(canvas, rect, field.value.str(), false, masked, false, edit.caret,
+                                                       0, 150, 24, 16);
+            EXPECT_LE(zem::shape_text_bytes() - before, bound) << "masked " << masked << ", caret " << caret;
+            // The point lands near the caret, which sits within the field.
+            EXPECT_LT(hit > edit.caret ? hit - edit.caret : edit.caret - hit, std::size_t{200}) << caret;
+        }
+    }
+}
+
+// Over a text long enough to be windowed, the caret is drawn where the whole
+// text laid out would put it, and a point on the caret's x hits the caret.
+TEST(EditLongText, WindowAgreesWithTheWholeText) {
+    zem::testing::use_test_theme();
+    zem::Canvas canvas = zem::testing::phone_canvas();
+    const zem::Rect rect{0, 0, 300, 48};
+    std::string text;
+    while (text.size() < 3 * zem::EDIT_WHOLE_TEXT_BYTES) text += "abcdefghij klmnopqrst \u00e9\u00e8 ";
+    struct Case {
+        const char* name;
+        std::size_t caret;
+        bool masked;
+    };
+    const Case cases[] = {
+        {"start", 0, false},          {"near the start", 7, false}, {"middle", text.size() / 2, false},
+        {"near the end", text.size() - 5, false}, {"end", text.size(), false},     {"masked middle", text.size() / 2, true},
+        {"masked end", text.size(), true},
+    };
+    for (const Case& c : cases) {
+        const std::size_t caret = zem::floor_grapheme(text, c.caret);
+        const zem::SingleLineView view = zem::single_line_view(canvas, rect, text, caret, c.masked, 0, 16);
+        EXPECT_TRUE(view.start > 0 || view.end < text.size()) << c.name << ": taken whole";
+        const float windowed = zem::single_line_x(canvas, view, text, caret, c.masked, 16);
+        const float whole = -zem::TextEdit::scroll_offset(canvas, rect, text, caret, c.masked, 16) +
+                            canvas.measure_text(zem::edit_display_text(std::string_view(text).substr(0, caret), c.masked), 16);
+        EXPECT_NEAR(windowed, whole, 1.0f) << c.name;
+        EXPECT_GE(windowed, 0.0f) << c.name;
+        EXPECT_LE(windowed, rect.w - 2 * zem::EDIT_INSET_X) << c.name;
+        const float px = rect.x + zem::EDIT_INSET_X + windowed;
+        EXPECT_EQ(zem::edit_hit_test(canvas, rect, text, false, c.masked, false, caret, 0, px, 24, 16), caret) << c.name;
+    }
 }
 
 }  // namespace

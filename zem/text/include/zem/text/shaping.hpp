@@ -62,6 +62,11 @@ std::string prefix_within_width(std::string_view text, Measurer& canvas, float s
   return out;
 }
 
+// Bytes of text handed to `shape_text` on the calling thread so far, cached
+// or not: a cache hit still hashes and compares the whole string, so this is
+// what a caller's measuring and drawing costs.
+std::size_t shape_text_bytes();
+
 // The calling thread's cache: its entry count, and emptying it.
 std::size_t shape_cache_size();
 void clear_shape_cache();

@@ -84,6 +84,36 @@ float text_edit_font_size(const Canvas& canvas, const std::optional<Length>& siz
 // The text as shown: itself, or one bullet per character when masked.
 std::string edit_display_text(std::string_view text, bool masked);
 
+// A single-line field measures and draws at most a window of its text
+// around the caret, so that a field holding megabytes costs what a short one
+// does. Texts up to this many bytes are always taken whole.
+inline constexpr std::size_t EDIT_WHOLE_TEXT_BYTES = 4096;
+// The most clusters a window reaches on either side of the caret, for texts
+// of characters without width.
+inline constexpr std::size_t EDIT_WINDOW_CLUSTERS = 2048;
+
+// The byte range of the text around the caret that reaches at least `reach`
+// pixels on each side of it (clusters measured alone) or to the text's end,
+// on cluster boundaries; the whole text when it is short.
+std::pair<std::size_t, std::size_t> edit_text_window(Canvas& canvas, std::string_view text, std::size_t caret,
+                                                     bool masked, float reach, float font_size);
+
+// Where a single-line field shows its text, for the painter and the hit
+// test alike: the window [start, end) that is drawn, and the x of its start
+// from the left inset (alignment minus scroll). For a text taken whole this
+// is align_offset - scroll_offset; for a window the scroll is taken within
+// it, the cut ends never pinning it.
+struct SingleLineView {
+    std::size_t start = 0;
+    std::size_t end = 0;
+    float origin = 0.0f;
+};
+SingleLineView single_line_view(Canvas& canvas, const Rect& rect, std::string_view text, std::size_t caret,
+                                bool masked, std::uint8_t align, float font_size);
+// The x of `index` (clamped to the window) from the left inset.
+float single_line_x(Canvas& canvas, const SingleLineView& view, std::string_view text, std::size_t index, bool masked,
+                    float font_size);
+
 // Visual lines of a multi-line field as byte ranges (never empty).
 std::vector<std::pair<std::size_t, std::size_t>> wrap_edit_lines(Canvas& canvas, std::string_view text,
                                                                  float max_width, float font_size);
