@@ -83,10 +83,32 @@ private:
     std::vector<std::uint64_t> used_layers_;
     std::uint32_t layer_depth_ = 0;
 
-    LayoutId draw_slots(const std::vector<Element>& children, const std::vector<ChildSlot>& slots, Canvas& canvas,
-                        LayoutId n) {
-        for (const ChildSlot& s : slots) n = draw(children[s.index], canvas, Rect{s.x, s.y, s.w, s.h}, n);
+    // Places the children of `k` after the slots of the containers around
+    // it and draws them; each slot is copied out since a child's own
+    // slots may move the list.
+    template <class K, class Draw>
+    LayoutId draw_arranged(const K& k, Canvas& canvas, const Rect& rect, LayoutId n, Draw&& draw_child) {
+        std::vector<ChildSlot>& slots = layout_.slots;
+        const std::size_t first = slots.size();
+        k.arrange_into(rect, canvas, slots);
+        const std::size_t end = slots.size();
+        for (std::size_t i = first; i < end; ++i) {
+            const ChildSlot s = slots[i];
+            n = draw_child(s, n);
+        }
+        slots.resize(first);
         return n;
+    }
+
+    // A text node's copy of the element's text, in a string an earlier
+    // frame left when it can be had.
+    std::optional<std::string> node_text(const Element& e) {
+        const Text* t = e.as<Text>();
+        if (t == nullptr || t->text.empty() || layout_.spare_texts.empty()) return e.text();
+        std::string text = std::move(layout_.spare_texts.back());
+        layout_.spare_texts.pop_back();
+        text.assign(t->text);
+        return text;
     }
 
     LayoutId draw_stack(const Stack& stack, Canvas& canvas, const Rect& rect, LayoutId n);
@@ -113,7 +135,7 @@ Overloaded(F...) -> Overloaded<F...>;
 // Kinds whose children are placed by their arrange rule.
 template <class K>
 concept Arranged = requires(const K& k, const Rect& r, Canvas& c) {
-    { k.arrange(r, c) } -> std::same_as<std::vector<ChildSlot>>;
+    requires requires(std::vector<ChildSlot>& out) { k.arrange_into(r, c, out); };
     { k.children };
 };
 
@@ -136,7 +158,11 @@ LayoutId Pass::draw(const Element& e, Canvas& canvas, const Rect& rect, LayoutId
             [&](const Anchored& x) { return draw_anchored(x, canvas, rect, n); },
             [&](const GestureArea& x) { return draw_gesture_area(e, x, canvas, rect, n); },
             [&](const RichText& x) { return draw_rich_text(x, canvas, rect, n); },
-            [&]<Arranged K>(const K& x) { return draw_slots(x.children, x.arrange(rect, canvas), canvas, n); },
+            [&]<Arranged K>(const K& x) {
+                return draw_arranged(x, canvas, rect, n, [&](const ChildSlot& s, LayoutId next) {
+                    return draw(x.children[s.index], canvas, Rect{s.x, s.y, s.w, s.h}, next);
+                });
+            },
             [&]<Leaf K>(const K&) { return draw_leaf(e, canvas, rect, n); },
         },
         e.node);
@@ -172,21 +198,18 @@ LayoutId Pass::draw_gesture_area(const Element& e, const GestureArea& g, Canvas&
 }
 
 LayoutId Pass::draw_stack(const Stack& stack, Canvas& canvas, const Rect& rect, LayoutId n) {
-    for (const ChildSlot& s : stack.arrange(rect, canvas)) {
+    return draw_arranged(stack, canvas, rect, n, [&](const ChildSlot& s, LayoutId next) {
         const StackChild& child = stack.children[s.index];
         const Rect slot{s.x, s.y, s.w, s.h};
-        if (child.clip) {
-            // The child's clip replaces, and does not narrow, the one in force.
-            const std::vector<Rect> saved = canvas.clip_rects();
-            const Rect clip{rect.x + child.clip->x, rect.y + child.clip->y, child.clip->w, child.clip->h};
-            canvas.set_clip_rects(std::vector<Rect>{clip});
-            n = draw(child.element, canvas, slot, n);
-            restore_clip(canvas, saved);
-        } else {
-            n = draw(child.element, canvas, slot, n);
-        }
-    }
-    return n;
+        if (!child.clip) return draw(child.element, canvas, slot, next);
+        // The child's clip replaces, and does not narrow, the one in force.
+        const std::vector<Rect> saved = canvas.clip_rects();
+        const Rect clip{rect.x + child.clip->x, rect.y + child.clip->y, child.clip->w, child.clip->h};
+        canvas.set_clip_rects(std::vector<Rect>{clip});
+        next = draw(child.element, canvas, slot, next);
+        restore_clip(canvas, saved);
+        return next;
+    });
 }
 
 LayoutId Pass::draw_container(const Container& c, Canvas& canvas, const Rect& rect, LayoutId n) {
@@ -436,7 +459,7 @@ LayoutId Pass::draw_leaf(const Element& e, Canvas& canvas, const Rect& rect, Lay
         layout_.regions.push_back(std::move(region));
     } else if (traits.node) {
         std::optional<std::string> text;
-        if (*traits.node == AccessNodeKind::Text) text = e.text();
+        if (*traits.node == AccessNodeKind::Text) text = node_text(e);
         layout_.access_nodes.push_back(AccessNode{std::move(text), *traits.node, traits.node_value, rect, in_modal(), n});
     }
     return n + 1;

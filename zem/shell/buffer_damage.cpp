@@ -20,8 +20,8 @@ Rect bounding_box(const std::vector<Rect>& rects) {
 
 }  // namespace
 
-std::optional<std::vector<Rect>> plan_buffer_copy(BufferDamage& taken, std::span<BufferDamage* const> others,
-                                                  const std::vector<Rect>& damage) {
+bool plan_buffer_copy(BufferDamage& taken, std::span<BufferDamage* const> others, const std::vector<Rect>& damage,
+                      std::vector<Rect>& copy) {
     for (BufferDamage* other : others) {
         if (other == nullptr || other == &taken || !other->complete) continue;
         if (damage.empty()) {
@@ -30,15 +30,27 @@ std::optional<std::vector<Rect>> plan_buffer_copy(BufferDamage& taken, std::span
             continue;
         }
         other->stale.insert(other->stale.end(), damage.begin(), damage.end());
-        if (other->stale.size() > kMaxStaleRects) other->stale = {bounding_box(other->stale)};
+        if (other->stale.size() > kMaxStaleRects) {
+            const Rect box = bounding_box(other->stale);
+            other->stale.assign(1, box);
+        }
     }
-    std::optional<std::vector<Rect>> copy;
-    if (taken.complete && !damage.empty()) {
-        copy = std::move(taken.stale);
-        copy->insert(copy->end(), damage.begin(), damage.end());
+    // Copied, not moved: every list keeps its storage for later frames.
+    copy.clear();
+    const bool partial = taken.complete && !damage.empty();
+    if (partial) {
+        copy.assign(taken.stale.begin(), taken.stale.end());
+        copy.insert(copy.end(), damage.begin(), damage.end());
     }
     taken.complete = true;
     taken.stale.clear();
+    return partial;
+}
+
+std::optional<std::vector<Rect>> plan_buffer_copy(BufferDamage& taken, std::span<BufferDamage* const> others,
+                                                  const std::vector<Rect>& damage) {
+    std::vector<Rect> copy;
+    if (!plan_buffer_copy(taken, others, damage, copy)) return std::nullopt;
     return copy;
 }
 

@@ -26,26 +26,30 @@ float frame_scale(int32_t scale) { return scale < 2 ? 1.0f : static_cast<float>(
 
 }  // namespace
 
-std::vector<Rect> damage_add(const std::vector<HitRegion>& regions, const IdPair& focus, const IdPair& hover,
-                              const IdPair& press, uint32_t W, uint32_t H) {
-    std::vector<Rect> raw;
+void damage_add(const std::vector<HitRegion>& regions, const IdPair& focus, const IdPair& hover, const IdPair& press,
+                uint32_t W, uint32_t H, std::vector<Rect>& out) {
+    out.clear();
     for (const IdPair* p : {&focus, &hover, &press}) {
         if (p->last && p->current && *p->last == *p->current) continue;
         for (const std::optional<WidgetId>& id : {p->last, p->current}) {
             if (!id) continue;
-            const HitRegion* r = first_with_id(regions, *id);
-            if (r && r->action.as<HitAction::Slider>() == nullptr) raw.push_back(r->painted_rect);
+            const HitRegion* region = first_with_id(regions, *id);
+            if (!region || region->action.as<HitAction::Slider>() != nullptr) continue;
+            const Rect& r = region->painted_rect;
+            float x0 = std::max(std::floor(r.x), 0.0f);
+            float y0 = std::max(std::floor(r.y), 0.0f);
+            float x1 = std::min(std::ceil(r.x + r.w), static_cast<float>(W));
+            float y1 = std::min(std::ceil(r.y + r.h), static_cast<float>(H));
+            Rect snapped{x0, y0, std::max(x1 - x0, 0.0f), std::max(y1 - y0, 0.0f)};
+            if (snapped.w > 0 && snapped.h > 0) out.push_back(snapped);
         }
     }
+}
+
+std::vector<Rect> damage_add(const std::vector<HitRegion>& regions, const IdPair& focus, const IdPair& hover,
+                              const IdPair& press, uint32_t W, uint32_t H) {
     std::vector<Rect> out;
-    for (const Rect& r : raw) {
-        float x0 = std::max(std::floor(r.x), 0.0f);
-        float y0 = std::max(std::floor(r.y), 0.0f);
-        float x1 = std::min(std::ceil(r.x + r.w), static_cast<float>(W));
-        float y1 = std::min(std::ceil(r.y + r.h), static_cast<float>(H));
-        Rect s{x0, y0, std::max(x1 - x0, 0.0f), std::max(y1 - y0, 0.0f)};
-        if (s.w > 0 && s.h > 0) out.push_back(s);
-    }
+    damage_add(regions, focus, hover, press, W, H, out);
     return out;
 }
 
@@ -152,6 +156,9 @@ FrameLayout take_layout(SurfaceState& s, bool debug) {
     l.regions.clear();
     l.access_nodes = std::move(s.kept.access_nodes);
     l.access_nodes.clear();
+    l.slots = std::move(s.kept.slots);
+    l.slots.clear();
+    l.spare_texts = std::move(s.kept.spare_texts);
     s.kept = FrameLayout{};
     return l;
 }
@@ -166,8 +173,16 @@ void store_layout(SurfaceState& s, FrameLayout&& l) {
     // The lists this frame replaced keep their storage for the next one.
     l.previous_regions.clear();
     s.kept.regions = std::move(l.previous_regions);
+    // Their texts' strings serve the next frame's nodes; no more are kept
+    // than one frame has nodes.
+    for (AccessNode& node : l.access_nodes) {
+        if (l.spare_texts.size() >= l.access_nodes.size()) break;
+        if (node.text) l.spare_texts.push_back(std::move(*node.text));
+    }
     l.access_nodes.clear();
     s.kept.access_nodes = std::move(l.access_nodes);
+    s.kept.slots = std::move(l.slots);
+    s.kept.spare_texts = std::move(l.spare_texts);
     s.kept.carets = std::move(l.carets);
     s.kept.anchors = std::move(l.anchors);
     s.kept.scroll_offsets = std::move(l.scroll_offsets);
@@ -196,7 +211,7 @@ Canvas new_canvas(uint32_t W, uint32_t H, float sc) {
 bool present_software(SurfaceState& s, const FrameInputs& in, ShmPool::Buffer& buf, uint32_t W, uint32_t H,
                       const std::vector<Rect>& damage) {
     // Only what changed since this buffer last held a frame is copied.
-    std::optional<std::vector<Rect>> areas = s.shm_pool ? s.shm_pool->plan_copy(buf, damage) : std::nullopt;
+    const std::vector<Rect>* areas = s.shm_pool ? s.shm_pool->plan_copy(buf, damage) : nullptr;
     if (areas) s.canvas->copy_rects_to_buffer(buf.bytes, *areas, in.swap_rb);
     else s.canvas->copy_to_buffer(buf.bytes, in.swap_rb);
     wl_surface* surface = s.role.wl_surface_ptr();
@@ -235,7 +250,7 @@ bool present_software(SurfaceState& s, const FrameInputs& in, ShmPool::Buffer& b
 
 }  // namespace
 
-FramePlan plan_frame(const SurfaceState& s) {
+FramePlan plan_frame(const SurfaceState& s, std::vector<Rect> damage_storage) {
     FramePlan plan;
     if (s.size[0] == 0 || s.size[1] == 0) return plan;
     float sc = frame_scale(s.scale);
@@ -244,10 +259,12 @@ FramePlan plan_frame(const SurfaceState& s) {
     plan.kind = FrameKind::Full;
     if (s.canvas && s.canvas->width() == plan.W && s.canvas->height() == plan.H && !s.relayout &&
         !s.regions.empty()) {
-        std::vector<Rect> damage = damage_add(s.regions, {s.last_focus, s.focus}, {s.last_hover, s.hover},
-                                               {s.last_pressed, s.pressed}, plan.W, plan.H);
+        std::vector<Rect> damage = std::move(damage_storage);
+        damage_add(s.regions, {s.last_focus, s.focus}, {s.last_hover, s.hover}, {s.last_pressed, s.pressed}, plan.W,
+                   plan.H, damage);
         if (damage.empty()) {
             plan.kind = FrameKind::Skipped;
+            plan.damage = std::move(damage);
             return plan;
         }
         float area = 0;
@@ -347,8 +364,9 @@ FrameKind draw_frame_gles(SurfaceState& s, const FrameInputs& in, FramePlan& pla
 
 }  // namespace
 
-FrameKind draw_frame(SurfaceState& s, const FrameInputs& in) {
-    FramePlan plan = plan_frame(s);
+namespace {
+
+FrameKind draw_planned(SurfaceState& s, const FrameInputs& in, FramePlan& plan) {
     if (plan.kind == FrameKind::Skipped) return plan.kind;
     if (in.egl != nullptr && s.egl_surface) return draw_frame_gles(s, in, plan);
     if (!s.shm_pool) return FrameKind::Skipped;
@@ -357,6 +375,15 @@ FrameKind draw_frame(SurfaceState& s, const FrameInputs& in) {
     paint_frame(s, in, plan);
     present_software(s, in, *buf, plan.W, plan.H, plan.damage);
     return plan.kind;
+}
+
+}  // namespace
+
+FrameKind draw_frame(SurfaceState& s, const FrameInputs& in) {
+    FramePlan plan = plan_frame(s, std::move(s.plan_damage));
+    const FrameKind kind = draw_planned(s, in, plan);
+    s.plan_damage = std::move(plan.damage);
+    return kind;
 }
 
 void render_offscreen(Canvas& c, const Element& root, Color background, const std::string& title, float top_inset,

@@ -144,13 +144,12 @@ std::expected<ShmPool::Buffer, std::string> ShmPool::take(uint32_t width, uint32
     return Buffer{chosen->buffer, std::span<uint8_t>(map_ + chosen->offset, chosen->length), chosen};
 }
 
-std::optional<std::vector<Rect>> ShmPool::plan_copy(const Buffer& buffer, const std::vector<Rect>& damage) {
-    if (buffer.slot == nullptr) return std::nullopt;
-    std::vector<BufferDamage*> others;
-    others.reserve(slots_.size());
+const std::vector<Rect>* ShmPool::plan_copy(const Buffer& buffer, const std::vector<Rect>& damage) {
+    if (buffer.slot == nullptr) return nullptr;
+    others_.clear();
     for (Slot* s : slots_)
-        if (s != buffer.slot) others.push_back(&s->damage);
-    return plan_buffer_copy(buffer.slot->damage, others, damage);
+        if (s != buffer.slot) others_.push_back(&s->damage);
+    return plan_buffer_copy(buffer.slot->damage, others_, damage, copy_) ? &copy_ : nullptr;
 }
 
 }  // namespace zem

@@ -19,9 +19,8 @@ std::pair<float, float> Carousel::measure(Canvas& canvas, float available) const
 
 // Pages of `item_fraction` of the width, the first centred, all shifted by
 // `offset`.
-std::vector<ChildSlot> Carousel::arrange(const Rect& rect, Canvas& canvas) const {
-    std::vector<ChildSlot> slots;
-    if (children.empty()) return slots;
+void Carousel::arrange_into(const Rect& rect, Canvas& canvas, std::vector<ChildSlot>& slots) const {
+    if (children.empty()) return;
     slots.reserve(children.size());
     const float pw = std::max(rect.w * item_fraction, 1.0f);
     const float stride = pw + canvas.px(gap);
@@ -29,6 +28,12 @@ std::vector<ChildSlot> Carousel::arrange(const Rect& rect, Canvas& canvas) const
         const float x = rect.x + (rect.w - pw) / 2.0f + offset + static_cast<float>(i) * stride;
         slots.push_back(ChildSlot{x, rect.y, pw, rect.h, i});
     }
+}
+
+std::vector<ChildSlot> Carousel::arrange(const Rect& rect, Canvas& canvas) const {
+    std::vector<ChildSlot> slots;
+    slots.reserve(children.size());
+    arrange_into(rect, canvas, slots);
     return slots;
 }
 

@@ -48,7 +48,7 @@ std::pair<float, float> Column::measure(Canvas& canvas, float available) const {
     return {std::min(2.0f * pad + widest, available), height};
 }
 
-std::vector<ChildSlot> Column::arrange(const Rect& rect, Canvas& canvas) const {
+void Column::arrange_into(const Rect& rect, Canvas& canvas, std::vector<ChildSlot>& slots) const {
     const float pad = canvas.resolve_length(padding);
     const float gap = canvas.resolve_length(spacing);
     const float inner = column_inner(*this, canvas, rect.w);
@@ -82,7 +82,6 @@ std::vector<ChildSlot> Column::arrange(const Rect& rect, Canvas& canvas) const {
         return weights == 0 ? 0.0f : remaining * static_cast<float>(weight) / total_weight;
     };
 
-    std::vector<ChildSlot> slots;
     slots.reserve(children.size());
     for (std::size_t i = 0; i < children.size(); ++i) {
         const Element& child = children[i];
@@ -105,6 +104,12 @@ std::vector<ChildSlot> Column::arrange(const Rect& rect, Canvas& canvas) const {
         slots.push_back(ChildSlot{x, y, w, h, i});
         y += h + gap;
     }
+}
+
+std::vector<ChildSlot> Column::arrange(const Rect& rect, Canvas& canvas) const {
+    std::vector<ChildSlot> slots;
+    slots.reserve(children.size());
+    arrange_into(rect, canvas, slots);
     return slots;
 }
 

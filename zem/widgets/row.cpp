@@ -48,7 +48,7 @@ std::pair<float, float> Row::measure(Canvas& canvas, float available) const {
     return {std::min(2.0f * pad + gaps + all_widths, available), height};
 }
 
-std::vector<ChildSlot> Row::arrange(const Rect& rect, Canvas& canvas) const {
+void Row::arrange_into(const Rect& rect, Canvas& canvas, std::vector<ChildSlot>& slots) const {
     const float pad = canvas.resolve_length(padding);
     const float gap = canvas.resolve_length(spacing);
     const float gaps = spacing_total(gap, children.size());
@@ -95,8 +95,6 @@ std::vector<ChildSlot> Row::arrange(const Rect& rect, Canvas& canvas) const {
     const float inner_h = rect.h - 2.0f * pad;
     const float top = rect.y + pad;
 
-    std::vector<ChildSlot> slots;
-    slots.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
         const Element& child = children[i];
         const auto [wi, hi] = sizes[i];
@@ -124,6 +122,12 @@ std::vector<ChildSlot> Row::arrange(const Rect& rect, Canvas& canvas) const {
         slots.push_back(ChildSlot{x, y, w, h, i});
         x += w + gap;
     }
+}
+
+std::vector<ChildSlot> Row::arrange(const Rect& rect, Canvas& canvas) const {
+    std::vector<ChildSlot> slots;
+    slots.reserve(children.size());
+    arrange_into(rect, canvas, slots);
     return slots;
 }
 

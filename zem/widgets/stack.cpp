@@ -38,8 +38,7 @@ std::pair<float, float> Stack::measure(Canvas& canvas, float available) const {
     return {std::min(widest, available), tallest};
 }
 
-std::vector<ChildSlot> Stack::arrange(const Rect& rect, Canvas& canvas) const {
-    std::vector<ChildSlot> slots;
+void Stack::arrange_into(const Rect& rect, Canvas& canvas, std::vector<ChildSlot>& slots) const {
     slots.reserve(children.size());
     for (std::size_t i = 0; i < children.size(); ++i) {
         const StackChild& child = children[i];
@@ -74,6 +73,12 @@ std::vector<ChildSlot> Stack::arrange(const Rect& rect, Canvas& canvas) const {
         }
         slots.push_back(ChildSlot{x + canvas.px(child.offset_x), y + canvas.px(child.offset_y), cw, ch, i});
     }
+}
+
+std::vector<ChildSlot> Stack::arrange(const Rect& rect, Canvas& canvas) const {
+    std::vector<ChildSlot> slots;
+    slots.reserve(children.size());
+    arrange_into(rect, canvas, slots);
     return slots;
 }
 

@@ -116,7 +116,7 @@ void Text::paint(Canvas& canvas, const Rect& r, const PaintState&) const {
     const LineBox box = text_line_box(canvas, size_px);
     auto width_of = [&](std::string_view s) { return canvas.measure_text(s, size_px, face_ptr(face)); };
 
-    auto draw_line = [&](const std::string& line, float baseline) {
+    auto draw_line = [&](std::string_view line, float baseline) {
         const float lw = width_of(line);
         const float slack = std::max(r.w - lw, 0.0f);
         const float inset = std::min(slack, canvas.px(4.0f));
@@ -136,16 +136,18 @@ void Text::paint(Canvas& canvas, const Rect& r, const PaintState&) const {
         }
         return;
     }
-    std::string shown = text;
+    // Only a truncated line needs text of its own; the whole one is drawn
+    // from the element, so a steady frame copies nothing.
     if (truncate && r.w > 0.0f && width_of(text) > r.w) {
         const float e = width_of("...");
         if (r.w - e <= 0.0f) {
-            shown = "...";
+            draw_line("...", r.y + box.ascent);
         } else {
-            shown = prefix_fitting(canvas, text, size_px, face_ptr(face), r.w - e) + "...";
+            draw_line(prefix_fitting(canvas, text, size_px, face_ptr(face), r.w - e) + "...", r.y + box.ascent);
         }
+        return;
     }
-    draw_line(shown, r.y + box.ascent);
+    draw_line(text, r.y + box.ascent);
 }
 
 Traits Text::traits() const {

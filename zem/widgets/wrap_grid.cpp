@@ -62,10 +62,9 @@ std::pair<float, float> WrapGrid::measure(Canvas& canvas, float available) const
     return {available, height};
 }
 
-std::vector<ChildSlot> WrapGrid::arrange(const Rect& rect, Canvas& canvas) const {
+void WrapGrid::arrange_into(const Rect& rect, Canvas& canvas, std::vector<ChildSlot>& slots) const {
     const GridMetrics m = grid_metrics(*this, canvas, rect.w);
-    std::vector<ChildSlot> slots;
-    if (m.cols == 0 || children.empty()) return slots;
+    if (m.cols == 0 || children.empty()) return;
     slots.reserve(children.size());
     const float step = m.cgap + m.cell;
     const float x0 = rect.x + m.pad;
@@ -81,6 +80,12 @@ std::vector<ChildSlot> WrapGrid::arrange(const Rect& rect, Canvas& canvas) const
         }
         y += row_h + m.rgap;
     }
+}
+
+std::vector<ChildSlot> WrapGrid::arrange(const Rect& rect, Canvas& canvas) const {
+    std::vector<ChildSlot> slots;
+    slots.reserve(children.size());
+    arrange_into(rect, canvas, slots);
     return slots;
 }
 

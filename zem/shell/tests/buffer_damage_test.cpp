@@ -88,6 +88,12 @@ TEST(BufferDamage, WhatEachFrameCopies) {
     ASSERT_TRUE(again);
     EXPECT_EQ(*again, (std::vector<Rect>{{2, 2, 1, 1}}));
     EXPECT_EQ(b.stale, (std::vector<Rect>{{9, 9, 1, 1}, {2, 2, 1, 1}}));
+    // Into a list kept across frames: what it held is replaced, not added to.
+    std::vector<Rect> kept{{0, 0, 50, 50}};
+    ASSERT_TRUE(plan_buffer_copy(b, both, {{3, 3, 1, 1}}, kept));
+    EXPECT_EQ(kept, (std::vector<Rect>{{9, 9, 1, 1}, {2, 2, 1, 1}, {3, 3, 1, 1}}));
+    EXPECT_FALSE(plan_buffer_copy(a, both, {}, kept));
+    EXPECT_TRUE(kept.empty());
 }
 
 }  // namespace

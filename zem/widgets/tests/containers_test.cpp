@@ -141,6 +141,27 @@ TEST(ColumnArrange, PlacesChildrenByTheTable) {
     for (const Case& c : cases) expect_slots(c.column.arrange(c.rect, canvas), c.want, c.name);
 }
 
+// The frame places nested containers in one shared list: each appends its
+// slots after the ones already there and leaves those alone.
+TEST(ArrangeInto, AppendsAfterTheSlotsAlreadyThere) {
+    Canvas canvas = phone_canvas();
+    const Rect rect{0, 0, 200, 100};
+    Column column;
+    column.children.push_back(block(40, 20));
+    column.children.push_back(block(40, 30));
+    Row row;
+    row.children.push_back(block(40, 20));
+    row.children.push_back(flex(1));
+    const ChildSlot outer{1, 2, 3, 4, 9};
+    std::vector<ChildSlot> shared{outer};
+    column.arrange_into(rect, canvas, shared);
+    row.arrange_into(rect, canvas, shared);
+    std::vector<ChildSlot> want{outer};
+    for (const ChildSlot& s : column.arrange(rect, canvas)) want.push_back(s);
+    for (const ChildSlot& s : row.arrange(rect, canvas)) want.push_back(s);
+    expect_slots(shared, want, "shared list");
+}
+
 TEST(ColumnMeasure, HeightsAndHuggedWidths) {
     Canvas canvas = phone_canvas();
     struct Case {

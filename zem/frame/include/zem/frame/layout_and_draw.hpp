@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -49,6 +50,12 @@ struct FrameLayout {
         std::size_t cursor = 0;  // bytes into `text`
     };
     std::optional<Preedit> preedit;
+    // Scratch storage the surface keeps across frames, so that a steady
+    // page draws without allocating: the child slots of the containers
+    // being drawn (one run per container, innermost last) and the strings
+    // of an earlier frame's text nodes, for the next frame's copies.
+    std::vector<ChildSlot> slots;
+    std::vector<std::string> spare_texts;
     std::uint32_t modal_depth = 0;
     bool debug_layout = false;
 };

@@ -29,5 +29,9 @@ inline constexpr std::size_t kMaxStaleRects = 8;
 // `others`.
 std::optional<std::vector<Rect>> plan_buffer_copy(BufferDamage& taken, std::span<BufferDamage* const> others,
                                                   const std::vector<Rect>& damage);
+// The same into `copy`, whose storage the caller keeps across frames: true
+// when `copy` holds the rectangles, false for the whole buffer.
+bool plan_buffer_copy(BufferDamage& taken, std::span<BufferDamage* const> others, const std::vector<Rect>& damage,
+                      std::vector<Rect>& copy);
 
 }  // namespace zem

@@ -21,6 +21,9 @@ struct IdPair {
 // outward to whole pixels, clamped to W × H, empty rects removed.
 std::vector<Rect> damage_add(const std::vector<HitRegion>& regions, const IdPair& focus, const IdPair& hover,
                               const IdPair& press, uint32_t W, uint32_t H);
+// The same into `out` (emptied first), whose storage the caller keeps.
+void damage_add(const std::vector<HitRegion>& regions, const IdPair& focus, const IdPair& hover, const IdPair& press,
+                uint32_t W, uint32_t H, std::vector<Rect>& out);
 
 // Compositor damage of a full frame whose layout stayed put; empty = whole
 // surface. Never returns a rect of zero or negative size.
@@ -55,7 +58,9 @@ struct FramePlan {
     uint32_t W = 0, H = 0;
     std::vector<Rect> damage;  // partial: the clip; full: compositor damage (empty = whole)
 };
-FramePlan plan_frame(const SurfaceState& s);
+// A partial plan's damage fills `damage_storage`, the list of an earlier
+// plan handed back, so that steady frames allocate nothing.
+FramePlan plan_frame(const SurfaceState& s, std::vector<Rect> damage_storage = {});
 
 // The canvas half of a frame: paints `s` as `plan` says and keeps the
 // frame's regions; a full frame fills `plan.damage` with its compositor

@@ -40,7 +40,8 @@ public:
     [[nodiscard]] std::expected<Buffer, std::string> take(uint32_t width, uint32_t height, uint32_t stride, uint32_t format);
     // The rectangles to copy into `buffer` for a frame with `damage` (empty:
     // whole), or nothing for the whole buffer; see plan_buffer_copy.
-    [[nodiscard]] std::optional<std::vector<Rect>> plan_copy(const Buffer& buffer, const std::vector<Rect>& damage);
+    // The list lives in the pool and holds until the next call.
+    [[nodiscard]] const std::vector<Rect>* plan_copy(const Buffer& buffer, const std::vector<Rect>& damage);
 
     // Destroys the buffers of pools already gone that the compositor never
     // released; called before the connection closes, when no release can
@@ -57,6 +58,9 @@ private:
     size_t size_ = 0;
     size_t used_ = 0;
     std::vector<Slot*> slots_;
+    // plan_copy's lists, kept so that a steady frame allocates nothing.
+    std::vector<BufferDamage*> others_;
+    std::vector<Rect> copy_;
 };
 
 }  // namespace zem

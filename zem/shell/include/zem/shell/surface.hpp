@@ -145,6 +145,8 @@ struct SurfaceState {
     // scroll offsets, layer canvases, list-item spans), kept in the shape the
     // layout-and-draw pass takes them.
     FrameLayout kept;
+    // The storage of the last frame plan's damage, for the next plan.
+    std::vector<Rect> plan_damage;
     Rect close_button_rect;
     // The press, touch or drag in progress on this surface, and the fingers:
     // the first one drives the gesture, the others are only followed.

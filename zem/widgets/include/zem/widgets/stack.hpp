@@ -25,6 +25,8 @@ struct Stack {
     HitAction hit_action() const;
     std::optional<std::string> access_text() const;
     std::vector<ChildSlot> arrange(const Rect& rect, Canvas& canvas) const;
+    // The same slots appended to `slots`, whose storage the caller keeps.
+    void arrange_into(const Rect& rect, Canvas& canvas, std::vector<ChildSlot>& slots) const;
 };
 
 }  // namespace zem
