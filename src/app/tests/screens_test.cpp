@@ -32,8 +32,8 @@ struct Shot {
 
 class Screens : public ::testing::Test {
 protected:
-    // Runs the page, waits until its background shows in the corner and a
-    // second screenshot matches the first, and keeps that picture.
+    // Runs the page, waits until its background shows in the corner and three
+    // screenshots in a row agree, and keeps that picture.
     std::optional<zem::test::Image> shoot(zem::test::Sway& sway, const Shot& s) {
         support::TempDir tmp;
         std::vector<std::string> argv = {"env", "-i", "PATH=/usr/sbin:/usr/bin:/sbin:/bin",
@@ -45,6 +45,7 @@ protected:
         if (base::spawn(argv, {}, child) != 0) return std::nullopt;
         const std::string png = screens + "/" + s.name + ".png";
         std::optional<zem::test::Image> last;
+        int same = 0;
         for (auto end = std::chrono::steady_clock::now() + 20s; std::chrono::steady_clock::now() < end;) {
             std::this_thread::sleep_for(100ms);
             if (!sway.screenshot(png)) continue;
@@ -54,7 +55,14 @@ protected:
             const std::uint8_t* px = &img->rgba[((H - 4u) * W + 4u) * 4u];
             const bool bg = std::abs(px[0] - s.corner[0]) <= 3 && std::abs(px[1] - s.corner[1]) <= 3 &&
                             std::abs(px[2] - s.corner[2]) <= 3;
-            if (bg && last && last->rgba == img->rgba) break;
+            // Settled means three pictures in a row agree: on a loaded
+            // machine a window can hold an in-between look (before its
+            // configure or focus arrives) for longer than two shots take.
+            if (bg && last && last->rgba == img->rgba) {
+                if (++same == 2) break;
+            } else {
+                same = 0;
+            }
             last = bg ? img : std::nullopt;
         }
         ::kill(child.pid, SIGTERM);
