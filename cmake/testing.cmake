@@ -19,13 +19,8 @@ function(tavix_add_gtest target)
     TAVIX_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
     TAVIX_BINARY_DIR="${CMAKE_BINARY_DIR}"
     TAVIX_INSTALLER_EXE="$<TARGET_FILE:tavix-installer>")
-  set(env "")
-  if(SANITIZE)
-    # Leaks inside system libraries that no code of ours can free.
-    set(env ENVIRONMENT "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp")
-  endif()
   gtest_discover_tests(${target}
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 600 ${env}
+    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 600
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
 endfunction()
