@@ -300,6 +300,10 @@ TEST_F(FieldsUnderSway, AnInputMethodComposesIntoTheFocusedField) {
     keys({"-k", "Left", "-k", "Left"});  // before "d!"
     m.send({.commit = "-"});
     EXPECT_TRUE(shows("first", "héllo wörl-d!"));
+    // The field answers only a `done` whose serial counts all its commits,
+    // as the protocol says; the input method acts on the state it has seen,
+    // so it must have seen the caret the keys moved before it deletes.
+    EXPECT_TRUE(reports("héllo wörl-d!", std::string("héllo wörl-").size()));
     m.send({.delete_after = 1});  // the "d" after the caret
     EXPECT_TRUE(shows("first", "héllo wörl-!"));
     EXPECT_TRUE(reports("héllo wörl-!", std::string("héllo wörl-").size()));
