@@ -200,8 +200,8 @@ class Walker:
     # The control a step names, on the page now shown. A pressable area's
     # texts are the labels drawn inside its rectangle (the tree may list them
     # beside it rather than below it).
-    def control(self, spec):
-        kind, what = spec[:2]
+    def control(self, wanted):
+        kind, what = wanted[:2]
         nodes = self.nodes()
         buttons = [n for n in nodes if n.getRole() == pyatspi.ROLE_PUSH_BUTTON]
         labels = [n for n in nodes if n.getRole() == pyatspi.ROLE_LABEL]
@@ -239,7 +239,7 @@ class Walker:
     # Pressing a control with the keyboard: focus it, then Return. This is
     # the one place that says how a control is pressed, so a pointer or a
     # touch can take its place.
-    def press(self, spec):
+    def press(self, wanted):
         # A control without a message is shown disabled: a press before the
         # last one has taken effect (a row chosen before Continue) would be
         # lost, so wait until it can be pressed.
@@ -247,16 +247,16 @@ class Walker:
 
         def ready():
             nonlocal node
-            node = self.control(spec)
+            node = self.control(wanted)
             node.clearCache()
             return node.getState().contains(pyatspi.STATE_ENABLED)
         if not wait_for(ready, 15):
-            self.control(spec)  # says what is missing, when something is
-            raise Failure("%r never became pressable" % (spec,))
-        if spec[0] == "type":
-            self.type_into(node, spec)
+            self.control(wanted)  # says what is missing, when something is
+            raise Failure("%r never became pressable" % (wanted,))
+        if wanted[0] == "type":
+            self.type_into(node, wanted)
             return
-        if len(spec) > 2 and spec[2] == POINTER and self.pointer is not None:
+        if len(wanted) > 2 and wanted[2] == POINTER and self.pointer is not None:
             x, y, w, h = extents(node)
             self.pointer.send("click %d %d" % (x + w // 2, y + h // 2))
             # Back to its corner, so that the screenshots show no hover.
@@ -266,14 +266,14 @@ class Walker:
             # Not in the tab order: move the focus the way a screen reader does.
             node.queryComponent().grabFocus()
             if not wait_for(lambda: self.is_focused(node), 10):
-                raise Failure("focus did not reach %r" % (spec,))
-        key(spec[2] if len(spec) > 2 else "Return")
+                raise Failure("focus did not reach %r" % (wanted,))
+        key(wanted[2] if len(wanted) > 2 else "Return")
 
     # Typing into a field: the focus moves there the screen reader's way and
     # the text comes as keys. A field that shows its text must show what was
     # typed; a password field shows nothing to check.
-    def type_into(self, node, spec):
-        text = spec[2]
+    def type_into(self, node, wanted):
+        text = wanted[2]
 
         def shown():
             node.clearCache()
@@ -285,12 +285,12 @@ class Walker:
         if not self.is_focused(node):
             node.queryComponent().grabFocus()
             if not wait_for(lambda: self.is_focused(node), 10):
-                raise Failure("focus did not reach %r" % (spec,))
+                raise Failure("focus did not reach %r" % (wanted,))
         r = subprocess.run(["wtype", text], capture_output=True, text=True)
         if r.returncode != 0:
             raise Failure("wtype %s: %s" % (text, r.stderr.strip()))
         if not password and not wait_for(lambda: shown() == text, 10):
-            raise Failure("field %d shows %r after typing %r" % (spec[1], shown(), text))
+            raise Failure("field %d shows %r after typing %r" % (wanted[1], shown(), text))
 
     def is_focused(self, node):
         node.clearCache()
@@ -503,8 +503,8 @@ def walk(wizard, w, steps, args, empty):
             if args.scenario == "install" and i == len(steps) - 1:
                 # In test mode the restart only moves to the last page, which
                 # shows this same view: the wizard must still be there.
-                for spec in controls:
-                    w.press(spec)
+                for wanted in controls:
+                    w.press(wanted)
                 if wizard.poll() is not None or not w.on_page(page):
                     raise Failure("the wizard did not stay after restarting in test mode (status %r, labels %r)"
                                   % (wizard.poll(), w.labels()))
@@ -514,9 +514,9 @@ def walk(wizard, w, steps, args, empty):
             # once: a password field cannot show whether it holds it.
             left = False
             for attempt in range(3):
-                for spec in controls:
-                    if attempt == 0 or spec[0] != "type":
-                        w.press(spec)
+                for wanted in controls:
+                    if attempt == 0 or wanted[0] != "type":
+                        w.press(wanted)
                 if wait_for(lambda: not w.on_page(page), 15):
                     left = True
                     break
