@@ -8,22 +8,6 @@ namespace support {
 
 namespace {
 
-// Calls `f` on every element, parents before children.
-void walk(const zem::Element& e, const std::function<void(const zem::Element&)>& f) {
-    f(e);
-    if (auto* c = e.as<zem::Container>()) walk(*c->child, f);
-    else if (auto* col = e.as<zem::Column>()) {
-        for (const auto& ch : col->children) walk(ch, f);
-    } else if (auto* row = e.as<zem::Row>()) {
-        for (const auto& ch : row->children) walk(ch, f);
-    } else if (auto* st = e.as<zem::Stack>()) {
-        for (const auto& ch : st->children) walk(ch.element, f);
-    } else if (auto* g = e.as<zem::GestureArea>()) walk(*g->child, f);
-    else if (auto* x = e.as<zem::Expanded>()) walk(*x->child, f);
-    else if (auto* s = e.as<zem::Scroll>()) walk(*s->child, f);
-    else if (auto* l = e.as<zem::Layer>()) walk(*l->child, f);
-}
-
 std::optional<app::Msg> unbox(const std::optional<zem::Message>& m) {
     if (!m) return std::nullopt;
     const app::Msg* msg = m->get<app::Msg>();
@@ -72,6 +56,21 @@ bool find(const zem::Element& e, std::string_view label, std::optional<zem::Mess
 }
 
 } // namespace
+
+void walk(const zem::Element& e, const std::function<void(const zem::Element&)>& f) {
+    f(e);
+    if (auto* c = e.as<zem::Container>()) walk(*c->child, f);
+    else if (auto* col = e.as<zem::Column>()) {
+        for (const auto& ch : col->children) walk(ch, f);
+    } else if (auto* row = e.as<zem::Row>()) {
+        for (const auto& ch : row->children) walk(ch, f);
+    } else if (auto* st = e.as<zem::Stack>()) {
+        for (const auto& ch : st->children) walk(ch.element, f);
+    } else if (auto* g = e.as<zem::GestureArea>()) walk(*g->child, f);
+    else if (auto* x = e.as<zem::Expanded>()) walk(*x->child, f);
+    else if (auto* s = e.as<zem::Scroll>()) walk(*s->child, f);
+    else if (auto* l = e.as<zem::Layer>()) walk(*l->child, f);
+}
 
 std::vector<std::string> texts(const zem::Element& root) {
     std::vector<std::string> out;

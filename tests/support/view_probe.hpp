@@ -6,12 +6,27 @@
 #include "app/msg.hpp"
 #include "app/toolkit.hpp"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace support {
+
+// Calls `f` on every element of the tree (the root first), in tree order.
+void walk(const zem::Element& root, const std::function<void(const zem::Element&)>& f);
+
+// Every element of kind K in the tree, in tree order. The pointers point
+// into the tree: a temporary tree lives only to the end of the expression.
+template <class K>
+std::vector<const K*> all(const zem::Element& root) {
+    std::vector<const K*> out;
+    walk(root, [&](const zem::Element& e) {
+        if (auto* k = e.as<K>()) out.push_back(k);
+    });
+    return out;
+}
 
 // Every Text and every button label, in tree order.
 std::vector<std::string> texts(const zem::Element& root);

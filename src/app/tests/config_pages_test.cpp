@@ -16,30 +16,10 @@ namespace {
 using app::Msg;
 using app::Page;
 using i18n::translate;
+using support::all;
 using support::message_of;
+using support::walk;
 using support::shows;
-
-// Every element below `e` (itself first), in tree order.
-void walk(const zem::Element& e, const std::function<void(const zem::Element&)>& f) {
-    f(e);
-    if (auto* c = e.as<zem::Container>()) walk(*c->child, f);
-    else if (auto* col = e.as<zem::Column>()) {
-        for (const auto& ch : col->children) walk(ch, f);
-    } else if (auto* row = e.as<zem::Row>()) {
-        for (const auto& ch : row->children) walk(ch, f);
-    } else if (auto* g = e.as<zem::GestureArea>()) walk(*g->child, f);
-    else if (auto* x = e.as<zem::Expanded>()) walk(*x->child, f);
-    else if (auto* s = e.as<zem::Scroll>()) walk(*s->child, f);
-}
-
-template <class K>
-std::vector<const K*> all(const zem::Element& root) {
-    std::vector<const K*> out;
-    walk(root, [&](const zem::Element& e) {
-        if (auto* k = e.as<K>()) out.push_back(k);
-    });
-    return out;
-}
 
 // The same below a Column held by reference (not copied into an Element).
 template <class K>

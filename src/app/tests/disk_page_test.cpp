@@ -14,26 +14,13 @@ namespace {
 using app::Msg;
 using app::StagedDiskOp;
 using support::icon_messages;
+using support::all;
 using support::message_of;
+using support::walk;
 using support::shows;
 
 constexpr std::uint64_t M = 1ull << 20;
 constexpr std::uint64_t G = 1ull << 30;
-
-void walk(const zem::Element& e, const std::function<void(const zem::Element&)>& f) {
-    f(e);
-    if (auto* c = e.as<zem::Container>()) walk(*c->child, f);
-    else if (auto* col = e.as<zem::Column>()) {
-        for (const auto& ch : col->children) walk(ch, f);
-    } else if (auto* row = e.as<zem::Row>()) {
-        for (const auto& ch : row->children) walk(ch, f);
-    } else if (auto* st = e.as<zem::Stack>()) {
-        for (const auto& ch : st->children) walk(ch.element, f);
-    } else if (auto* g = e.as<zem::GestureArea>()) walk(*g->child, f);
-    else if (auto* x = e.as<zem::Expanded>()) walk(*x->child, f);
-    else if (auto* s = e.as<zem::Scroll>()) walk(*s->child, f);
-    else if (auto* l = e.as<zem::Layer>()) walk(*l->child, f);
-}
 
 std::vector<float> slider_values(const zem::Element& root) {
     std::vector<float> out;

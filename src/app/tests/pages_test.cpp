@@ -20,35 +20,11 @@ namespace {
 
 using app::Msg;
 using app::Page;
+using support::all;
 using support::message_of;
+using support::walk;
 using support::shows;
 namespace fs = std::filesystem;
-
-void walk(const zem::Element& e, const std::function<void(const zem::Element&)>& f) {
-    f(e);
-    if (auto* c = e.as<zem::Container>()) walk(*c->child, f);
-    else if (auto* col = e.as<zem::Column>()) {
-        for (const auto& ch : col->children) walk(ch, f);
-    } else if (auto* row = e.as<zem::Row>()) {
-        for (const auto& ch : row->children) walk(ch, f);
-    } else if (auto* st = e.as<zem::Stack>()) {
-        for (const auto& ch : st->children) walk(ch.element, f);
-    } else if (auto* g = e.as<zem::GestureArea>()) walk(*g->child, f);
-    else if (auto* x = e.as<zem::Expanded>()) walk(*x->child, f);
-    else if (auto* s = e.as<zem::Scroll>()) walk(*s->child, f);
-}
-
-// Pointers into the tree: it must outlive them.
-template <class K>
-std::vector<const K*> all(zem::Element&&) = delete;
-template <class K>
-std::vector<const K*> all(const zem::Element& root) {
-    std::vector<const K*> out;
-    walk(root, [&](const zem::Element& e) {
-        if (auto* k = e.as<K>()) out.push_back(k);
-    });
-    return out;
-}
 
 // The page Column inside the page background.
 const zem::Column& page_column(const zem::Element& root) {
