@@ -99,7 +99,7 @@ zem::Element finish_page(const InstallerApp& app) {
     if (configure) {
         page.children.push_back(primary_button(i18n::translate("finish.cta"), Msg::FinishContinue{}));
         page.children.push_back(
-            parts::text(i18n::translate("finish.hint"), 12, pal.text_secondary, zem::TextAlign::Center));
+            parts::text(i18n::translate("finish.hint"), 12, pal.text_secondary, false, zem::TextAlign::Center));
     } else {
         page.children.push_back(primary_button(i18n::translate("finish.install_cta"), Msg::Reboot{}));
     }

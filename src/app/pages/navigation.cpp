@@ -2,7 +2,7 @@
 
 #include "app/installer_app.hpp"
 #include "app/pages/artwork.hpp"
-#include "app/pages/build_helpers.hpp"
+#include "app/pages/page_parts.hpp"
 #include "app/scaffolds.hpp"
 #include "i18n/translate.hpp"
 
@@ -20,7 +20,7 @@ std::uint32_t navigation_card_size(std::uint32_t window_width) {
 zem::Element navigation_card(const std::string& title, const std::string& subtitle, std::string_view svg, bool marked,
                              Msg msg, zem::Color accent, std::uint32_t s) {
     const zem::Palette pal = zem::theme::palette();
-    zem::Container frame{pages::svg_or_flex(svg, s)};
+    zem::Container frame{parts::svg_or_flex(svg, s)};
     frame.fill = zem::Paint{pal.surface};
     frame.radii = {16, 16, 16, 16};
     frame.insets(zem::Length::px(12));
@@ -30,12 +30,12 @@ zem::Element navigation_card(const std::string& title, const std::string& subtit
     // Marking shows only in the frame's border.
     frame.border = marked ? std::pair<zem::Color, float>{accent, 2.0f} : std::pair<zem::Color, float>{pal.divider, 1.0f};
 
-    zem::Column col = pages::centring_column(8, 16);
+    zem::Column col = parts::centring_column(8, 16);
     col.children.push_back(std::move(frame));
-    zem::Text t = pages::text(title, 15, pal.text_primary, false, zem::TextAlign::Center);
+    zem::Text t = parts::text(title, 15, pal.text_primary, false, zem::TextAlign::Center);
     t.font_weight(700);
     col.children.push_back(std::move(t));
-    col.children.push_back(pages::text(subtitle, 12, pal.text_secondary, true, zem::TextAlign::Center));
+    col.children.push_back(parts::text(subtitle, 12, pal.text_secondary, true, zem::TextAlign::Center));
 
     zem::GestureArea card;
     card.on_tap = send(std::move(msg));
@@ -64,13 +64,13 @@ zem::Element navigation_page(const InstallerApp& app) {
                                                     translate("navigation.buttons_subtitle"), art::BUTTONS_NAV,
                                                     app.navigation_style == 1, Msg::SetNavigationStyle{1}, pal.accent, s)));
 
-    zem::Column content = pages::centring_column(24, 16);
+    zem::Column content = parts::centring_column(24, 16);
     content.children.push_back(page_title(translate("navigation.title"), translate("navigation.subtitle")));
     content.children.push_back(std::move(cards));
 
-    zem::Column page = pages::centring_column(24, 24);
+    zem::Column page = parts::centring_column(24, 24);
     page.children.push_back(page_header(Page::Navigation, app.tutorial_step, true, app.configure));
-    page.children.push_back(pages::scroll(std::move(content)));
+    page.children.push_back(parts::scroll(std::move(content)));
     std::optional<Msg> next;
     if (app.navigation_style != 2) next = Msg::Next{};
     page.children.push_back(primary_button(translate("common.continue"), std::move(next)));

@@ -39,6 +39,39 @@ zem::Element button(const std::string& label, std::optional<Msg> msg, zem::Butto
 
 zem::Element flex() { return zem::Spacer{}; }
 
+zem::Element scroll(zem::Column content) {
+    zem::Scroll s;
+    s.axis = zem::ScrollAxis::Vertical;
+    s.child = zem::Element(std::move(content));
+    return s;
+}
+
+zem::Column centring_column(float spacing, float padding) {
+    zem::Column c;
+    c.center_x = true;
+    c.center_y = false;
+    c.hug = false;
+    c.max_width.reset();
+    c.spacing = zem::Length::px(spacing);
+    c.padding = zem::Length::px(padding);
+    return c;
+}
+
+zem::TextEdit text_field(std::string_view value, const std::string& placeholder, zem::TextCallback on_change,
+                         bool password) {
+    zem::TextEdit e;
+    e.placeholder = placeholder;
+    e.value = zem::WipingString(value);
+    e.on_change = std::move(on_change);
+    e.font_size = control_font();
+    e.height = control_height();
+    e.rows = 1;
+    e.multiline = false;
+    e.password = password;
+    e.caret_to_end = true;
+    return e;
+}
+
 std::optional<zem::Element> fitted(const zem::PicturePtr& pic, std::uint32_t size) {
     if (!pic || pic->width == 0 || pic->height == 0) return std::nullopt;
     const float m = static_cast<float>(std::max(pic->width, pic->height));
@@ -55,6 +88,11 @@ std::optional<zem::Element> svg_image(std::string_view svg, std::uint32_t size) 
     return fitted(zem::theme::rasterize_svg(as_bytes(svg), size), size);
 }
 
+zem::Element svg_or_flex(std::string_view svg, std::uint32_t size) {
+    if (auto img = svg_image(svg, size)) return std::move(*img);
+    return flex();
+}
+
 zem::Element icon_or_flex(std::string_view name, std::uint32_t px) {
     auto pic = zem::theme::icon(name, px);
     if (!pic) return flex();
@@ -65,13 +103,13 @@ zem::Element icon_or_flex(std::string_view name, std::uint32_t px) {
     return img;
 }
 
-zem::Text text(std::string s, float px, zem::Color c, zem::TextAlign align) {
+zem::Text text(std::string s, float px, zem::Color c, bool wrap, zem::TextAlign align) {
     zem::Text t;
     t.text = std::move(s);
     t.size = zem::Length::px(px);
     t.color = c;
     t.line_height = 1.0f;
-    t.wrap = false;
+    t.wrap = wrap;
     t.truncate = true;
     t.align = align;
     return t;

@@ -1,7 +1,8 @@
 #pragma once
-// Pieces several pages share beyond the frame in scaffolds.hpp: pictures
-// fitted into a square, theme icons, plain text runs, the two button styles
-// of dialogs, and the theme's logos.
+// Pieces several pages share beyond the frame in scaffolds.hpp: plain text
+// runs, pictures fitted into a square (from SVG held in the program or the
+// theme's icons and logos), the form's text fields, the vertical scroll that
+// takes a page's free height, and the button styles of pages and dialogs.
 
 #include "app/msg.hpp"
 #include "app/toolkit.hpp"
@@ -14,7 +15,19 @@
 
 namespace app::parts {
 
+// A flexible Spacer of weight 1.
 zem::Element flex();
+
+// A vertical Scroll around `content`; in a page Column it takes the height
+// left by the other children.
+zem::Element scroll(zem::Column content);
+
+// A Column with children centred horizontally.
+zem::Column centring_column(float spacing, float padding);
+
+// A single-line text field: the whole new text goes to `on_change`.
+zem::TextEdit text_field(std::string_view value, const std::string& placeholder, zem::TextCallback on_change,
+                         bool password = false);
 
 // The picture with its larger side `size` px, or none for a missing or
 // empty one.
@@ -24,8 +37,13 @@ std::optional<zem::Element> svg_image(std::string_view svg, std::uint32_t size);
 // The theme icon `name` at `px`, shown px x px; a flexible Spacer when the
 // theme has no such icon.
 zem::Element icon_or_flex(std::string_view name, std::uint32_t px);
+// The SVG picture, or a flexible Spacer in its place.
+zem::Element svg_or_flex(std::string_view svg, std::uint32_t size);
 
-zem::Text text(std::string s, float px, zem::Color c, zem::TextAlign align = zem::TextAlign::Start);
+// A one-run Text: no font family, line-height 1.0, cut with "..." when too
+// wide.
+zem::Text text(std::string s, float px, zem::Color c, bool wrap = false,
+               zem::TextAlign align = zem::TextAlign::Start);
 
 // Dialog and page buttons: control-sized, as wide as their label.
 zem::Element plain_button(const std::string& label, std::optional<Msg> msg);

@@ -2,7 +2,7 @@
 
 #include "app/installer_app.hpp"
 #include "app/pages/artwork.hpp"
-#include "app/pages/build_helpers.hpp"
+#include "app/pages/page_parts.hpp"
 #include "app/scaffolds.hpp"
 #include "i18n/translate.hpp"
 
@@ -31,11 +31,11 @@ constexpr std::array<PermissionRow, 4> ROWS = {{
 
 zem::Element permission_row(const InstallerApp& app, std::uint8_t i, const zem::Palette& pal) {
     using i18n::translate;
-    zem::Column texts = pages::centring_column(2, 16);
-    zem::Text title = pages::text(translate(ROWS[i].title), 15, pal.text_primary);
+    zem::Column texts = parts::centring_column(2, 16);
+    zem::Text title = parts::text(translate(ROWS[i].title), 15, pal.text_primary);
     title.font_weight(700);
     texts.children.push_back(std::move(title));
-    texts.children.push_back(pages::text(translate(ROWS[i].sub), 12, pal.text_secondary));
+    texts.children.push_back(parts::text(translate(ROWS[i].sub), 12, pal.text_secondary));
     zem::Expanded middle;
     middle.weight = 1;
     middle.child = zem::Element(std::move(texts));
@@ -48,7 +48,7 @@ zem::Element permission_row(const InstallerApp& app, std::uint8_t i, const zem::
     zem::Row row;
     row.spacing = zem::Length::px(16);
     row.padding = zem::Length::px(0);
-    row.children.push_back(pages::svg_or_flex(ROWS[i].icon, 24));
+    row.children.push_back(parts::svg_or_flex(ROWS[i].icon, 24));
     row.children.push_back(std::move(middle));
     row.children.push_back(std::move(sw));
 
@@ -68,22 +68,22 @@ zem::Element permissions_page(const InstallerApp& app) {
     using i18n::translate;
     const zem::Palette pal = zem::theme::palette();
 
-    zem::Column list = pages::centring_column(0, 16);
+    zem::Column list = parts::centring_column(0, 16);
     for (std::uint8_t i = 0; i < ROWS.size(); ++i) {
         if (i > 0) list.children.push_back(zem::theme::divider_paint());
         list.children.push_back(permission_row(app, i, pal));
     }
 
-    zem::Column content = pages::centring_column(24, 16);
+    zem::Column content = parts::centring_column(24, 16);
     content.children.push_back(page_title(translate("permissions.title"), translate("permissions.subtitle")));
     content.children.push_back(std::move(list));
     content.children.push_back(info_card(translate("permissions.card_title"),
                                          {translate("permissions.card_1"), translate("permissions.card_2"),
                                           translate("permissions.card_3")}));
 
-    zem::Column page = pages::centring_column(24, 24);
+    zem::Column page = parts::centring_column(24, 24);
     page.children.push_back(page_header(Page::Permissions, app.tutorial_step, true, app.configure));
-    page.children.push_back(pages::scroll(std::move(content)));
+    page.children.push_back(parts::scroll(std::move(content)));
     page.children.push_back(primary_button(translate("common.continue"), Msg::Next{}));
     return page_background(std::move(page));
 }

@@ -1,7 +1,7 @@
 #include "app/pages/pages.hpp"
 
 #include "app/installer_app.hpp"
-#include "app/pages/build_helpers.hpp"
+#include "app/pages/page_parts.hpp"
 #include "app/scaffolds.hpp"
 #include "i18n/translate.hpp"
 
@@ -12,9 +12,9 @@ namespace app {
 zem::Element security_method_row(const std::string& title, const std::string& subtitle, bool marked,
                                  std::uint8_t value) {
     const zem::Palette pal = zem::theme::palette();
-    zem::Column texts = pages::centring_column(2, 16);
-    texts.children.push_back(pages::text(title, 15, pal.text_primary));
-    texts.children.push_back(pages::text(subtitle, 12, pal.text_secondary));
+    zem::Column texts = parts::centring_column(2, 16);
+    texts.children.push_back(parts::text(title, 15, pal.text_primary));
+    texts.children.push_back(parts::text(subtitle, 12, pal.text_secondary));
 
     zem::RadioButton radio;
     radio.selected = marked;
@@ -25,7 +25,7 @@ zem::Element security_method_row(const std::string& title, const std::string& su
     row.spacing = zem::Length::px(16);
     row.padding = zem::Length::px(0);
     row.children.push_back(std::move(texts));
-    row.children.push_back(pages::flex());
+    row.children.push_back(parts::flex());
     row.children.push_back(std::move(radio));
 
     zem::Container pad{zem::Element(std::move(row))};
@@ -55,23 +55,23 @@ zem::Element security_page(const InstallerApp& app) {
         {"security.pattern_title", "security.pattern_sub"},
     }};
 
-    zem::Column list = pages::centring_column(0, 16);
+    zem::Column list = parts::centring_column(0, 16);
     for (std::uint8_t v = 0; v < METHODS.size(); ++v)
         list.children.push_back(security_method_row(translate(METHODS[v].title), translate(METHODS[v].sub),
                                                     app.security_method == v, v));
 
-    zem::Column content = pages::centring_column(24, 16);
+    zem::Column content = parts::centring_column(24, 16);
     content.children.push_back(page_title(translate("security.title"), translate("security.subtitle")));
     content.children.push_back(std::move(list));
     content.children.push_back(info_card(std::nullopt, {translate("security.card")}));
 
-    zem::Column page = pages::centring_column(24, 24);
+    zem::Column page = parts::centring_column(24, 24);
     page.children.push_back(page_header(Page::Security, app.tutorial_step, true, app.configure));
-    page.children.push_back(pages::scroll(std::move(content)));
+    page.children.push_back(parts::scroll(std::move(content)));
     std::optional<Msg> next;
     if (app.security_method != 4) next = Msg::Next{};
     page.children.push_back(primary_button(translate("security.cta"), std::move(next)));
-    page.children.push_back(pages::plain_button(translate("common.skip_for_now"), Msg::SkipSecurity{}));
+    page.children.push_back(parts::plain_button(translate("common.skip_for_now"), Msg::SkipSecurity{}));
     return page_background(std::move(page));
 }
 

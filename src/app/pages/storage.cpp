@@ -2,7 +2,7 @@
 
 #include "app/installer_app.hpp"
 #include "app/pages/artwork.hpp"
-#include "app/pages/build_helpers.hpp"
+#include "app/pages/page_parts.hpp"
 #include "app/scaffolds.hpp"
 #include "i18n/translate.hpp"
 
@@ -23,10 +23,10 @@ zem::Element storage_page(const InstallerApp& app) {
     using i18n::translate;
     const zem::Palette pal = zem::theme::palette();
     auto caption = [&](const char* key) {
-        return pages::text(translate(key), 12, pal.text_secondary, false, zem::TextAlign::Center);
+        return parts::text(translate(key), 12, pal.text_secondary, false, zem::TextAlign::Center);
     };
 
-    zem::Column content = pages::centring_column(24, 16);
+    zem::Column content = parts::centring_column(24, 16);
     auto& c = content.children;
     c.push_back(page_title(translate("storage.title"), std::nullopt));
     c.push_back(caption("storage.recommended"));
@@ -35,9 +35,9 @@ zem::Element storage_page(const InstallerApp& app) {
     c.push_back(choice_row(translate("storage.proton"), bytes(art::PROTON_MARK), app.storage == 1, Msg::SetStorage{1}));
     c.push_back(choice_row(translate("storage.dropbox"), bytes(art::DROPBOX_MARK), app.storage == 2, Msg::SetStorage{2}));
 
-    zem::Column page = pages::centring_column(24, 24);
+    zem::Column page = parts::centring_column(24, 24);
     page.children.push_back(page_header(Page::Storage, app.tutorial_step, true, app.configure));
-    page.children.push_back(pages::scroll(std::move(content)));
+    page.children.push_back(parts::scroll(std::move(content)));
     return page_background(std::move(page));
 }
 

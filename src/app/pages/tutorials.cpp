@@ -2,7 +2,7 @@
 
 #include "app/installer_app.hpp"
 #include "app/pages/artwork.hpp"
-#include "app/pages/build_helpers.hpp"
+#include "app/pages/page_parts.hpp"
 #include "app/scaffolds.hpp"
 #include "i18n/translate.hpp"
 
@@ -43,13 +43,13 @@ zem::Element tutorial(const InstallerApp& app, bool dock) {
     const Entry& e = (dock ? DOCK : GESTURES)[std::min<std::uint8_t>(step, 3)];
     const std::uint32_t s = tutorial_picture_size(app.layout_size, dock, step);
 
-    zem::Column content = pages::centring_column(24, 16);
+    zem::Column content = parts::centring_column(24, 16);
     auto& c = content.children;
-    c.push_back(pages::svg_or_flex(e.svg, s));
+    c.push_back(parts::svg_or_flex(e.svg, s));
     if (step == 0) {
-        if (!dock) c.push_back(pages::flex());
+        if (!dock) c.push_back(parts::flex());
     } else {
-        c.push_back(pages::text(std::to_string(step), 12, pal.text_primary, false, zem::TextAlign::Center));
+        c.push_back(parts::text(std::to_string(step), 12, pal.text_primary, false, zem::TextAlign::Center));
     }
     c.push_back(page_title(translate(e.title), translate(e.subtitle)));
     if (dock && step == 0)
@@ -57,9 +57,9 @@ zem::Element tutorial(const InstallerApp& app, bool dock) {
                                              translate("tutorial_trovex.intro_bullet_2"),
                                              translate("tutorial_trovex.intro_bullet_3")}));
 
-    zem::Column page = pages::centring_column(24, 24);
+    zem::Column page = parts::centring_column(24, 24);
     page.children.push_back(page_header(dock ? Page::DockTutorial : Page::GesturesTutorial, step, true, app.configure));
-    page.children.push_back(pages::scroll(std::move(content)));
+    page.children.push_back(parts::scroll(std::move(content)));
     // The last press of the scenario stages the account: while that runs
     // both buttons wait, and a failure stays on the page until retried.
     if (app.finish_error) page.children.push_back(error_text(*app.finish_error));

@@ -106,7 +106,7 @@ zem::Element connecting_dialog(const InstallerApp& app) {
     ring.phase = ring_phase();
     c.children.push_back(ring);
     c.children.push_back(parts::text(i18n::translate_with("wireless.connecting", {{"ssid", name}}), 15,
-                                     pal.text_primary, zem::TextAlign::Center));
+                                     pal.text_primary, false, zem::TextAlign::Center));
     zem::Dialog d = dialog_frame();
     d.content_column(std::move(c));
     return std::move(d).into_element();
