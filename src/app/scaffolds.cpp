@@ -1,25 +1,15 @@
 #include "app/scaffolds.hpp"
 
 #include "app/installer_app.hpp"
+#include "app/pages/page_parts.hpp"
 #include "i18n/translate.hpp"
 
 namespace app {
 
 namespace {
 
-zem::Element flex() { return zem::Spacer{}; }
-
-zem::Text text(std::string s, float px, zem::Color c) {
-    zem::Text t;
-    t.text = std::move(s);
-    t.size = zem::Length::px(px);
-    t.color = c;
-    t.line_height = 1.0f;
-    t.wrap = false;
-    t.truncate = true;
-    t.align = zem::TextAlign::Start;
-    return t;
-}
+using parts::flex;
+using parts::text;
 
 // Which dot of how many a page lights, when it shows dots at all.
 std::optional<std::pair<std::size_t, std::size_t>> dots_of(Page p, std::uint8_t step, bool configure) {

@@ -2,6 +2,7 @@
 // target chosen by a tap, partition edits staged from small row buttons.
 
 #include "app/pages/disk_page.hpp"
+#include "app/pages/page_parts.hpp"
 #include "app/pages/pages.hpp"
 
 #include "app/scaffolds.hpp"
@@ -23,18 +24,6 @@ constexpr zem::Color NEW_PARTITION_GREEN{0.18f, 0.62f, 0.3f, 1.0f};
 zem::Color dimmed(zem::Color c) {
     c.a *= 0.55f;
     return c;
-}
-
-zem::Text row_text(std::string s, float px, zem::Color c) {
-    zem::Text t;
-    t.text = std::move(s);
-    t.size = zem::Length::px(px);
-    t.color = c;
-    t.line_height = 1.0f;
-    t.wrap = false;
-    t.truncate = true;
-    t.align = zem::TextAlign::Start;
-    return t;
 }
 
 // Label over size, taking what the row leaves.
@@ -157,9 +146,9 @@ zem::Element disk_card(const InstallerApp& app, std::size_t i, const RowMetrics&
         } else {
             cells.push_back(zem::Spacer{});
         }
-        zem::Text label = row_text(disk.label, m.label, wiped ? dimmed(pal.text_primary) : pal.text_primary);
+        zem::Text label = parts::text(disk.label, m.label, wiped ? dimmed(pal.text_primary) : pal.text_primary);
         label.font_weight(700);
-        cells.push_back(texts_block(std::move(label), row_text(format_size(disk.size), m.size,
+        cells.push_back(texts_block(std::move(label), parts::text(format_size(disk.size), m.size,
                                                                wiped ? dimmed(pal.text_secondary) : pal.text_secondary)));
         card.children.push_back(
             selection_highlight(pressable(row_of_children(std::move(cells)), Msg::SelectDisk{i}), disk_selected));
@@ -178,8 +167,8 @@ zem::Element disk_card(const InstallerApp& app, std::size_t i, const RowMetrics&
             std::string size = format_size(p.size);
             if (auto to = staged_resize(app.staged_ops, disk, p)) size += " \u2192 " + format_size(*to);
             std::vector<zem::Element> cells;
-            cells.push_back(texts_block(row_text(p.label, m.label, dim ? dimmed(pal.text_primary) : pal.text_primary),
-                                        row_text(size, m.size, dim ? dimmed(pal.text_secondary) : pal.text_secondary)));
+            cells.push_back(texts_block(parts::text(p.label, m.label, dim ? dimmed(pal.text_primary) : pal.text_primary),
+                                        parts::text(size, m.size, dim ? dimmed(pal.text_secondary) : pal.text_secondary)));
             if (resize_offered(p)) cells.push_back(icon_button("navigation/full-screen-expand", m.button, Msg::OpenResize{i, j}));
             cells.push_back(icon_button("actions/delete", m.button, Msg::StageDelete{i, j}));
             card.children.push_back(
@@ -190,8 +179,8 @@ zem::Element disk_card(const InstallerApp& app, std::size_t i, const RowMetrics&
         auto creates = staged_creates_in(app.staged_ops, disk.path, p.start, end);
         if (creates.empty()) {
             std::vector<zem::Element> cells;
-            cells.push_back(texts_block(row_text(p.label, m.label, pal.text_primary),
-                                        row_text(format_size(p.size), m.size, pal.text_secondary)));
+            cells.push_back(texts_block(parts::text(p.label, m.label, pal.text_primary),
+                                        parts::text(format_size(p.size), m.size, pal.text_secondary)));
             cells.push_back(icon_button("actions/add", m.button, Msg::OpenCreate{i, p.start, p.size}));
             card.children.push_back(
                 selection_highlight(pressable(row_of_children(std::move(cells)), Msg::SelectPartition{i, j}), highlighted));
@@ -205,10 +194,10 @@ zem::Element disk_card(const InstallerApp& app, std::size_t i, const RowMetrics&
         };
         for (auto [start, size] : creates) {
             rest(start);
-            zem::Text label = row_text(i18n::translate("disk.partition_new"), m.label, NEW_PARTITION_GREEN);
+            zem::Text label = parts::text(i18n::translate("disk.partition_new"), m.label, NEW_PARTITION_GREEN);
             label.font_weight(700);
             std::vector<zem::Element> cells;
-            cells.push_back(texts_block(std::move(label), row_text(format_size(size), m.size, NEW_PARTITION_GREEN)));
+            cells.push_back(texts_block(std::move(label), parts::text(format_size(size), m.size, NEW_PARTITION_GREEN)));
             card.children.push_back(row_of_children(std::move(cells)));
             cursor = std::max(cursor, sat_add(start, size));
         }
@@ -244,8 +233,8 @@ zem::Element free_space_row(std::size_t i, std::size_t j, std::uint64_t start, s
                             const RowMetrics& m) {
     const zem::Palette pal = zem::theme::palette();
     std::vector<zem::Element> cells;
-    cells.push_back(texts_block(row_text(i18n::translate("disk.free_space"), m.label, pal.text_primary),
-                                row_text(format_size(size), m.size, pal.text_secondary)));
+    cells.push_back(texts_block(parts::text(i18n::translate("disk.free_space"), m.label, pal.text_primary),
+                                parts::text(format_size(size), m.size, pal.text_secondary)));
     cells.push_back(icon_button("actions/add", m.button, Msg::OpenCreate{i, start, size}));
     return pressable(row_of_children(std::move(cells)), Msg::SelectPartition{i, j});
 }
@@ -285,10 +274,7 @@ zem::Element disk_page(const InstallerApp& app) {
     list.spacing = zem::Length::px(16);
     list.padding = zem::Length::px(16);
     for (std::size_t i = 0; i < app.disk_rows.size(); ++i) list.children.push_back(disk_card(app, i, m));
-    zem::Scroll scroll;
-    scroll.child = zem::Element(std::move(list));
-    scroll.axis = zem::ScrollAxis::Vertical;
-    page.children.push_back(std::move(scroll));
+    page.children.push_back(parts::scroll(std::move(list)));
 
     zem::Row actions;
     actions.spacing = zem::Length::px(16);

@@ -2,6 +2,7 @@
 // one modal dialog. Only the first that applies is built.
 
 #include "app/pages/disk_page.hpp"
+#include "app/pages/page_parts.hpp"
 
 #include "app/scaffolds.hpp"
 #include "i18n/translate.hpp"
@@ -15,18 +16,6 @@
 namespace app {
 
 namespace {
-
-zem::Text dialog_text(std::string s, float px, zem::Color c, bool wrap) {
-    zem::Text t;
-    t.text = std::move(s);
-    t.size = zem::Length::px(px);
-    t.color = c;
-    t.line_height = 1.0f;
-    t.wrap = wrap;
-    t.truncate = true;
-    t.align = zem::TextAlign::Start;
-    return t;
-}
 
 zem::Element dialog_button(const std::string& label, Msg m, zem::ButtonStyle style) {
     zem::Button b;
@@ -91,7 +80,7 @@ zem::Element busy_overlay() {
     sp.phase = seconds_since_first_use();
     zem::Column col = content_column(16, 16);
     col.children.push_back(sp);
-    zem::Text t = dialog_text(i18n::translate("disk.applying"), 15, pal.text_primary, false);
+    zem::Text t = parts::text(i18n::translate("disk.applying"), 15, pal.text_primary, false);
     t.align = zem::TextAlign::Center;
     col.children.push_back(std::move(t));
     zem::Dialog d = modal(std::nullopt, std::nullopt, std::nullopt);
@@ -118,7 +107,7 @@ zem::Element apply_confirmation(const InstallerApp& app) {
     zem::Dialog d = modal(i18n::translate("disk.confirm_title"), i18n::translate("disk.confirm_subtitle"), Msg::CancelApply{});
     zem::Column col = content_column(4, 16);
     for (const StagedDiskOp& op : app.staged_ops)
-        col.children.push_back(dialog_text(staged_op_text(op, app.disk_rows), 12, pal.text_primary, true));
+        col.children.push_back(parts::text(staged_op_text(op, app.disk_rows), 12, pal.text_primary, true));
     d.content_column(std::move(col));
     two_buttons(d, i18n::translate("disk.confirm_no"), Msg::CancelApply{}, i18n::translate("disk.confirm_yes"),
                 Msg::ConfirmApply{});
@@ -130,16 +119,16 @@ zem::Element resize_dialog(const ResizeDialog& r) {
     zem::Dialog d = modal(i18n::translate("disk.resize_title"), i18n::translate("disk.resize_subtitle"), Msg::CancelResize{});
     zem::Column col = content_column(16, 16);
     if (r.unknown_fs)
-        col.children.push_back(dialog_text(i18n::translate("disk.resize_unknown_fs_warning"), 12, pal.danger, true));
+        col.children.push_back(parts::text(i18n::translate("disk.resize_unknown_fs_warning"), 12, pal.danger, true));
     col.children.push_back(size_slider(r.size, r.max, true));
-    col.children.push_back(dialog_text(i18n::translate_with("disk.resize_summary", {{"size", format_size(r.size)},
+    col.children.push_back(parts::text(i18n::translate_with("disk.resize_summary", {{"size", format_size(r.size)},
                                                                                     {"min", format_size(r.min)},
                                                                                     {"max", format_size(r.max)}}),
                                        15, pal.text_primary, false));
     std::string change;
     if (r.size < r.current) change = i18n::translate_with("disk.resize_freed", {{"size", format_size(r.current - r.size)}});
     else if (r.size > r.current) change = i18n::translate_with("disk.resize_added", {{"size", format_size(r.size - r.current)}});
-    col.children.push_back(dialog_text(std::move(change), 12, pal.text_secondary, false));
+    col.children.push_back(parts::text(std::move(change), 12, pal.text_secondary, false));
     d.content_column(std::move(col));
     two_buttons(d, i18n::translate("disk.dialog_cancel"), Msg::CancelResize{}, i18n::translate("disk.dialog_accept"),
                 Msg::ApplyResize{});
@@ -153,7 +142,7 @@ zem::Element add_partition_dialog(const CreateDialog& c) {
     zem::Dialog d = modal(i18n::translate("disk.add_title"), i18n::translate("disk.add_subtitle"), Msg::CancelCreate{});
     zem::Column col = content_column(16, 16);
     col.children.push_back(size_slider(c.size, c.max, false));
-    col.children.push_back(dialog_text(i18n::translate_with("disk.add_summary", {{"size", format_size(c.size)},
+    col.children.push_back(parts::text(i18n::translate_with("disk.add_summary", {{"size", format_size(c.size)},
                                                                                 {"min", format_size(c.min)},
                                                                                 {"max", format_size(c.max)}}),
                                        15, pal.text_primary, false));

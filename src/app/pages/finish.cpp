@@ -92,10 +92,7 @@ zem::Element finish_page(const InstallerApp& app) {
     page.spacing = zem::Length::px(24);
     page.padding = zem::Length::px(24);
     page.center_x = true;
-    zem::Scroll scroll;
-    scroll.axis = zem::ScrollAxis::Vertical;
-    scroll.child = zem::Element(std::move(content));
-    page.children.push_back(std::move(scroll));
+    page.children.push_back(parts::scroll(std::move(content)));
     if (configure) {
         page.children.push_back(primary_button(i18n::translate("finish.cta"), Msg::FinishContinue{}));
         page.children.push_back(

@@ -75,10 +75,7 @@ zem::Element language_page(const InstallerApp& app) {
         press.child = zem::Element(std::move(row));
         list.children.push_back(std::move(press));
     }
-    zem::Scroll scroll;
-    scroll.axis = zem::ScrollAxis::Vertical;
-    scroll.child = zem::Element(std::move(list));
-    page.children.push_back(std::move(scroll));
+    page.children.push_back(parts::scroll(std::move(list)));
     return page_background(std::move(page));
 }
 

@@ -83,10 +83,7 @@ zem::Element progress_page(const InstallerApp& app) {
     page.spacing = zem::Length::px(8);
     page.padding = zem::Length::px(24);
     page.center_x = true;
-    zem::Scroll scroll;
-    scroll.axis = zem::ScrollAxis::Vertical;
-    scroll.child = zem::Element(std::move(content));
-    page.children.push_back(std::move(scroll));
+    page.children.push_back(parts::scroll(std::move(content)));
     page.children.push_back(parts::plain_button(i18n::translate("progress.cancel"), Msg::AskCancelInstall{}));
     zem::Element frame = page_background(std::move(page));
     if (!app.cancel_confirm_open) return frame;

@@ -77,10 +77,7 @@ zem::Element welcome_page(const InstallerApp& app) {
     cards.children.push_back(card(std::move(duration)));
     content.children.push_back(std::move(cards));
 
-    zem::Scroll scroll;
-    scroll.axis = zem::ScrollAxis::Vertical;
-    scroll.child = zem::Element(std::move(content));
-    page.children.push_back(std::move(scroll));
+    page.children.push_back(parts::scroll(std::move(content)));
     page.children.push_back(primary_button(i18n::translate("welcome.cta"), Msg::Next{}));
     return page_background(std::move(page));
 }

@@ -175,10 +175,7 @@ zem::Element wifi_page(const InstallerApp& app) {
     manual.trailing_text = "\u203A";
     manual.on_tap = send(Msg::OpenHiddenNetwork{});
     list.children.push_back(std::move(manual));
-    zem::Scroll scroll;
-    scroll.axis = zem::ScrollAxis::Vertical;
-    scroll.child = zem::Element(std::move(list));
-    page.children.push_back(std::move(scroll));
+    page.children.push_back(parts::scroll(std::move(list)));
 
     zem::Row buttons;
     buttons.spacing = zem::Length::px(16);
