@@ -89,9 +89,8 @@ protected:
         a.update(Msg::GoTo{static_cast<std::uint8_t>(Page::Account), 0});
         const std::vector<std::string> values = {"ann", "box", password, password};
         for (std::size_t i = 0; i < values.size(); ++i) {
-            std::vector<const zem::TextEdit*> fields;
             auto v = a.view();
-            collect(v, fields);
+            auto fields = support::all<zem::TextEdit>(v);
             EXPECT_EQ(fields.size(), 4u);
             if (fields.size() != 4u) return a;
             a.update(*(*fields[i]->on_change)(values[i])->get<Msg>());
@@ -107,14 +106,6 @@ protected:
         fx->run_jobs();
         a.update(Msg::PollFinish{});
         return a;
-    }
-
-    static void collect(const zem::Element& e, std::vector<const zem::TextEdit*>& out) {
-        if (auto* t = e.as<zem::TextEdit>()) out.push_back(t);
-        else if (auto* c = e.as<zem::Container>()) collect(*c->child, out);
-        else if (auto* col = e.as<zem::Column>()) {
-            for (const auto& ch : col->children) collect(ch, out);
-        } else if (auto* s = e.as<zem::Scroll>()) collect(*s->child, out);
     }
 
     std::string pristine_;
