@@ -24,46 +24,15 @@ import subprocess
 import sys
 import time
 
+# The screen reader's side that the toolkit's own client uses too.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "zem", "tests", "a11y"))
+from atspi_support import Failure, find_app, grab, pyatspi, set_enabled, skip, wait_for  # noqa: E402
+
 APP_ID = "net.tavix.Installer"
-
-
-def skip(reason):
-    print("SKIP: " + reason)
-    sys.exit(77)
-
-
-try:
-    import gi
-    gi.require_version("Atspi", "2.0")
-    from gi.repository import Gio, GLib
-    import pyatspi
-except Exception as e:  # noqa: BLE001 - any import failure means no client
-    skip("pyatspi is not usable: %s" % e)
-
-
-class Failure(Exception):
-    pass
 
 
 class NothingToPick(Exception):
     pass
-
-
-def wait_for(pred, timeout=15.0):
-    ctx = GLib.MainContext.default()
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        try:
-            if pred():
-                return True
-        except Exception:  # noqa: BLE001 - a node may vanish between frames
-            pass
-        if not ctx.iteration(False):
-            time.sleep(0.01)
-    try:
-        return bool(pred())
-    except Exception:  # noqa: BLE001
-        return False
 
 
 # --- the walk, as data ------------------------------------------------------
@@ -152,15 +121,6 @@ class Walker:
 
     def text(self, key):
         return self.texts.get(key, key)
-
-    def find_app(self):
-        desktop = pyatspi.Registry.getDesktop(0)
-        desktop.clearCache()
-        for i in range(desktop.childCount):
-            a = desktop.getChildAtIndex(i)
-            if a is not None and a.name == APP_ID:
-                return a
-        return None
 
     def nodes(self):
         out = []
@@ -358,14 +318,6 @@ def inside(a, b):
     return aw > 0 and ah > 0 and bx <= ax and by <= ay and ax + aw <= bx + bw and ay + ah <= by + bh
 
 
-def grab(path):
-    r = subprocess.run(["grim", path], capture_output=True)
-    if r.returncode != 0:
-        return None
-    with open(path, "rb") as f:
-        return f.read()
-
-
 def key(name):
     r = subprocess.run(["wtype", "-k", name], capture_output=True, text=True)
     if r.returncode != 0:
@@ -398,13 +350,6 @@ class Pointer:
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait()
-
-
-def set_enabled():
-    bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
-    bus.call_sync("org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
-                  GLib.Variant("(ssv)", ("org.a11y.Status", "IsEnabled", GLib.Variant("b", True))),
-                  None, Gio.DBusCallFlags.NONE, -1, None)
 
 
 def main():
@@ -464,7 +409,7 @@ def walk(wizard, w, steps, args, empty):
         w.last_shot = w.shot("splash")
 
         def appeared():
-            w.app = w.find_app()
+            w.app = find_app(APP_ID)
             return w.app is not None and w.app.childCount > 0
         if not wait_for(appeared, 20):
             raise Failure("the wizard never appeared on the accessibility bus")

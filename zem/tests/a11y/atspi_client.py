@@ -12,69 +12,15 @@ import subprocess
 import sys
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from atspi_support import Failure, find_app, grab as shot, pyatspi, set_enabled, skip, wait_for  # noqa: E402
+
 APP_ID = "net.tavix.ZemGallery"
-
-
-def skip(reason):
-    print("SKIP: " + reason)
-    sys.exit(77)
-
-
-try:
-    import gi
-    gi.require_version("Atspi", "2.0")
-    from gi.repository import Gio, GLib
-    import pyatspi
-except Exception as e:  # noqa: BLE001 - any import failure means no client
-    skip("pyatspi is not usable: %s" % e)
-
-
-class Failure(Exception):
-    pass
 
 
 def check(ok, what, got=None, expected=None):
     if not ok:
         raise Failure("%s: %r != %r" % (what, got, expected))
-
-
-def wait_for(pred, timeout=15.0):
-    ctx = GLib.MainContext.default()
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        try:
-            if pred():
-                return True
-        except Exception:  # noqa: BLE001 - a node may vanish between frames
-            pass
-        if not ctx.iteration(False):
-            time.sleep(0.01)
-    return bool(pred())
-
-
-def shot(path):
-    r = subprocess.run(["grim", path], capture_output=True)
-    if r.returncode != 0:
-        return None
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def set_enabled():
-    bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
-    bus.call_sync("org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
-                  GLib.Variant("(ssv)", ("org.a11y.Status", "IsEnabled", GLib.Variant("b", True))),
-                  None, Gio.DBusCallFlags.NONE, -1, None)
-
-
-def find_app():
-    desktop = pyatspi.Registry.getDesktop(0)
-    desktop.clearCache()
-    for i in range(desktop.childCount):
-        a = desktop.getChildAtIndex(i)
-        if a is not None and a.name == APP_ID:
-            return a
-    return None
 
 
 def walk(node):
@@ -118,13 +64,13 @@ def main():
         # the accessibility bus.
         check(wait_for(lambda: gallery.poll() is None and shot(first) not in (None, empty), 20),
               "window drawn", False, True)
-        check(find_app() is None, "application on the bus before anyone listens", "present", None)
+        check(find_app(APP_ID) is None, "application on the bus before anyone listens", "present", None)
 
         set_enabled()
         app = None
         def appeared():
             nonlocal app
-            app = find_app()
+            app = find_app(APP_ID)
             return app is not None and app.childCount == 1 and app.getChildAtIndex(0).childCount > 0
         check(wait_for(appeared, 20), "application with its tree after enabling", app, APP_ID)
         check(app.getRole() == pyatspi.ROLE_APPLICATION, "application role", app.getRoleName(), "application")
