@@ -37,6 +37,13 @@ zem::Element button(const std::string& label, std::optional<Msg> msg, zem::Butto
 
 } // namespace
 
+float seconds_since(std::chrono::steady_clock::time_point epoch) {
+    const auto d = std::max(std::chrono::steady_clock::duration::zero(), std::chrono::steady_clock::now() - epoch);
+    const auto s = std::chrono::duration_cast<std::chrono::seconds>(d);
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(d - s);
+    return static_cast<float>(s.count()) + static_cast<float>(ns.count()) / 1.0e9f;
+}
+
 zem::Element flex() { return zem::Spacer{}; }
 
 zem::Element scroll(zem::Column content) {

@@ -7,6 +7,7 @@
 #include "app/msg.hpp"
 #include "app/toolkit.hpp"
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -14,6 +15,12 @@
 #include <string_view>
 
 namespace app::parts {
+
+// Seconds from `epoch` to now as a float that keeps sub-millisecond steps
+// however long the program runs (whole seconds and the rest converted
+// apart); 0 if the clock is behind it. Turning rings take their phase
+// from it.
+float seconds_since(std::chrono::steady_clock::time_point epoch);
 
 // A flexible Spacer of weight 1.
 zem::Element flex();

@@ -30,10 +30,7 @@ const char* phase_key(std::uint8_t phase) {
 // across rebuilds and when the page is entered again.
 float ring_phase() {
     static const auto epoch = std::chrono::steady_clock::now();
-    const auto d = std::max(std::chrono::steady_clock::duration::zero(), std::chrono::steady_clock::now() - epoch);
-    const auto s = std::chrono::duration_cast<std::chrono::seconds>(d);
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(d - s);
-    return static_cast<float>(s.count()) + static_cast<float>(ns.count()) / 1.0e9f;
+    return parts::seconds_since(epoch);
 }
 
 } // namespace

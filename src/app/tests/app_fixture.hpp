@@ -5,6 +5,9 @@
 #include "i18n/translate.hpp"
 #include "support/wizard_effects.hpp"
 
+#include <zem/theme/active.hpp>
+#include <zem/theme/theme.hpp>
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -16,6 +19,15 @@ struct Scenario {
     bool account_needed = true;
     bool test = false;
 };
+
+// The project's own theme in light mode, for tests that read what pages
+// draw (colours, sizes, icons).
+inline void use_default_theme() {
+    auto theme = zem::theme::load_theme_file(TAVIX_SOURCE_DIR "/themes/default");
+    ASSERT_TRUE(theme.has_value()) << theme.error().debug();
+    zem::theme::set_active(std::move(*theme));
+    zem::theme::set_dark_mode(false);
+}
 
 class WizardTest : public ::testing::Test {
 protected:

@@ -56,12 +56,7 @@ bool same(zem::Color a, zem::Color b) { return a.r == b.r && a.g == b.g && a.b =
 
 class ConfigPages : public apptest::WizardTest {
 protected:
-    static void SetUpTestSuite() {
-        auto theme = zem::theme::load_theme_file(TAVIX_SOURCE_DIR "/themes/default");
-        ASSERT_TRUE(theme.has_value()) << theme.error().debug();
-        zem::theme::set_active(std::move(*theme));
-        zem::theme::set_dark_mode(false);
-    }
+    static void SetUpTestSuite() { apptest::use_default_theme(); }
 
     app::InstallerApp at(Page p, std::uint8_t step = 0, bool configure = true) {
         auto a = make({configure, true, true});

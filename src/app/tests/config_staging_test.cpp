@@ -40,11 +40,7 @@ std::string lower(std::string s) {
 
 class PageStaging : public apptest::WizardTest {
 protected:
-    static void SetUpTestSuite() {
-        auto theme = zem::theme::load_theme_file(TAVIX_SOURCE_DIR "/themes/default");
-        ASSERT_TRUE(theme.has_value()) << theme.error().debug();
-        zem::theme::set_active(std::move(*theme));
-    }
+    static void SetUpTestSuite() { apptest::use_default_theme(); }
 
     void SetUp() override {
         WizardTest::SetUp();

@@ -69,11 +69,7 @@ constexpr const char* TOOLS[] = {"systemctl", "fprintd-enroll", "fprintd-verify"
 
 class ConfigTools : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        auto theme = zem::theme::load_theme_file(TAVIX_SOURCE_DIR "/themes/default");
-        ASSERT_TRUE(theme.has_value()) << theme.error().debug();
-        zem::theme::set_active(std::move(*theme));
-    }
+    static void SetUpTestSuite() { apptest::use_default_theme(); }
 
     void SetUp() override {
         i18n::set_locale("en");

@@ -40,12 +40,7 @@ std::vector<zem::Color> colours_of(const zem::Element& root, const std::string& 
 
 class DiskPage : public apptest::WizardTest {
 protected:
-    static void SetUpTestSuite() {
-        auto theme = zem::theme::load_theme_file(TAVIX_SOURCE_DIR "/themes/default");
-        ASSERT_TRUE(theme.has_value()) << theme.error().debug();
-        zem::theme::set_active(std::move(*theme));
-        zem::theme::set_dark_mode(false);
-    }
+    static void SetUpTestSuite() { apptest::use_default_theme(); }
 
     // sda: an ext4 partition of 2 GB and a 10 GiB gap at 1 GiB + 1 MiB.
     app::InstallerApp page() {

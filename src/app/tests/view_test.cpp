@@ -14,12 +14,7 @@ using support::shows;
 
 class Views : public apptest::WizardTest {
 protected:
-    static void SetUpTestSuite() {
-        auto theme = zem::theme::load_theme_file(TAVIX_SOURCE_DIR "/themes/default");
-        ASSERT_TRUE(theme.has_value()) << theme.error().debug();
-        zem::theme::set_active(std::move(*theme));
-        zem::theme::set_dark_mode(false);
-    }
+    static void SetUpTestSuite() { apptest::use_default_theme(); }
 
     // Presses the control labelled with the translation of `key` (or the
     // text itself when no such key exists).
