@@ -122,6 +122,13 @@ std::expected<void, std::string> run_install(const ipc::InstallPlan& plan, const
     if (auto r = install_bootloader(plan, layout, scheme); !r) return r;
     if (scheme == platform::BootScheme::Efi) {
         enable_os_prober();
+        // GRUB names the root by UUID only when udev has made the root's
+        // /dev/disk/by-uuid link; without it the kernel line gets this
+        // machine's device name (root=/dev/sda2), which need not be the
+        // disk's name when it boots. Wait for udev to finish with the
+        // new file systems first.
+        if (auto r = run({"udevadm", "settle"}); !r)
+            std::fprintf(stderr, "install: udevadm settle: %s\n", r.error().c_str());
         if (auto r = run({"chroot", root_dir, "update-grub"}); !r) return r;
     }
     set_progress(handle, InstallPhase::Bootloader, 0.92f);

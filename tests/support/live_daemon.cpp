@@ -80,6 +80,7 @@ LiveDaemon::start(const std::string& exe, const std::string& tree, const std::ve
     if (!::mkdtemp(work)) return std::unexpected(std::string("mkdtemp: ") + std::strerror(errno));
     d->work_ = work;
     d->log_path_ = d->work_ + ".log";
+    d->standins_ = standins;
     int log_fd = ::open(d->log_path_.c_str(), O_CREAT | O_WRONLY | O_TRUNC | O_CLOEXEC, 0600);
     if (log_fd < 0) return std::unexpected(std::string("open log: ") + std::strerror(errno));
     std::string lower;
@@ -112,6 +113,12 @@ LiveDaemon::~LiveDaemon() {
         ::waitpid(pid_, &status, 0);
     }
     std::error_code ec;
+    // The udevadm stand-in's by-uuid links live in the host's /dev.
+    std::istringstream links(read_all(standins_ + "/udev-links"));
+    for (std::string link; std::getline(links, link);)
+        if (link.starts_with("/dev/disk/by-uuid/") && std::filesystem::is_symlink(link, ec))
+            std::filesystem::remove(link, ec);
+    std::filesystem::remove(standins_ + "/udev-links", ec);
     // The tmpfs was only mounted in the daemon's namespace: an empty directory here.
     std::filesystem::remove(work_, ec);
     std::filesystem::remove(log_path_, ec);

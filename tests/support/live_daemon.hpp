@@ -35,7 +35,9 @@ public:
     static std::expected<std::unique_ptr<LiveDaemon>, std::string>
     start(const std::string& exe, const std::string& tree, const std::vector<std::string>& layers,
           const std::string& standins, bool private_mapper = true);
-    ~LiveDaemon(); // kills the daemon; its namespace and mounts go with it
+    // Kills the daemon; its namespace and mounts go with it, and the
+    // /dev/disk/by-uuid links the udevadm stand-in made are removed.
+    ~LiveDaemon();
     LiveDaemon(const LiveDaemon&) = delete;
     LiveDaemon& operator=(const LiveDaemon&) = delete;
 
@@ -52,7 +54,7 @@ private:
     LiveDaemon() = default;
     pid_t pid_ = -1;
     mutable bool reaped_ = false;
-    std::string work_, log_path_;
+    std::string work_, log_path_, standins_;
 };
 
 } // namespace support

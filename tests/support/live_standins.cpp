@@ -59,13 +59,41 @@ const char* LIVE_CLEVIS = R"SH(#!/bin/sh
 echo "clevis $*" >> /run/standins/calls.log
 )SH";
 
+// udev makes the /dev/disk/by-uuid links that GRUB needs to name the root
+// by UUID; it does not run on this machine.
+const char* LIVE_UDEVADM = R"SH(#!/bin/sh
+# Stand-in for udevadm: no udev runs on this machine. "settle" leaves what
+# udev would have made by then for the devices mounted for the install: their
+# /dev/disk/by-uuid links. Links whose device is gone are dropped, as udev
+# drops them. The links made are listed in /run/standins/udev-links, for the
+# test's side to remove when the daemon ends (this /dev is the host's).
+echo "udevadm $*" >> /run/standins/udev.log
+[ "$1" = settle ] || exit 0
+mkdir -p /dev/disk/by-uuid
+for l in /dev/disk/by-uuid/*; do
+  if [ -L "$l" ] && [ ! -e "$l" ]; then rm -f "$l"; fi
+done
+awk '$2 == "/run/tavix-install/root" || index($2, "/run/tavix-install/root/") == 1 { print $1 }' /proc/self/mounts |
+  sort -u | while read -r src; do
+  case "$src" in /dev/*) ;; *) continue ;; esac
+  dev=$(readlink -f "$src")
+  uuid=$(blkid -o value -s UUID "$dev")
+  [ -n "$uuid" ] || continue
+  link=/dev/disk/by-uuid/$uuid
+  [ -e "$link" ] && continue
+  ln -sfn "../../${dev#/dev/}" "$link" && echo "$link" >> /run/standins/udev-links
+done
+exit 0
+)SH";
+
 } // namespace
 
 void write_live_standins(const std::string& dir, bool crypt) {
     namespace sfs = std::filesystem;
     sfs::create_directories(dir);
     for (const auto& [name, text] : {std::pair{"mount", LIVE_MOUNT}, std::pair{"umount", LIVE_UMOUNT},
-                                     std::pair{"cryptsetup", LIVE_CRYPTSETUP}, std::pair{"clevis", LIVE_CLEVIS}}) {
+                                     std::pair{"cryptsetup", LIVE_CRYPTSETUP}, std::pair{"clevis", LIVE_CLEVIS},
+                                     std::pair{"udevadm", LIVE_UDEVADM}}) {
         if (!crypt && std::string(name) == "cryptsetup") continue;
         const std::string path = dir + "/" + name;
         std::ofstream(path, std::ios::binary) << text;

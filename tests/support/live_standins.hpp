@@ -12,12 +12,16 @@
 //     open keeps the passphrase in "/run/standins/key" and maps the
 //     container's data area through a loop device (in clear); close detaches
 //     it;
-//   - clevis: no TPM; nothing is ever bound.
+//   - clevis: no TPM; nothing is ever bound;
+//   - udevadm: no udev. "settle" makes the /dev/disk/by-uuid links of the
+//     devices mounted under the install's target (in the host's /dev, which
+//     the live system shares) and logs to "/run/standins/udev.log";
+//     LiveDaemon removes the links when it ends.
 #include <string>
 
 namespace support {
 
-// Writes mount, umount, clevis and (with `crypt`) cryptsetup into `dir`
+// Writes mount, umount, clevis, udevadm and (with `crypt`) cryptsetup into `dir`
 // (created).
 void write_live_standins(const std::string& dir, bool crypt = true);
 

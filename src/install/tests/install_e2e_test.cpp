@@ -4,7 +4,8 @@
 // Stand-ins replace what cannot run on this machine, and log their calls:
 // on the live side (first on the daemon's PATH) cryptsetup open/close (no
 // device-mapper: the container's data area is mapped through a loop device;
-// luksFormat is the real one), clevis (no TPM) and mount/umount for FAT (no
+// luksFormat is the real one), clevis (no TPM), udevadm (no udev: settle
+// makes the by-uuid links of the target's devices) and mount/umount for FAT (no
 // vfat mounting: a tmpfs synchronised with mtools); inside the copied system (where chroot finds
 // them) grub-install, update-grub, update-initramfs, u-boot-update and mkimage.
 
@@ -118,7 +119,18 @@ protected:
         write_file(sbin + "grub-install",
                    target_standin("grub-install", "mkdir -p /boot/efi/EFI/BOOT && echo loader > /boot/efi/EFI/BOOT/BOOTAA64.EFI\n"),
                    sfs::perms(0755));
-        for (const char* n : {"update-grub", "update-initramfs", "u-boot-update"})
+        // update-grub picks the kernel's root the way grub-mkconfig does: by
+        // UUID only when /dev/disk/by-uuid has the root's link, else by the
+        // device it is mounted from.
+        write_file(sbin + "update-grub",
+                   target_standin("update-grub",
+                                  "dev=$(findmnt -n -o SOURCE /)\n"
+                                  "uuid=$(blkid -o value -s UUID \"$dev\")\n"
+                                  "if [ -n \"$uuid\" ] && [ -e \"/dev/disk/by-uuid/$uuid\" ]; then r=UUID=$uuid; "
+                                  "else r=$dev; fi\n"
+                                  "mkdir -p /boot/grub && echo \"linux /vmlinuz root=$r ro\" > /boot/grub/grub.cfg\n"),
+                   sfs::perms(0755));
+        for (const char* n : {"update-initramfs", "u-boot-update"})
             write_file(sbin + n, target_standin(n), sfs::perms(0755));
         write_file(sbin + "mkimage", target_standin("mkimage", "for a; do out=$a; done; echo image > \"$out\"\n"),
                    sfs::perms(0755));
@@ -326,6 +338,10 @@ TEST_F(InstallEndToEnd, WholeDiskOnUefi) {
     EXPECT_FALSE(sfs::exists(t + "/etc/crypttab"));
     EXPECT_EQ(read_file(t + "/swapfile.stat"), "2147483648 600\n");
     EXPECT_NE(read_file(t + "/etc/default/grub").find("GRUB_DISABLE_OS_PROBER=false\n"), std::string::npos);
+    // The kernel finds its root by UUID, not by the name the disk had here.
+    const std::string root_uuid = blkid(disk->part(2), "UUID");
+    EXPECT_EQ(read_file(t + "/boot/grub/grub.cfg"), "linux /vmlinuz root=UUID=" + root_uuid + " ro\n");
+    EXPECT_FALSE(sfs::is_symlink("/dev/disk/by-uuid/" + root_uuid)) << "the stand-in's link outlived the daemon";
     // No UEFI firmware here: only the removable-path GRUB.
     EXPECT_EQ(read_file(t + "/var/log/tavix-standins.log"),
               "grub-install --target=arm64-efi --efi-directory=/boot/efi --boot-directory=/boot "
