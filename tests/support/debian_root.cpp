@@ -57,15 +57,25 @@ struct Flavour {
     std::string name; // the cache entry's prefix: "debian-root"
     std::string arch; // empty: the host's
     const std::vector<std::string>& packages;
+    // Under emulation each initramfs build takes a quarter of an hour, and
+    // installing the packages builds it twice: once for the kernel, then
+    // again when initramfs-tools' trigger runs. The second build is held off
+    // (update_initramfs=no during the second stage; it holds off "-u" only),
+    // so the tree carries the one the kernel's installation made, from every
+    // hook already unpacked. An install rebuilds it in the target anyway.
+    bool initramfs_once = false;
 };
 
 Flavour host_flavour() { return {"debian-root", "", debian_root_packages()}; }
-Flavour arm64_flavour() { return {"debian-root-arm64", "arm64", arm64_root_packages()}; }
+Flavour arm64_flavour() { return {"debian-root-arm64", "arm64", arm64_root_packages(), true}; }
+
+const std::string INITRAMFS_CONF = "/etc/initramfs-tools/update-initramfs.conf";
 
 // Everything that shapes the tree, so a change to any of it makes a new key.
 std::string recipe(const Flavour& f) {
     std::string r = "suite=" + SUITE + "\nmirror=" + MIRROR + "\nvariant=minbase\n";
     if (!f.arch.empty()) r += "arch=" + f.arch + "\n";
+    if (f.initramfs_once) r += "initramfs=once\n";
     for (const auto& p : f.packages) r += "package=" + p + "\n";
     r += "user=" + DEFAULT_USER + "\n";
     return r;
@@ -110,8 +120,26 @@ std::expected<void, std::string> build(const Flavour& f, const std::string& dir)
     for (const auto& p : f.packages) packages += (packages.empty() ? "" : ",") + p;
     std::vector<std::string> argv{"debootstrap", "--variant=minbase", "--include=" + packages};
     if (!f.arch.empty()) argv.push_back("--arch=" + f.arch);
+    if (f.initramfs_once) argv.push_back("--foreign");
     argv.insert(argv.end(), {SUITE, dir, MIRROR});
     if (auto r = run(argv); !r) return r;
+    if (f.initramfs_once) {
+        // initramfs-tools is only unpacked in the second stage: its own
+        // configuration file lands beside this one as ".dpkg-dist"
+        // (debootstrap keeps existing configuration files) and replaces it
+        // afterwards.
+        std::error_code ec;
+        stdfs::create_directories(dir + "/etc/initramfs-tools", ec);
+        std::ofstream(dir + INITRAMFS_CONF) << "update_initramfs=no\n";
+        if (auto r = run({"chroot", dir, "/debootstrap/debootstrap", "--second-stage"}); !r) return r;
+        const std::string conf = dir + INITRAMFS_CONF;
+        if (::rename((conf + ".dpkg-dist").c_str(), conf.c_str()) != 0)
+            return std::unexpected("initramfs-tools left no " + INITRAMFS_CONF + ".dpkg-dist");
+        bool initrd = false;
+        for (const auto& e : stdfs::directory_iterator(dir + "/boot", ec))
+            initrd |= e.path().filename().string().starts_with("initrd.img-");
+        if (!initrd) return std::unexpected(std::string("the kernel's installation made no initramfs"));
+    }
     // The installer image's default user, renamed by the account step.
     if (auto r = run({"chroot", dir, "useradd", "-m", "-s", "/bin/bash", "-U", DEFAULT_USER}); !r) return r;
     // debootstrap leaves its apt lists and package files behind: tests copy

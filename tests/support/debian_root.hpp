@@ -25,7 +25,9 @@
 // its second stage run through qemu-user-static and binfmt_misc, which is
 // mounted and told about qemu-aarch64 when it is not yet), holding what an
 // installer image boots with: a kernel, GRUB for arm64 EFI, initramfs-tools
-// with cryptsetup, systemd as init and an SSH server. It is cached beside
+// with cryptsetup, systemd as init and an SSH server; its initramfs is built
+// once (by the kernel's installation; the trigger's rebuild is held off).
+// It is cached beside
 // the other, under its own key. The boot tests install it and start it in an
 // emulated machine.
 
