@@ -113,15 +113,15 @@ class DiskPage:
                 return node
         raise Failure("no row %r among %r" % (want, [t for _, t in self.rows()]))
 
-    # The buttons drawn inside a row that show no text: its icon buttons,
-    # left to right.
+    # The buttons drawn inside a row that show no text: its icon buttons
+    # (named only by their tooltips), left to right.
     def icons(self, name):
         row = extents(self.row(name))
         nodes = self.nodes()
         labels = [n for n in nodes if n.getRole() == pyatspi.ROLE_LABEL]
         icons = []
         for n in nodes:
-            if n.getRole() != pyatspi.ROLE_PUSH_BUTTON or n.name:
+            if n.getRole() != pyatspi.ROLE_PUSH_BUTTON:
                 continue
             e = extents(n)
             if e != row and inside(e, row) and not any(inside(extents(l), e) for l in labels):
