@@ -19,6 +19,7 @@
 #include "support/command.hpp"
 #include "support/debian_root.hpp"
 #include "support/files.hpp"
+#include "support/loop_disk.hpp"
 #include "support/rooted_process.hpp"
 
 #include "support/compositors.hpp"
@@ -26,9 +27,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
@@ -84,7 +87,19 @@ bool password_verifies(const std::string& hash, const std::string& password) {
     return r.exit_code == 0;
 }
 
-TEST(ConfigureWalk, EveryPageThenTheFirstBootAppliesIt) {
+struct Case {
+    std::string name;
+    // Encryption switched on: the root must then be a real partition, so
+    // that the daemon can name it by its PARTUUID for the next boot.
+    bool encrypt = false;
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+class ConfigureWalk : public testing::TestWithParam<Case> {};
+
+TEST_P(ConfigureWalk, EveryPageThenTheFirstBootAppliesIt) {
+    const Case& c = GetParam();
     if (getuid() != 0) GTEST_SKIP() << "a private mount namespace needs root";
     for (const char* tool : {"dbus-run-session", "wtype", "grim", "nsenter"})
         if (!in_path(tool)) GTEST_SKIP() << tool << " is missing";
@@ -95,9 +110,28 @@ TEST(ConfigureWalk, EveryPageThenTheFirstBootAppliesIt) {
     auto pristine = support::debian_root();
     if (!pristine) GTEST_SKIP() << pristine.error();
 
+    // With encryption "/" is mounted, as the mount table tells, from a GPT
+    // partition of a loop disk; nothing is written to it (the early boot
+    // encrypts it, which is not this program's part).
+    std::optional<support::LoopDisk> disk;
+    std::string source = "overlay", partuuid;
+    support::RootedOptions o;
+    if (c.encrypt) {
+        if (auto why = support::LoopDisk::unavailable()) GTEST_SKIP() << *why;
+        auto d = support::LoopDisk::partitioned(64 << 20, "label: gpt\n,32MiB\n");
+        ASSERT_TRUE(d) << d.error();
+        disk.emplace(std::move(*d));
+        source = disk->part(1);
+        auto id = support::capture_output({"blkid", "-o", "value", "-s", "PARTUUID", source});
+        ASSERT_TRUE(id) << id.error();
+        partuuid = id->substr(0, id->find_last_not_of(" \n") + 1);
+        ASSERT_FALSE(partuuid.empty());
+        o.dev_nodes = {disk->name(), disk->name() + "p1"};
+    }
+
     // The installed system: the image's user, the configure marker, and the
-    // stand-in that takes the restart.
-    auto overlay = support::OverlayRoot::create(*pristine, "overlay");
+    // stand-ins that take the restart and the initramfs refresh.
+    auto overlay = support::OverlayRoot::create(*pristine, source);
     ASSERT_TRUE(overlay) << overlay.error();
     const std::string R = (*overlay)->path();
     ASSERT_TRUE(stdfs::is_directory(R + "/home/vessara"));
@@ -105,8 +139,8 @@ TEST(ConfigureWalk, EveryPageThenTheFirstBootAppliesIt) {
     ASSERT_GE(image_user.size(), 7u);
     write_file(R + STATE + "/configure-pending", "");
     support::install_standin(R, "systemctl");
+    support::install_standin(R, "update-initramfs");
 
-    support::RootedOptions o;
     o.args = {"daemon"};
     o.binds = {{"/tmp", "/tmp"},
                {"/usr/share/fonts", "/usr/share/fonts"},
@@ -125,13 +159,15 @@ TEST(ConfigureWalk, EveryPageThenTheFirstBootAppliesIt) {
     // Below /tmp, so the wizard in the root finds the same sockets by the same paths.
     const std::string dir = zem::test::make_temp_dir("tavix-cwalk");
     ASSERT_EQ(::chmod(dir.c_str(), 0700), 0);
-    const std::string shots = TAVIX_BINARY_DIR "/screens/walk-configure-real";
+    const std::string shots = TAVIX_BINARY_DIR "/screens/walk-configure-real-" + c.name;
     stdfs::remove_all(shots);
     std::vector<std::string> argv = {"dbus-run-session", "--", "/usr/bin/python3",
                                      TAVIX_SOURCE_DIR "/src/app/tests/wizard_walk.py", "--scenario", "configure-real",
                                      "--texts", TAVIX_SOURCE_DIR "/locales/" + CODE + ".json", "--language", LANGUAGE,
                                      "--user", USER, "--host", HOST, "--password", PASSWORD, "--shots", shots,
-                                     "--pointer", ZEM_TEST_POINTER_EXE, "--"};
+                                     "--pointer", ZEM_TEST_POINTER_EXE};
+    if (c.encrypt) argv.push_back("--encrypt");
+    argv.push_back("--");
     for (auto& a : (*daemon)->enter_command(
              {"--windowsize", "412x915", "--configure"},
              {"PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin", "ZEM_THEMES_DIR=/usr/share/zem/themes"}))
@@ -164,7 +200,9 @@ TEST(ConfigureWalk, EveryPageThenTheFirstBootAppliesIt) {
     EXPECT_EQ(err.find("installer: "), std::string::npos) << err;
     const std::string dlog = (*daemon)->log();
     EXPECT_NE(dlog.find("daemon: applying locale " + CODE + " to the running system\n"), std::string::npos) << dlog;
-    EXPECT_NE(dlog.find("daemon: staging account " + USER + " (encrypt: false) for the next boot\n"), std::string::npos)
+    const std::string flag = c.encrypt ? "true" : "false";
+    EXPECT_NE(dlog.find("daemon: staging account " + USER + " (encrypt: " + flag + ") for the next boot\n"),
+              std::string::npos)
         << dlog;
 
     // The language is applied to the running system at once.
@@ -183,16 +221,35 @@ TEST(ConfigureWalk, EveryPageThenTheFirstBootAppliesIt) {
     struct stat st {};
     ASSERT_EQ(::stat((R + STATE + "/account-staged").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
-    EXPECT_EQ(markers(R), (std::set<std::string>{"account-staged", "configure-pending"}));
-    EXPECT_EQ(support::standin_calls(R), std::vector<std::string>{"systemctl reboot"});
-    // Without encryption nothing is prepared for the root.
-    EXPECT_EQ(read_file(R + "/etc/crypttab"), read_file(*pristine + "/etc/crypttab"));
+    std::set<std::string> staged = {"account-staged", "configure-pending"};
+    if (c.encrypt) {
+        // The key and the partition for the early boot, readable by root
+        // alone; the root opened under the mapper name from then on.
+        staged.insert({"reencrypt-key", "reencrypt-device"});
+        EXPECT_EQ(read_file(R + STATE + "/reencrypt-key"), PASSWORD);
+        EXPECT_EQ(read_file(R + STATE + "/reencrypt-device"), partuuid);
+        for (const char* m : {"reencrypt-key", "reencrypt-device"}) {
+            ASSERT_EQ(::stat((R + STATE + "/" + m).c_str(), &st), 0) << m;
+            EXPECT_EQ(st.st_mode & 07777, 0600u) << m;
+        }
+        const std::string crypttab = read_file(R + "/etc/crypttab").value_or("");
+        EXPECT_TRUE(crypttab.starts_with("tavix_crypt\tPARTUUID=" + partuuid + "\tnone\tluks,discard"))
+            << crypttab;
+        EXPECT_EQ(std::count(crypttab.begin(), crypttab.end(), '\n'), 1) << crypttab;
+        EXPECT_EQ(support::standin_calls(R), (std::vector<std::string>{"update-initramfs -u", "systemctl reboot"}));
+    } else {
+        // Nothing is prepared for the root.
+        EXPECT_EQ(read_file(R + "/etc/crypttab"), read_file(*pristine + "/etc/crypttab"));
+        EXPECT_EQ(support::standin_calls(R), std::vector<std::string>{"systemctl reboot"});
+    }
+    EXPECT_EQ(markers(R), staged);
     EXPECT_FALSE(account_entry(R + "/etc/passwd", "vessara").empty()) << "nothing is renamed before the next boot";
 
     // The next boot: the daemon is gone, the first-boot step runs on the same root.
     daemon->reset();
     support::RootedOptions boot;
     boot.args = {"firstboot"};
+    boot.dev_nodes = o.dev_nodes;
     auto r = support::run_rooted(TAVIX_INSTALLER_EXE, R, boot);
     ASSERT_TRUE(r) << r.error();
     EXPECT_EQ(r->status, 0);
@@ -219,11 +276,19 @@ TEST(ConfigureWalk, EveryPageThenTheFirstBootAppliesIt) {
     EXPECT_NE(read_file(R + "/etc/hosts").value_or("").find("127.0.1.1\t" + HOST + "\n"), std::string::npos);
 
     // The configure scenario is over: the next start of the wizard would not
-    // run it again, and the staged account is gone with its password.
-    EXPECT_EQ(markers(R), std::set<std::string>{"configured"});
+    // run it again, and the staged account is gone with its password. The
+    // encryption key stays until a boot finds the root opened through the
+    // mapper; this one still found the plain partition.
+    std::set<std::string> left = {"configured"};
+    if (c.encrypt) left.insert({"reencrypt-key", "reencrypt-device"});
+    EXPECT_EQ(markers(R), left);
     EXPECT_EQ(read_file(R + STATE + "/configured"), "");
     // The language stays as the wizard left it.
     EXPECT_EQ(read_file(R + "/etc/default/locale"), "LANG=de_DE.UTF-8\n");
 }
+
+INSTANTIATE_TEST_SUITE_P(Accounts, ConfigureWalk,
+                         testing::Values(Case{"plain", false}, Case{"encrypted", true}),
+                         [](const testing::TestParamInfo<Case>& i) { return i.param.name; });
 
 } // namespace

@@ -117,13 +117,15 @@ ENDS = "the wizard ends"
 HOST = "walkbox"
 
 
-def configure_real(language, user, host, password):
+def configure_real(language, user, host, password, encrypt=False):
+    # The account page's one switch asks for the root to be encrypted.
+    switch = [("switch", 0)] if encrypt else []
     return [
         # The language is tapped, as on a touch screen.
         (LANGUAGE, [("button-text", language, POINTER)]),
         ("welcome.title", [("button", "welcome.cta")]),
-        ("account.title", [("type", 0, user), ("replace", 1, host), ("type", 2, password), ("type", 3, password),
-                           ("button", "common.continue")]),
+        ("account.title", [("type", 0, user), ("replace", 1, host), ("type", 2, password), ("type", 3, password)] +
+         switch + [("button", "common.continue")]),
         ("wireless.title", [("button", "wireless.use_cellular")]),
         ("navigation.title", [("button", "navigation.buttons_title"), ("button", "common.continue")]),
         ("storage.title", [("button", "storage.proton")]),
@@ -435,6 +437,7 @@ def main():
     ap.add_argument("--user", default=USER)
     ap.add_argument("--host", default=HOST)
     ap.add_argument("--password", default=PASSWORD)
+    ap.add_argument("--encrypt", action="store_true", help="switch encryption on in the real configure walk")
     ap.add_argument("--texts", required=True, help="the English catalogue (locales/en.json)")
     ap.add_argument("--shots", required=True)
     ap.add_argument("--until", help="stop once this page (title key) is reached")
@@ -445,7 +448,7 @@ def main():
     with open(args.texts, encoding="utf-8") as f:
         texts = json.load(f)
     if args.scenario == "configure-real":
-        steps = configure_real(args.language, args.user, args.host, args.password)
+        steps = configure_real(args.language, args.user, args.host, args.password, args.encrypt)
     else:
         steps = INSTALL if args.scenario == "install" else CONFIGURE
     os.makedirs(args.shots, exist_ok=True)
