@@ -10,9 +10,9 @@
 //
 // What comes from the host, and why: the compositor's socket and the
 // accessibility bus's socket live in the host's /tmp, which is bound into the
-// root; the fonts, the keyboard descriptions (without them xkbcommon makes no
-// context, and no key reaches the wizard) and the project's theme are bound
-// where an installed image carries them. "systemctl" is a logging stand-in in the root: PID 1 is not
+// root; the fonts and the project's theme are bound where an installed image
+// carries them. The root has no keyboard descriptions (no xkb-data): the
+// wizard types with the compositor's keymap alone. "systemctl" is a logging stand-in in the root: PID 1 is not
 // systemd here, and the walk must never restart the machine. There is no
 // network manager in the root, so the Wi-Fi page goes on with cellular data.
 
@@ -144,7 +144,6 @@ TEST_P(ConfigureWalk, EveryPageThenTheFirstBootAppliesIt) {
     o.args = {"daemon"};
     o.binds = {{"/tmp", "/tmp"},
                {"/usr/share/fonts", "/usr/share/fonts"},
-               {"/usr/share/X11", "/usr/share/X11"},
                {TAVIX_SOURCE_DIR "/themes", "/usr/share/zem/themes"}};
     auto daemon = support::RootedProcess::start(TAVIX_INSTALLER_EXE, R, o);
     ASSERT_TRUE(daemon) << daemon.error();
