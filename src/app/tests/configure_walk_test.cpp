@@ -92,6 +92,9 @@ struct Case {
     // Encryption switched on: the root must then be a real partition, so
     // that the daemon can name it by its PARTUUID for the next boot.
     bool encrypt = false;
+    // The image's user is there (its home): the account page is shown and
+    // the account staged. Without it the wizard ends the scenario itself.
+    bool image_user = true;
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
@@ -135,6 +138,7 @@ TEST_P(ConfigureWalk, EveryPageThenTheFirstBootAppliesIt) {
     ASSERT_TRUE(overlay) << overlay.error();
     const std::string R = (*overlay)->path();
     ASSERT_TRUE(stdfs::is_directory(R + "/home/vessara"));
+    if (!c.image_user) stdfs::remove_all(R + "/home/vessara");
     const auto image_user = account_entry(R + "/etc/passwd", "vessara");
     ASSERT_GE(image_user.size(), 7u);
     write_file(R + STATE + "/configure-pending", "");
@@ -166,6 +170,7 @@ TEST_P(ConfigureWalk, EveryPageThenTheFirstBootAppliesIt) {
                                      "--user", USER, "--host", HOST, "--password", PASSWORD, "--shots", shots,
                                      "--pointer", ZEM_TEST_POINTER_EXE};
     if (c.encrypt) argv.push_back("--encrypt");
+    if (!c.image_user) argv.push_back("--no-account");
     argv.push_back("--");
     for (auto& a : (*daemon)->enter_command(
              {"--windowsize", "412x915", "--configure"},
@@ -200,9 +205,11 @@ TEST_P(ConfigureWalk, EveryPageThenTheFirstBootAppliesIt) {
     const std::string dlog = (*daemon)->log();
     EXPECT_NE(dlog.find("daemon: applying locale " + CODE + " to the running system\n"), std::string::npos) << dlog;
     const std::string flag = c.encrypt ? "true" : "false";
-    EXPECT_NE(dlog.find("daemon: staging account " + USER + " (encrypt: " + flag + ") for the next boot\n"),
-              std::string::npos)
-        << dlog;
+    if (c.image_user) {
+        EXPECT_NE(dlog.find("daemon: staging account " + USER + " (encrypt: " + flag + ") for the next boot\n"),
+                  std::string::npos)
+            << dlog;
+    }
 
     // The language is applied to the running system at once.
     EXPECT_EQ(read_file(R + "/etc/default/locale"), "LANG=de_DE.UTF-8\n");
@@ -212,6 +219,27 @@ TEST_P(ConfigureWalk, EveryPageThenTheFirstBootAppliesIt) {
     EXPECT_EQ(read_file(R + "/etc/timezone"), "Europe/Berlin\n");
     std::error_code ec;
     EXPECT_EQ(stdfs::read_symlink(R + "/etc/localtime", ec), "/usr/share/zoneinfo/Europe/Berlin");
+
+    if (!c.image_user) {
+        // No account to stage: the wizard switched the markers itself, asked
+        // the daemon nothing more and did not restart the machine.
+        EXPECT_EQ(dlog.find("daemon: staging account"), std::string::npos) << dlog;
+        EXPECT_EQ(markers(R), std::set<std::string>{"configured"});
+        EXPECT_EQ(read_file(R + STATE + "/configured"), "");
+        EXPECT_TRUE(support::standin_calls(R).empty());
+        // The next boot has nothing to do.
+        daemon->reset();
+        support::RootedOptions boot;
+        boot.args = {"firstboot"};
+        auto r = support::run_rooted(TAVIX_INSTALLER_EXE, R, boot);
+        ASSERT_TRUE(r) << r.error();
+        EXPECT_EQ(r->status, 0);
+        EXPECT_EQ(r->err, "");
+        EXPECT_EQ(read_file(R + "/etc/passwd"), read_file(*pristine + "/etc/passwd"));
+        EXPECT_EQ(read_file(R + "/etc/hostname"), read_file(*pristine + "/etc/hostname"));
+        EXPECT_EQ(markers(R), std::set<std::string>{"configured"});
+        return;
+    }
 
     // The account waits for the next boot, readable by root alone; the
     // scenario is left to the first-boot step, which applies it; the
@@ -287,7 +315,8 @@ TEST_P(ConfigureWalk, EveryPageThenTheFirstBootAppliesIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Accounts, ConfigureWalk,
-                         testing::Values(Case{"plain", false}, Case{"encrypted", true}),
+                         testing::Values(Case{"plain", false}, Case{"encrypted", true},
+                                         Case{"no_image_user", false, false}),
                          [](const testing::TestParamInfo<Case>& i) { return i.param.name; });
 
 } // namespace

@@ -117,15 +117,17 @@ ENDS = "the wizard ends"
 HOST = "walkbox"
 
 
-def configure_real(language, user, host, password, encrypt=False):
+def configure_real(language, user, host, password, encrypt=False, account=True):
     # The account page's one switch asks for the root to be encrypted.
     switch = [("switch", 0)] if encrypt else []
+    # Without the image's user there is no account to ask for.
+    account_step = [("account.title", [("type", 0, user), ("replace", 1, host), ("type", 2, password),
+                                       ("type", 3, password)] + switch + [("button", "common.continue")])]
     return [
         # The language is tapped, as on a touch screen.
         (LANGUAGE, [("button-text", language, POINTER)]),
         ("welcome.title", [("button", "welcome.cta")]),
-        ("account.title", [("type", 0, user), ("replace", 1, host), ("type", 2, password), ("type", 3, password)] +
-         switch + [("button", "common.continue")]),
+    ] + (account_step if account else []) + [
         ("wireless.title", [("button", "wireless.use_cellular")]),
         ("navigation.title", [("button", "navigation.buttons_title"), ("button", "common.continue")]),
         ("storage.title", [("button", "storage.proton")]),
@@ -438,6 +440,7 @@ def main():
     ap.add_argument("--host", default=HOST)
     ap.add_argument("--password", default=PASSWORD)
     ap.add_argument("--encrypt", action="store_true", help="switch encryption on in the real configure walk")
+    ap.add_argument("--no-account", action="store_true", help="the real configure walk shows no account page")
     ap.add_argument("--texts", required=True, help="the English catalogue (locales/en.json)")
     ap.add_argument("--shots", required=True)
     ap.add_argument("--until", help="stop once this page (title key) is reached")
@@ -448,7 +451,8 @@ def main():
     with open(args.texts, encoding="utf-8") as f:
         texts = json.load(f)
     if args.scenario == "configure-real":
-        steps = configure_real(args.language, args.user, args.host, args.password, args.encrypt)
+        steps = configure_real(args.language, args.user, args.host, args.password, args.encrypt,
+                               not args.no_account)
     else:
         steps = INSTALL if args.scenario == "install" else CONFIGURE
     os.makedirs(args.shots, exist_ok=True)
