@@ -51,6 +51,11 @@ const char* compose_locale() {
 
 KeyTranslator::KeyTranslator() : xkb_(new XkbKeyboard, destroy_xkb) {
     xkb_->context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    // xkbcommon refuses a context when no directory of keyboard descriptions
+    // exists (a system without xkb-data). The compositor's keymap comes whole
+    // and needs none of them, so the keyboard must not be lost for that:
+    // only keymaps built from layout names do without.
+    if (!xkb_->context) xkb_->context = xkb_context_new(XKB_CONTEXT_NO_DEFAULT_INCLUDES);
     if (xkb_->context) {
         xkb_->compose_table =
             xkb_compose_table_new_from_locale(xkb_->context, compose_locale(), XKB_COMPOSE_COMPILE_NO_FLAGS);

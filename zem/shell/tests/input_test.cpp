@@ -12,6 +12,9 @@
 #include <xkbcommon/xkbcommon.h>
 
 #include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace zem {
 namespace {
@@ -99,6 +102,42 @@ TEST(Keymaps, ShiftTabIsIsoLeftTab) {
         t.forget_modifiers();
         EXPECT_FALSE(t.active(XKB_MOD_NAME_SHIFT));
     }
+}
+
+// The compositor sends its keymap whole, so a system without the keyboard
+// descriptions (no xkb-data: a minimal installed image) must still type.
+TEST(Keymaps, TheCompositorsKeymapNeedsNoDescriptionsOnDisk) {
+    xkb_context* ctx = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    ASSERT_NE(ctx, nullptr);
+    xkb_rule_names names{"evdev", "pc105", "us", nullptr, nullptr};
+    xkb_keymap* keymap = xkb_keymap_new_from_names(ctx, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    ASSERT_NE(keymap, nullptr);
+    char* text = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
+    xkb_keymap_unref(keymap);
+    xkb_context_unref(ctx);
+    ASSERT_NE(text, nullptr);
+
+    // Every place xkbcommon looks for descriptions points nowhere.
+    const std::vector<std::string> vars = {"XKB_CONFIG_ROOT", "XKB_CONFIG_EXTRA_PATH", "HOME", "XDG_CONFIG_HOME"};
+    std::vector<std::optional<std::string>> saved;
+    for (const auto& v : vars) {
+        const char* old = std::getenv(v.c_str());
+        saved.push_back(old ? std::optional<std::string>(old) : std::nullopt);
+        setenv(v.c_str(), "/nonexistent/zem-no-xkb", 1);
+    }
+    {
+        KeyTranslator t;
+        EXPECT_TRUE(t.load_text(text));
+        EXPECT_TRUE(t.ready());
+        EXPECT_EQ(t.keysym(KEY_TAB), uint32_t(XKB_KEY_Tab));
+        EXPECT_EQ(t.translate(KEY_A, 0, true).text, std::optional<std::string>("a"));
+        EXPECT_FALSE(t.load_names("us")) << "names need the descriptions";
+    }
+    for (std::size_t i = 0; i < vars.size(); ++i) {
+        if (saved[i]) setenv(vars[i].c_str(), saved[i]->c_str(), 1);
+        else unsetenv(vars[i].c_str());
+    }
+    std::free(text);
 }
 
 struct NullApp {
