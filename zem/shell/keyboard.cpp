@@ -51,6 +51,12 @@ const char* compose_locale() {
 
 KeyTranslator::KeyTranslator() : xkb_(new XkbKeyboard, destroy_xkb) {
     xkb_->context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    // Without the keymap files (a system without xkb-data, and no user
+    // ones) xkbcommon refuses the context outright, which left the window
+    // deaf to every key. The compositor's keymap is complete text that
+    // includes nothing, so a context without the default paths reads it;
+    // only layouts by name and compose need the files.
+    if (!xkb_->context) xkb_->context = xkb_context_new(XKB_CONTEXT_NO_DEFAULT_INCLUDES);
     if (xkb_->context) {
         xkb_->compose_table =
             xkb_compose_table_new_from_locale(xkb_->context, compose_locale(), XKB_COMPOSE_COMPILE_NO_FLAGS);

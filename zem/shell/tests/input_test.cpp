@@ -12,6 +12,9 @@
 #include <xkbcommon/xkbcommon.h>
 
 #include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace zem {
 namespace {
@@ -99,6 +102,38 @@ TEST(Keymaps, ShiftTabIsIsoLeftTab) {
         t.forget_modifiers();
         EXPECT_FALSE(t.active(XKB_MOD_NAME_SHIFT));
     }
+}
+
+// A system without keymap files: the compositor's keymap text still gives
+// keys and their text.
+TEST(Keymaps, CompositorKeymapWithoutKeymapFiles) {
+    xkb_context* ctx = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    ASSERT_NE(ctx, nullptr);
+    xkb_rule_names names{"evdev", "pc105", "us", nullptr, nullptr};
+    xkb_keymap* keymap = xkb_keymap_new_from_names(ctx, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    ASSERT_NE(keymap, nullptr);
+    char* text = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
+    std::string sent = text;
+    std::free(text);
+    xkb_keymap_unref(keymap);
+    xkb_context_unref(ctx);
+
+    const char* vars[] = {"XKB_CONFIG_ROOT", "XKB_CONFIG_EXTRA_PATH", "HOME", "XDG_CONFIG_HOME"};
+    std::vector<std::optional<std::string>> saved;
+    for (const char* v : vars) {
+        const char* was = std::getenv(v);
+        saved.push_back(was ? std::optional<std::string>(was) : std::nullopt);
+        setenv(v, "/nonexistent/zem-no-keymaps", 1);
+    }
+    KeyTranslator t;
+    const bool loaded = t.load_text(sent.c_str());
+    for (std::size_t i = 0; i < saved.size(); ++i) {
+        if (saved[i]) setenv(vars[i], saved[i]->c_str(), 1);
+        else unsetenv(vars[i]);
+    }
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(t.translate(KEY_W, 0, true).text, std::optional<std::string>("w"));
+    EXPECT_EQ(t.keysym(KEY_TAB), uint32_t(XKB_KEY_Tab));
 }
 
 struct NullApp {
