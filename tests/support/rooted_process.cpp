@@ -141,8 +141,14 @@ RootedProcess::start(const std::string& exe, const std::string& root_in, const R
         std::ofstream(src, std::ios::binary) << content;
         overrides.emplace_back(src, root + path);
     }
+    std::vector<std::pair<std::string, std::string>> binds; // host directory, target
+    for (const auto& [from, to] : o.binds) {
+        dirs.push_back(root + to);
+        binds.emplace_back(from, root + to);
+    }
     const std::string run_dir = root + "/run", state_dir = root + "/var/lib/tavix-installer";
     std::vector<std::string> argv_s = {staged->first, "--library-path", std::string(EXE_DIR) + "/lib", staged->second};
+    p->exe_argv_ = argv_s;
     for (const auto& a : o.args) argv_s.push_back(a);
     std::vector<char*> argv;
     for (auto& a : argv_s) argv.push_back(a.data());
@@ -183,6 +189,8 @@ RootedProcess::start(const std::string& exe, const std::string& root_in, const R
             child_fail(w, "bind", exe_mount.c_str());
         for (const auto& [src, target] : overrides)
             if (mount(src.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0) child_fail(w, "bind", target.c_str());
+        for (const auto& [from, target] : binds)
+            if (mount(from.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0) child_fail(w, "bind", target.c_str());
         if (o.private_run_and_state) {
             if (mount("tmpfs", run_dir.c_str(), "tmpfs", 0, "mode=0755") != 0) child_fail(w, "tmpfs", run_dir.c_str());
             if (!make_dirs(state_buf.data())) child_fail(w, "mkdir", state_dir.c_str());
@@ -211,6 +219,16 @@ RootedProcess::start(const std::string& exe, const std::string& root_in, const R
         return std::unexpected(failure);
     }
     return p;
+}
+
+std::vector<std::string> RootedProcess::enter_command(const std::vector<std::string>& args,
+                                                     const std::vector<std::string>& env) const {
+    std::vector<std::string> argv = {"nsenter", "--target", std::to_string(pid_), "--mount", "--root", "--wd", "--",
+                                     "/usr/bin/env"};
+    argv.insert(argv.end(), env.begin(), env.end());
+    argv.insert(argv.end(), exe_argv_.begin(), exe_argv_.end());
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
 }
 
 RootedProcess::~RootedProcess() {

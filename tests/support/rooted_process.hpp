@@ -47,6 +47,10 @@ struct RootedOptions {
     std::vector<std::string> dev_files;                       // empty regular files below /dev: {"tpmrm0"}
     std::vector<std::pair<std::string, std::string>> overrides; // absolute path in the child → content bound over it
     bool private_run_and_state = false;                        // tmpfs over /run and /var/lib/tavix-installer
+    // Host directories bound at a path in the root (made when missing): what a
+    // program entering the namespace needs of the host, such as the
+    // compositor's and the accessibility bus's sockets.
+    std::vector<std::pair<std::string, std::string>> binds;    // host directory → absolute path in the root
 };
 
 class RootedProcess : public ChildProcess {
@@ -57,12 +61,18 @@ public:
     ~RootedProcess(); // kills the process when it still runs
     // "/proc/<pid>/root" while it runs: the child's view of its files.
     std::string view() const { return "/proc/" + std::to_string(pid_) + "/root"; }
+    // A command line that runs the same executable, with `args`, in this
+    // process's mount namespace and root (nsenter), as a second program of
+    // that system would run beside it; `env` (NAME=value) is set inside.
+    std::vector<std::string> enter_command(const std::vector<std::string>& args,
+                                           const std::vector<std::string>& env = {}) const;
     // The wait status, or -1 on time-out.
     int wait_exit(std::chrono::milliseconds limit = std::chrono::seconds(120)) { return wait_exit_within(limit); }
 
 private:
     RootedProcess() = default;
     std::string scratch_;
+    std::vector<std::string> exe_argv_; // loader, its options and the executable, as paths in the root
 };
 
 // A writable root over a read-only tree (the cached Debian root): an overlay

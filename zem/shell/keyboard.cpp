@@ -51,11 +51,10 @@ const char* compose_locale() {
 
 KeyTranslator::KeyTranslator() : xkb_(new XkbKeyboard, destroy_xkb) {
     xkb_->context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-    // Without the keymap files (a system without xkb-data, and no user
-    // ones) xkbcommon refuses the context outright, which left the window
-    // deaf to every key. The compositor's keymap is complete text that
-    // includes nothing, so a context without the default paths reads it;
-    // only layouts by name and compose need the files.
+    // xkbcommon refuses a context when no directory of keyboard descriptions
+    // exists (a system without xkb-data). The compositor's keymap comes whole
+    // and needs none of them, so the keyboard must not be lost for that:
+    // only keymaps built from layout names do without.
     if (!xkb_->context) xkb_->context = xkb_context_new(XKB_CONTEXT_NO_DEFAULT_INCLUDES);
     if (xkb_->context) {
         xkb_->compose_table =

@@ -109,6 +109,50 @@ CONFIGURE = [
     ("finish.title", None),
 ]
 
+# Not in test mode: the wizard ends by itself after the last tutorial, once
+# the language is applied and the account staged for the next boot.
+ENDS = "the wizard ends"
+
+# Outside test mode, on an installed system, with a choice on every page
+# that has one: another language, a host name of its own, the buttons
+# navigation, the outside account with its form, two permissions switched
+# on, the fingerprint with both of its pages. What was entered is checked
+# afterwards on the system, so the caller passes the same values.
+HOST = "walkbox"
+
+
+def configure_real(language, user, host, password, encrypt=False, account=True):
+    # The account page's one switch asks for the root to be encrypted.
+    switch = [("switch", 0)] if encrypt else []
+    # Without the image's user there is no account to ask for.
+    account_step = [("account.title", [("type", 0, user), ("replace", 1, host), ("type", 2, password),
+                                       ("type", 3, password)] + switch + [("button", "common.continue")])]
+    return [
+        # The language is tapped, as on a touch screen.
+        (LANGUAGE, [("button-text", language, POINTER)]),
+        ("welcome.title", [("button", "welcome.cta")]),
+    ] + (account_step if account else []) + [
+        ("wireless.title", [("button", "wireless.use_cellular")]),
+        ("navigation.title", [("button", "navigation.buttons_title"), ("button", "common.continue")]),
+        ("storage.title", [("button", "storage.proton")]),
+        ("proton.title", [("type", 0, "Ada Walker"), ("type", 1, "ada@example.com"), ("type", 2, "proton-pw1"),
+                          ("button", "proton.submit")]),
+        ("permissions.title", [("switch", 0), ("switch", 2), ("button", "common.continue")]),
+        ("security.title", [("button", "security.fingerprint_title")]),  # the fingerprint moves on by itself
+        ("security.fingerprint_register_title", [("button", "common.continue")]),
+        ("security.fingerprint_done_title", [("button", "security.fingerprint_finish")]),
+        ("finish.title", [("button", "finish.cta")]),
+        ("tutorial_gestures.intro_title", [("button", "tutorial_gestures.intro_cta")]),
+        ("tutorial_gestures.step_1_title", [("button", "common.next")]),
+        ("tutorial_gestures.step_2_title", [("button", "common.next")]),
+        ("tutorial_gestures.step_3_title", [("button", "common.done")]),
+        ("tutorial_trovex.intro_title", [("button", "tutorial_trovex.intro_cta")]),
+        ("tutorial_trovex.step_1_title", [("button", "common.next")]),
+        ("tutorial_trovex.step_2_title", [("button", "common.next")]),
+        ("tutorial_trovex.step_3_title", [("button", "common.done")]),
+        (ENDS, None),
+    ]
+
 
 def page_name(page):
     return page.name if isinstance(page, Shows) else page
@@ -176,7 +220,12 @@ class Walker:
 
         def texts(button):
             return [l.name for l in labels if inside(extents(l), extents(button))]
-        if kind == "type":
+        if kind == "switch":
+            switches = [n for n in nodes if n.getRole() == pyatspi.ROLE_TOGGLE_BUTTON]
+            if what >= len(switches):
+                raise Failure("no switch %d among %r" % (what, [(x.getRoleName(), x.name) for x in nodes]))
+            return switches[what]
+        if kind in ("type", "replace"):
             fields = [n for n in nodes if n.getRole() == pyatspi.ROLE_ENTRY]
             if what >= len(fields):
                 raise Failure("no text field %d among %r" % (what, [(x.getRoleName(), x.name) for x in nodes]))
@@ -246,8 +295,11 @@ class Walker:
         if not wait_for(ready, 15):
             self.control(wanted)  # says what is missing, when something is
             raise Failure("%r never became pressable" % (wanted,))
-        if wanted[0] == "type":
+        if wanted[0] in ("type", "replace"):
             self.type_into(node, wanted)
+            return
+        if wanted[0] == "switch":
+            self.flip(node, wanted)
             return
         if wanted[0] == "switch-on":
             if self.is_checked(node):
@@ -286,6 +338,16 @@ class Walker:
                 node.queryComponent().grabFocus()
             if not wait_for(lambda: self.is_focused(node), 10):
                 raise Failure("focus did not reach %r" % (wanted,))
+        if wanted[0] == "replace":
+            # What the field holds goes first, a key per character from its end.
+            old = shown()
+            if old:
+                key("End")
+                r = subprocess.run(["wtype"] + ["-k", "BackSpace"] * len(old), capture_output=True, text=True)
+                if r.returncode != 0:
+                    raise Failure("wtype BackSpace: %s" % r.stderr.strip())
+                if not wait_for(lambda: shown() == "", 10):
+                    raise Failure("field %d still shows %r after deleting it" % (wanted[1], shown()))
         r = subprocess.run(["wtype", text], capture_output=True, text=True)
         if r.returncode != 0:
             raise Failure("wtype %s: %s" % (text, r.stderr.strip()))
@@ -304,7 +366,7 @@ class Walker:
         if self.pointer is None:
             raise Failure("pressing %r needs the pointer (--pointer)" % (wanted,))
         for _ in range(40):
-            node = self.control(wanted) if wanted[0] != "type" else node
+            node = self.control(wanted) if wanted[0] not in ("type", "replace") else node
             x, y, w, h = extents(node)
             cx, cy = x + w // 2, y + h // 2
             _, _, ww, wh = extents(self.window())
@@ -330,7 +392,7 @@ class Walker:
 
             def moved():
                 node.clearCache()
-                return extents(self.control(wanted) if wanted[0] != "type" else node) != before
+                return extents(self.control(wanted) if wanted[0] not in ("type", "replace") else node) != before
             wait_for(moved, 3)
         raise Failure("%r never came into view at %r; in front of it: %r" % (wanted, extents(node), [
             (n.getRoleName(), n.name, extents(n)) for n in self.nodes()
@@ -342,6 +404,23 @@ class Walker:
             if c is not None:
                 return c
         raise Failure("the wizard shows no window")
+
+    # A switch is pressed like a button and must show its new state; a press
+    # that did not land is pressed again, one that did never twice.
+    def flip(self, node, wanted):
+        def checked():
+            node.clearCache()
+            return node.getState().contains(pyatspi.STATE_CHECKED)
+        before = checked()
+        for _ in range(3):
+            if not self.focus_by_tab(node):
+                node.queryComponent().grabFocus()
+                if not wait_for(lambda: self.is_focused(node), 10):
+                    raise Failure("focus did not reach %r" % (wanted,))
+            key("Return")
+            if wait_for(lambda: checked() != before, 5):
+                return
+        raise Failure("%r stayed %s" % (wanted, "on" if before else "off"))
 
     def is_focused(self, node):
         node.clearCache()
@@ -459,7 +538,15 @@ class Pointer:
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--scenario", choices=("install", "configure"), required=True)
+    ap.add_argument("--scenario", choices=("install", "configure", "configure-real"), required=True)
+    # The real configure walk's entries (the caller checks them on the system).
+    ap.add_argument("--language", default="English", help="the language picked, by the name it is listed under")
+    ap.add_argument("--user", default=USER)
+    ap.add_argument("--host", default=HOST)
+    ap.add_argument("--password", default=PASSWORD)
+    ap.add_argument("--encrypt", action="store_true",
+                    help="switch encryption on: in the real configure walk, and on the install's account page")
+    ap.add_argument("--no-account", action="store_true", help="the real configure walk shows no account page")
     ap.add_argument("--texts", required=True, help="the English catalogue (locales/en.json)")
     ap.add_argument("--shots", required=True)
     ap.add_argument("--until", help="stop once this page (title key) is reached")
@@ -467,7 +554,6 @@ def main():
     ap.add_argument("--by-pointer", action="store_true",
                     help="press every control and focus every field with the pointer (needs --pointer)")
     ap.add_argument("--disk", help="install on the disk whose row shows exactly this text, and on no other")
-    ap.add_argument("--encrypt", action="store_true", help="turn disk encryption on on the account page")
     ap.add_argument("--real", action="store_true",
                     help="the wizard runs without --test: the restart on the last page ends it with status 0")
     ap.add_argument("--progress-limit", type=float, default=30,
@@ -477,7 +563,11 @@ def main():
     command = args.wizard[1:] if args.wizard[:1] == ["--"] else args.wizard
     with open(args.texts, encoding="utf-8") as f:
         texts = json.load(f)
-    steps = INSTALL if args.scenario == "install" else CONFIGURE
+    if args.scenario == "configure-real":
+        steps = configure_real(args.language, args.user, args.host, args.password, args.encrypt,
+                               not args.no_account)
+    else:
+        steps = INSTALL if args.scenario == "install" else CONFIGURE
     steps = adapt(steps, args)
     os.makedirs(args.shots, exist_ok=True)
 
@@ -520,7 +610,7 @@ def adapt(steps, args):
     for page, controls in steps:
         if controls and args.disk is not None and controls[0][0] == "each-row":
             controls = [("row-showing", args.disk, POINTER)] + controls[1:-1] + [("shows", args.disk), controls[-1]]
-        if args.encrypt and page == "account.title" and controls:
+        if args.encrypt and args.scenario == "install" and page == "account.title" and controls:
             controls = controls[:-1] + [("switch-on", "account.encrypt_title")] + controls[-1:]
         out.append((page, controls))
     return out
@@ -551,6 +641,8 @@ def walk(wizard, w, steps, args, empty):
         came_back = False
         while i < len(steps):
             page, controls = steps[i]
+            if page == ENDS:
+                return wait_end(wizard, w)
             back_to = steps[disk_step][0] if disk_step is not None and i > disk_step else None
             if named is not None and i > named:
                 # The one disk named: coming back to the disk page is a failure.
@@ -606,11 +698,14 @@ def walk(wizard, w, steps, args, empty):
             # is pressed again; the page is left only once. Text is typed
             # once: a password field cannot show whether it holds it.
             left = False
+            # The last press before the wizard ends waits for the end of the
+            # scenario, which applies the language to the system first.
+            ending = i + 1 < len(steps) and steps[i + 1][0] == ENDS
             for attempt in range(3):
                 for wanted in controls:
-                    if attempt == 0 or wanted[0] != "type":
+                    if attempt == 0 or wanted[0] not in ("type", "replace", "switch"):
                         w.press(wanted)
-                if wait_for(lambda: not w.on_page(page), 15):
+                if wait_for(lambda: wizard.poll() is not None or not w.on_page(page), 120 if ending else 15):
                     left = True
                     break
             if not left:
@@ -630,6 +725,20 @@ def walk(wizard, w, steps, args, empty):
     except NothingToPick as f:
         print("SKIP: %s" % f, flush=True)
         return 77
+
+
+# Outside test mode the wizard ends the process itself on its last page:
+# status 0, within the time the end of the scenario takes (the language
+# applied to the system, the account staged).
+def wait_end(wizard, w):
+    try:
+        code = wizard.wait(timeout=180)
+    except subprocess.TimeoutExpired:
+        raise Failure("the wizard did not end after its last page; labels: %r" % w.labels())
+    if code != 0:
+        raise Failure("the wizard ended with status %r" % code)
+    print("OK: %d screens, the wizard ended by itself" % w.count)
+    return 0
 
 
 if __name__ == "__main__":
