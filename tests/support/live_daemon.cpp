@@ -62,6 +62,18 @@ exec chroot "$R" /usr/bin/env -i \
   "$H$EXE" daemon
 )";
 
+// Runs in the daemon's mount namespace (nsenter), with the host's root.
+constexpr const char* ENTER = R"(set -e
+R=$1
+shift
+mountpoint -q "$R/tmp" || mount --bind /tmp "$R/tmp"
+H=/run/host-root
+exec chroot "$R" /usr/bin/env \
+  PATH=/run/standins:$H/usr/local/sbin:$H/usr/local/bin:$H/usr/sbin:$H/usr/bin:$H/sbin:$H/bin:/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+  LD_LIBRARY_PATH=$H/usr/lib/x86_64-linux-gnu:$H/lib/x86_64-linux-gnu \
+  "$@"
+)";
+
 std::string read_all(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream ss;
@@ -128,6 +140,13 @@ platform::SystemPaths LiveDaemon::client_paths() const {
     platform::SystemPaths p;
     p.run_dir = root() + "/run/tavix-installer";
     return p;
+}
+
+std::vector<std::string> LiveDaemon::enter_command(const std::vector<std::string>& argv) const {
+    std::vector<std::string> cmd{"nsenter", "--target", std::to_string(pid_), "--mount", "--", "/bin/sh", "-c",
+                                 ENTER, "live-enter", work_ + "/r"};
+    cmd.insert(cmd.end(), argv.begin(), argv.end());
+    return cmd;
 }
 
 std::string LiveDaemon::mounts() const { return read_all("/proc/" + std::to_string(pid_) + "/mounts"); }

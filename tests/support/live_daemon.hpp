@@ -45,6 +45,14 @@ public:
     std::string root() const { return "/proc/" + std::to_string(pid_) + "/root"; }
     // Paths for a client in the test process: the daemon's socket.
     platform::SystemPaths client_paths() const;
+    // The command line that runs `argv` beside the daemon: in its mount
+    // namespace, chrooted into the same live root, with the same PATH and
+    // the host's libraries, keeping the caller's other environment. argv[0]
+    // is a path inside the live root (the host's programs are under
+    // "/run/host-root"). The host's /tmp is bound over the live root's (the
+    // system copy leaves /tmp out), so sockets the caller made there (a
+    // compositor's, a session bus's) are reached at the same paths.
+    std::vector<std::string> enter_command(const std::vector<std::string>& argv) const;
     // The daemon's mount table.
     std::string mounts() const;
     std::string log() const;

@@ -45,8 +45,12 @@ class NothingToPick(Exception):
 # n-th choice row (a pressable area with a label that is not the back
 # control), or ("type", n, text) for text typed into the n-th text field; a
 # third member of a button or row names the key that presses it (Return
-# unless told), or POINTER for a click at its middle. A step without
-# controls waits for the page to move on by itself.
+# unless told), or POINTER for a click at its middle. ("row-showing", text)
+# is the one choice row that shows exactly that text, ("switch-on", text
+# key) the switch titled that text, turned on unless it is, and ("shows",
+# text) no press at all but a check that some text on screen, other than a
+# row's own label, contains that text (a dialog naming the chosen disk). A
+# step without controls waits for the page to move on by itself.
 
 
 class Shows:
@@ -155,10 +159,14 @@ def page_name(page):
 
 
 class Walker:
-    def __init__(self, texts, shots, pointer=None):
+    def __init__(self, texts, shots, pointer=None, by_pointer=False):
         self.texts = texts
         self.shots = shots
         self.pointer = pointer
+        # Every control pressed with the pointer and every field focused by
+        # a click, as a user at the screen would: the screen reader's side
+        # only reads what is shown and where.
+        self.by_pointer = by_pointer
         self.app = None
         self.last_shot = None
         self.count = 0
@@ -222,6 +230,26 @@ class Walker:
             if what >= len(fields):
                 raise Failure("no text field %d among %r" % (what, [(x.getRoleName(), x.name) for x in nodes]))
             return fields[what]
+        if kind == "switch-on":
+            want = self.text(what)
+            switches = [n for n in nodes if n.getRole() in (pyatspi.ROLE_TOGGLE_BUTTON, pyatspi.ROLE_CHECK_BOX)]
+            for n in switches:
+                if n.name == want:
+                    return n
+            # An unnamed switch is the one on the row of its title.
+            title = [l for l in labels if l.name == want]
+            if title:
+                _, ty, _, th = extents(title[0])
+                for n in switches:
+                    _, y, _, h = extents(n)
+                    if y < ty + th and ty < y + h:
+                        return n
+            raise Failure("no switch %r among %r" % (want, [(x.getRoleName(), x.name) for x in nodes]))
+        if kind == "row-showing":
+            rows = [n for n in buttons if not n.name and what in texts(n)]
+            if len(rows) != 1:
+                raise Failure("%d rows show %r (labels: %r)" % (len(rows), what, [l.name for l in labels]))
+            return rows[0]
         if kind in ("button", "button-text"):
             want = self.text(what) if kind == "button" else what
             for n in buttons:
@@ -252,6 +280,11 @@ class Walker:
         # A control without a message is shown disabled: a press before the
         # last one has taken effect (a row chosen before Continue) would be
         # lost, so wait until it can be pressed.
+        if wanted[0] == "shows":
+            text = wanted[1]
+            if not wait_for(lambda: any(text in l and l != text for l in self.labels()), 15):
+                raise Failure("nothing on screen names %r; labels: %r" % (text, self.labels()))
+            return
         node = None
 
         def ready():
@@ -268,11 +301,15 @@ class Walker:
         if wanted[0] == "switch":
             self.flip(node, wanted)
             return
-        if len(wanted) > 2 and wanted[2] == POINTER and self.pointer is not None:
-            x, y, w, h = extents(node)
-            self.pointer.send("click %d %d" % (x + w // 2, y + h // 2))
-            # Back to its corner, so that the screenshots show no hover.
-            self.pointer.send("move 0 0")
+        if wanted[0] == "switch-on":
+            if self.is_checked(node):
+                return
+            self.click(node, wanted)
+            if not wait_for(lambda: self.is_checked(self.control(wanted)), 10):
+                raise Failure("%r did not turn on" % (wanted,))
+            return
+        if (len(wanted) > 2 and wanted[2] == POINTER and self.pointer is not None) or self.by_pointer:
+            self.click(node, wanted)
             return
         if not self.focus_by_tab(node):
             # Not in the tab order: move the focus the way a screen reader does.
@@ -295,7 +332,10 @@ class Walker:
         if not password and shown() == text:
             return
         if not self.is_focused(node):
-            node.queryComponent().grabFocus()
+            if self.by_pointer:
+                self.click(node, wanted)
+            else:
+                node.queryComponent().grabFocus()
             if not wait_for(lambda: self.is_focused(node), 10):
                 raise Failure("focus did not reach %r" % (wanted,))
         if wanted[0] == "replace":
@@ -313,6 +353,57 @@ class Walker:
             raise Failure("wtype %s: %s" % (text, r.stderr.strip()))
         if not password and not wait_for(lambda: shown() == text, 10):
             raise Failure("field %d shows %r after typing %r" % (wanted[1], shown(), text))
+
+    def is_checked(self, node):
+        node.clearCache()
+        return node.getState().contains(pyatspi.STATE_CHECKED)
+
+    # A click at the middle of a control, once that middle is on screen and
+    # no other control lies over it (a row scrolled under the page's
+    # buttons): until then the page is scrolled towards it with the wheel.
+    # A click never lands on anything but the control named.
+    def click(self, node, wanted):
+        if self.pointer is None:
+            raise Failure("pressing %r needs the pointer (--pointer)" % (wanted,))
+        for _ in range(40):
+            node = self.control(wanted) if wanted[0] not in ("type", "replace") else node
+            x, y, w, h = extents(node)
+            cx, cy = x + w // 2, y + h // 2
+            _, _, ww, wh = extents(self.window())
+            # The tree lists nodes in drawing order: only a control listed
+            # after this one lies over it (the page's buttons over its
+            # scrolled rows; nothing of the page over a dialog's buttons).
+            nodes = self.nodes()
+            at = next((k for k, n in enumerate(nodes) if same(n, node)), None)
+            if at is None:
+                raise Failure("%r left the tree" % (wanted,))
+            blocked = cy < 0 or cy >= wh or cx < 0 or cx >= ww or any(
+                covers(extents(n), (cx, cy)) and not inside(extents(n), (x, y, w, h))
+                and not inside((x, y, w, h), extents(n))
+                for n in nodes[at + 1:] if n.getRole() in CONTROLS)
+            if not blocked:
+                self.pointer.send("click %d %d" % (cx, cy))
+                # Back to its corner, so that the screenshots show no hover.
+                self.pointer.send("move 0 0")
+                return
+            self.pointer.send("wheel %d %d %d" % (ww // 2, wh // 2, 1 if cy >= wh // 2 else -1))
+            self.pointer.send("move 0 0")
+            before = (x, y, w, h)
+
+            def moved():
+                node.clearCache()
+                return extents(self.control(wanted) if wanted[0] not in ("type", "replace") else node) != before
+            wait_for(moved, 3)
+        raise Failure("%r never came into view at %r; in front of it: %r" % (wanted, extents(node), [
+            (n.getRoleName(), n.name, extents(n)) for n in self.nodes()
+            if n.getRole() in CONTROLS and covers(extents(n), (cx, cy)) and not same(n, node)]))
+
+    def window(self):
+        for i in range(self.app.childCount):
+            c = self.app.getChildAtIndex(i)
+            if c is not None:
+                return c
+        raise Failure("the wizard shows no window")
 
     # A switch is pressed like a button and must show its new state; a press
     # that did not land is pressed again, one that did never twice.
@@ -397,6 +488,20 @@ def inside(a, b):
     return aw > 0 and ah > 0 and bx <= ax and by <= ay and ax + aw <= bx + bw and ay + ah <= by + bh
 
 
+CONTROLS = (pyatspi.ROLE_PUSH_BUTTON, pyatspi.ROLE_ENTRY, pyatspi.ROLE_PASSWORD_TEXT, pyatspi.ROLE_TOGGLE_BUTTON,
+            pyatspi.ROLE_CHECK_BOX, pyatspi.ROLE_SLIDER)
+
+
+def covers(box, point):
+    x, y, w, h = box
+    px, py = point
+    return x <= px < x + w and y <= py < y + h
+
+
+def same(a, b):
+    return extents(a) == extents(b) and a.getRole() == b.getRole() and a.name == b.name
+
+
 def key(name):
     r = subprocess.run(["wtype", "-k", name], capture_output=True, text=True)
     if r.returncode != 0:
@@ -439,12 +544,20 @@ def main():
     ap.add_argument("--user", default=USER)
     ap.add_argument("--host", default=HOST)
     ap.add_argument("--password", default=PASSWORD)
-    ap.add_argument("--encrypt", action="store_true", help="switch encryption on in the real configure walk")
+    ap.add_argument("--encrypt", action="store_true",
+                    help="switch encryption on: in the real configure walk, and on the install's account page")
     ap.add_argument("--no-account", action="store_true", help="the real configure walk shows no account page")
     ap.add_argument("--texts", required=True, help="the English catalogue (locales/en.json)")
     ap.add_argument("--shots", required=True)
     ap.add_argument("--until", help="stop once this page (title key) is reached")
     ap.add_argument("--pointer", help="zem-test-pointer, to press some controls with a pointer")
+    ap.add_argument("--by-pointer", action="store_true",
+                    help="press every control and focus every field with the pointer (needs --pointer)")
+    ap.add_argument("--disk", help="install on the disk whose row shows exactly this text, and on no other")
+    ap.add_argument("--real", action="store_true",
+                    help="the wizard runs without --test: the restart on the last page ends it with status 0")
+    ap.add_argument("--progress-limit", type=float, default=30,
+                    help="seconds the page after one that moves on by itself may take (a real install)")
     ap.add_argument("wizard", nargs=argparse.REMAINDER)
     args = ap.parse_args()
     command = args.wizard[1:] if args.wizard[:1] == ["--"] else args.wizard
@@ -455,6 +568,7 @@ def main():
                                not args.no_account)
     else:
         steps = INSTALL if args.scenario == "install" else CONFIGURE
+    steps = adapt(steps, args)
     os.makedirs(args.shots, exist_ok=True)
 
     # A keyboard that stays for the whole walk: each wtype below adds its own
@@ -475,7 +589,7 @@ def main():
             return 77
         set_enabled()
         wizard = subprocess.Popen(command)
-        return walk(wizard, Walker(texts, args.shots, pointer), steps, args, empty)
+        return walk(wizard, Walker(texts, args.shots, pointer, args.by_pointer), steps, args, empty)
     except Failure as f:
         print("FAIL: %s" % f, flush=True)
         return 1
@@ -487,6 +601,19 @@ def main():
             pointer.close()
         holder.kill()
         holder.wait()
+
+
+# The walk's table with the options' changes: the named disk and nothing
+# else, the confirmation checked to name it; encryption switched on.
+def adapt(steps, args):
+    out = []
+    for page, controls in steps:
+        if controls and args.disk is not None and controls[0][0] == "each-row":
+            controls = [("row-showing", args.disk, POINTER)] + controls[1:-1] + [("shows", args.disk), controls[-1]]
+        if args.encrypt and args.scenario == "install" and page == "account.title" and controls:
+            controls = controls[:-1] + [("switch-on", "account.encrypt_title")] + controls[-1:]
+        out.append((page, controls))
+    return out
 
 
 def walk(wizard, w, steps, args, empty):
@@ -508,6 +635,7 @@ def walk(wizard, w, steps, args, empty):
         # refuses brings the disk page back, with its reason in a dialog,
         # once the account page is left.
         disk_step = next((i for i, (_, c) in enumerate(steps) if c and c[0][0] == "each-row"), None)
+        named = next((i for i, (_, c) in enumerate(steps) if c and c[0][0] == "row-showing"), None)
         row = 0
         i = 0
         came_back = False
@@ -516,7 +644,15 @@ def walk(wizard, w, steps, args, empty):
             if page == ENDS:
                 return wait_end(wizard, w)
             back_to = steps[disk_step][0] if disk_step is not None and i > disk_step else None
-            if not came_back and w.arrive(page, 120 if controls == [] else 30, back_to) != page:
+            if named is not None and i > named:
+                # The one disk named: coming back to the disk page is a failure.
+                back_to = steps[named][0]
+            limit = 120 if controls == [] else 30
+            if i > 0 and steps[i - 1][1] == []:
+                limit = max(limit, args.progress_limit)
+            if not came_back and w.arrive(page, limit, back_to) != page:
+                if args.disk is not None:
+                    raise Failure("back on the disk page instead of %r; labels: %r" % (page_name(page), w.labels()))
                 row += 1
                 if row >= w.row_count():
                     raise NothingToPick("no disk listed here passes the plan check; labels: %r" % w.labels())
@@ -537,6 +673,18 @@ def walk(wizard, w, steps, args, empty):
                 if row >= w.row_count():
                     raise NothingToPick("this machine lists no disk to install on")
                 controls = [("row", row, POINTER)] + controls[1:]
+            if args.real and i == len(steps) - 1:
+                # Without --test the restart ends the wizard: status 0.
+                for wanted in controls:
+                    w.press(wanted)
+                try:
+                    code = wizard.wait(timeout=60)
+                except subprocess.TimeoutExpired:
+                    raise Failure("the wizard did not end after %r; labels: %r" % (controls, w.labels()))
+                if code != 0:
+                    raise Failure("the wizard ended with status %r after %r" % (code, controls))
+                print("OK: %d screens, the wizard ended with status 0" % w.count)
+                return 0
             if args.scenario == "install" and i == len(steps) - 1:
                 # In test mode the restart only moves to the last page, which
                 # shows this same view: the wizard must still be there.

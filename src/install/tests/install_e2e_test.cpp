@@ -15,6 +15,7 @@
 #include "client/client.hpp"
 #include "platform/system_paths.hpp"
 #include "support/debian_root.hpp"
+#include "support/installed_system.hpp"
 #include "support/live_daemon.hpp"
 #include "support/live_standins.hpp"
 #include "support/loop_disk.hpp"
@@ -49,15 +50,6 @@ void write_file(const std::string& path, const std::string& text, sfs::perms mod
 std::string trim(std::string s) {
     while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
     return s;
-}
-
-// Inside the copied system: logs, fails when asked to, and leaves the file
-// the real program would.
-std::string target_standin(const std::string& name, const std::string& effect = "") {
-    return "#!/bin/sh\n# Stand-in for " + name + ": it cannot run on this machine.\n"
-           "echo \"" + name + " $*\" >> /var/log/tavix-standins.log\n"
-           "if [ -e /etc/tavix-test/fail-" + name + " ]; then echo \"" + name + " failed on purpose\" >&2; exit 1; fi\n" +
-           effect;
 }
 
 struct Live {
@@ -112,38 +104,7 @@ protected:
     // The live system's own additions, as an overlay layer.
     std::string make_layer(const Live& live) {
         const std::string l = dir_.path() + "/layer";
-        sfs::remove_all(l);
-        write_file(l + "/var/lib/tavix-installer/install-pending", "");
-        write_file(l + "/etc/ssh/ssh_host_ed25519_key", "old host key\n", sfs::perms(0600));
-        const std::string sbin = l + "/usr/local/sbin/";
-        write_file(sbin + "grub-install",
-                   target_standin("grub-install", "mkdir -p /boot/efi/EFI/BOOT && echo loader > /boot/efi/EFI/BOOT/BOOTAA64.EFI\n"),
-                   sfs::perms(0755));
-        // update-grub picks the kernel's root the way grub-mkconfig does: by
-        // UUID only when /dev/disk/by-uuid has the root's link, else by the
-        // device it is mounted from.
-        write_file(sbin + "update-grub",
-                   target_standin("update-grub",
-                                  "dev=$(findmnt -n -o SOURCE /)\n"
-                                  "uuid=$(blkid -o value -s UUID \"$dev\")\n"
-                                  "if [ -n \"$uuid\" ] && [ -e \"/dev/disk/by-uuid/$uuid\" ]; then r=UUID=$uuid; "
-                                  "else r=$dev; fi\n"
-                                  "mkdir -p /boot/grub && echo \"linux /vmlinuz root=$r ro\" > /boot/grub/grub.cfg\n"),
-                   sfs::perms(0755));
-        for (const char* n : {"update-initramfs", "u-boot-update"})
-            write_file(sbin + n, target_standin(n), sfs::perms(0755));
-        write_file(sbin + "mkimage", target_standin("mkimage", "for a; do out=$a; done; echo image > \"$out\"\n"),
-                   sfs::perms(0755));
-        for (const auto& f : live.fail) write_file(l + "/etc/tavix-test/fail-" + f, "");
-        if (live.scheme == "extlinux") {
-            write_file(l + "/boot/extlinux/extlinux.conf", "label tavix\n");
-            write_file(l + "/etc/default/u-boot", "U_BOOT_PARAMETERS=\"quiet\"\n#U_BOOT_ROOT=\"root=/dev/mmcblk0p2\"\n");
-        } else if (live.scheme == "bootscr") {
-            write_file(l + "/boot/boot.scr", "old script\n");
-            write_file(l + "/boot/boot.cmd", "setenv rootdev \"/dev/mmcblk0p2\"\nbooti ${kernel_addr_r}\n");
-            write_file(l + "/boot/env.txt", "verbosity=1\nrootdev=/dev/mmcblk0p2\n");
-            write_file(l + "/boot/initrd.img-6.1.0", "initrd\n");
-        }
+        support::write_live_layer(l, live.scheme, live.fail);
         return l;
     }
 
@@ -206,30 +167,13 @@ protected:
     // read-only in a namespace of its own; `offset` skips a LUKS header).
     std::string look_inside(const std::string& node, std::uint64_t offset = 0) {
         const std::string out = dir_.path() + "/look-" + std::to_string(++looks_);
-        const std::string mnt = out + ".mnt";
-        sfs::create_directories(out);
-        sfs::create_directories(mnt);
-        const std::string options = offset ? "ro,offset=" + std::to_string(offset) : std::string("ro");
-        auto r = support::run_command(
-            {"unshare", "-m", "--propagation", "private", "sh", "-c",
-             "mount -o \"$1\" \"$2\" \"$3\" && cd \"$3\" && "
-             "cp -a --parents etc var/lib/tavix-installer var/log/tavix-standins.log home boot extlinux \"$4\" "
-             "2>/dev/null; stat -c '%s %a' swapfile > \"$4/swapfile.stat\" 2>/dev/null; "
-             "ls -A > \"$4/top.list\"; true",
-             "sh", options, node, mnt, out});
-        EXPECT_EQ(r.exit_code, 0) << r.err;
+        support::look_inside(node, out, offset);
         return out;
     }
 
-    static nlohmann::json sfdisk(const std::string& disk) {
-        auto r = support::run_command({"sfdisk", "--json", disk});
-        EXPECT_EQ(r.exit_code, 0) << r.err;
-        return r.exit_code == 0 ? nlohmann::json::parse(r.out)["partitiontable"] : nlohmann::json{};
-    }
+    static nlohmann::json sfdisk(const std::string& disk) { return support::sfdisk_table(disk); }
 
-    static std::string blkid(const std::string& node, const std::string& tag) {
-        return trim(support::run_command({"blkid", "-p", "-o", "value", "-s", tag, node}).out);
-    }
+    static std::string blkid(const std::string& node, const std::string& tag) { return support::blkid_tag(node, tag); }
 
     static ipc::InstallPlan plan_for(const support::LoopDisk& disk, ipc::TargetMode mode, bool encrypt,
                                      const std::string& locale = "de") {
@@ -267,38 +211,7 @@ protected:
 
     // What every finished install leaves in its root file system.
     void check_configured(const std::string& t, const std::string& hostname = "annbox") {
-        // The account: the image's user renamed, home moved, password set.
-        const std::string passwd = read_file(t + "/etc/passwd");
-        EXPECT_NE(passwd.find("\nann:x:1000:1000:"), std::string::npos) << passwd;
-        EXPECT_NE(passwd.find(":/home/ann:"), std::string::npos) << passwd;
-        EXPECT_EQ(passwd.find("vessara"), std::string::npos) << passwd;
-        EXPECT_TRUE(sfs::is_directory(t + "/home/ann"));
-        EXPECT_NE(read_file(t + "/etc/group").find("sudo:x:27:ann"), std::string::npos);
-        const std::string shadow = read_file(t + "/etc/shadow");
-        const auto at = shadow.find("\nann:");
-        ASSERT_NE(at, std::string::npos) << shadow;
-        const std::string hash = shadow.substr(at + 5, shadow.find(':', at + 5) - at - 5);
-        auto verify = support::run_command(
-            {"python3", "-W", "ignore", "-c", "import crypt,sys; sys.exit(crypt.crypt(sys.argv[1], sys.argv[2]) != sys.argv[2])",
-             "s3cret pass", hash});
-        EXPECT_EQ(verify.exit_code, 0) << "the password verifies against " << hash;
-        EXPECT_EQ(read_file(t + "/etc/hostname"), hostname + "\n");
-        EXPECT_NE(read_file(t + "/etc/hosts").find("127.0.1.1\t" + hostname + "\n"), std::string::npos);
-        // Language.
-        EXPECT_EQ(read_file(t + "/etc/default/locale"), "LANG=de_DE.UTF-8\n");
-        EXPECT_NE(read_file(t + "/etc/locale.gen").find("de_DE.UTF-8 UTF-8\n"), std::string::npos);
-        EXPECT_EQ(read_file(t + "/etc/timezone"), "Europe/Berlin\n");
-        EXPECT_NE(read_file(t + "/etc/default/keyboard").find("XKBLAYOUT=\"de\"\n"), std::string::npos);
-        // A machine of its own: new identity and host keys.
-        EXPECT_EQ(read_file(t + "/etc/machine-id"), "");
-        const std::string key = read_file(t + "/etc/ssh/ssh_host_ed25519_key");
-        EXPECT_NE(key, "old host key\n");
-        EXPECT_NE(key.find("OPENSSH PRIVATE KEY"), std::string::npos);
-        // Markers: configured on the next boot, never installed from again.
-        EXPECT_TRUE(sfs::exists(t + "/var/lib/tavix-installer/configure-pending"));
-        EXPECT_FALSE(sfs::exists(t + "/var/lib/tavix-installer/install-pending"));
-        // Nothing of the live session's mounts came along.
-        EXPECT_EQ(read_file(t + "/top.list").find("host-root"), std::string::npos);
+        support::check_installed_root(t, {"ann", hostname, "s3cret pass", "de_DE.UTF-8", "de", "Europe/Berlin"});
     }
 
     static inline std::string tree_;
