@@ -43,12 +43,13 @@ double median(std::vector<double> v) {
 namespace {
 
 std::atomic<std::uint8_t> g_viewed_page{static_cast<std::uint8_t>(app::Page::Splash)};
+std::atomic<std::uint32_t> g_width{0}, g_height{0};
 std::mutex g_commits_mutex;
 std::vector<Commit> g_commits;
 std::function<void(const Commit&)> g_on_commit;
 
 void committed() {
-    const Commit c{Clock::now(), static_cast<app::Page>(g_viewed_page.load())};
+    const Commit c{Clock::now(), static_cast<app::Page>(g_viewed_page.load()), g_width.load(), g_height.load()};
     std::function<void(const Commit&)> f;
     {
         std::lock_guard lock(g_commits_mutex);
@@ -77,6 +78,11 @@ std::vector<app::Msg> BenchWizard::poll() {
     if (script_)
         for (auto& m : script_(app_)) out.push_back(std::move(m));
     return out;
+}
+
+void BenchWizard::resized(std::uint32_t w, std::uint32_t h) {
+    g_width = w;
+    g_height = h;
 }
 
 zem::Element BenchWizard::view() const {

@@ -27,10 +27,12 @@ double ms(Clock::duration d);
 double median(std::vector<double> v);
 
 // The process-wide record of the wizard's committed main-surface frames:
-// when, and which page the last built view showed.
+// when, which page the last built view showed, and the surface's size in
+// buffer pixels.
 struct Commit {
     Clock::time_point at;
     app::Page page;
+    std::uint32_t width = 0, height = 0;
 };
 // Starts recording (installs the shell's commit observer).
 void record_commits();
@@ -54,6 +56,7 @@ public:
     std::optional<app::WindowSize> window_size() const { return app_.window_size(); }
     std::optional<std::chrono::milliseconds> poll_interval() const { return app_.poll_interval(); }
     bool is_animating() const { return app_.is_animating(); }
+    void resized(std::uint32_t w, std::uint32_t h);
     std::vector<Msg> poll();
     void update(Msg m) { app_.update(std::move(m)); }
     zem::Element view() const;
