@@ -43,9 +43,17 @@ constexpr int START_ROUNDS = 5;
 constexpr int TAP_ROUNDS = 8;
 constexpr std::uint32_t LEFT_BUTTON = 0x110;
 
-void die(const char* what) {
+// The compositor this run started, if any: a failure anywhere (the loop's
+// thread, the driver's) ends the process at once, and takes it along.
+zem::test::Sway* g_sway = nullptr;
+// The throwaway state directory the wizards of this run write to.
+std::string g_state;
+
+[[noreturn]] void die(const char* what) {
     std::fprintf(stderr, "wizard_bench: %s\n", what);
     std::fflush(stdout);
+    if (g_sway) g_sway->kill_now();
+    if (!g_state.empty()) zem::test::remove_tree(g_state);
     std::_Exit(1);
 }
 
@@ -185,10 +193,12 @@ int main(int argc, char** argv) {
         std::printf("[wizard][bench] sway headless unavailable (%s): wizard figures skipped\n", sway.error().c_str());
         return 0;
     }
+    g_sway = sway->get();
     const std::string display = (*sway)->display();
     setenv("WAYLAND_DISPLAY", display.c_str(), 1);
     setenv("GSETTINGS_BACKEND", "memory", 1);
-    setenv("XDG_STATE_HOME", zem::test::make_temp_dir("wizard-bench-state").c_str(), 1);
+    g_state = zem::test::make_temp_dir("wizard-bench-state");
+    setenv("XDG_STATE_HOME", g_state.c_str(), 1);
 
     // Start: the two kinds of child in turn, so that load on the machine
     // falls on both alike.
@@ -287,7 +297,9 @@ int main(int argc, char** argv) {
     }
     // Workers of the wizard may still run: end without static destructors,
     // after the compositor.
+    g_sway = nullptr;
     sway->reset();
+    zem::test::remove_tree(g_state);
     std::fflush(stdout);
     std::_Exit(0);
 }

@@ -58,11 +58,19 @@ const char* const USER = "bench";
 const char* const HOST = "benchbox";
 const char* const PASSWORD = "bench password";
 
+// In the wizard's child: ends it at once (its workers may still run).
 [[noreturn]] void die(const std::string& what) {
     std::fprintf(stderr, "wizard_install_bench: %s\n", what.c_str());
     std::fflush(stdout);
     std::_Exit(1);
 }
+
+// In the parent: unwinds to main, so that daemons, loop disks and the
+// compositor go on the way out.
+struct Failure {
+    std::string what;
+};
+[[noreturn]] void fail(const std::string& what) { throw Failure{what}; }
 
 void write_file(const std::string& path, const std::string& text, sfs::perms mode = sfs::perms(0644)) {
     sfs::create_directories(sfs::path(path).parent_path());
@@ -136,14 +144,14 @@ struct Live {
 
 Live fresh(const Setup& s) {
     auto disk = support::LoopDisk::create(s.disk_bytes);
-    if (!disk) die("loop disk: " + disk.error());
+    if (!disk) fail("loop disk: " + disk.error());
     auto daemon = support::LiveDaemon::start(TAVIX_INSTALLER_EXE, s.tree, {s.layer}, s.standins);
-    if (!daemon) die("daemon: " + daemon.error());
+    if (!daemon) fail("daemon: " + daemon.error());
     return Live{std::move(*disk), std::move(*daemon)};
 }
 
 void check_finished(const Live& live) {
-    if (!live.daemon->wait_for_log("daemon: install finished")) die("the daemon did not finish: " + live.daemon->log());
+    if (!live.daemon->wait_for_log("daemon: install finished")) fail("the daemon did not finish: " + live.daemon->log());
 }
 
 double engine_seconds(const Setup& s) {
@@ -165,8 +173,8 @@ double engine_seconds(const Setup& s) {
             return t1.has_value();
         },
         INSTALL_LIMIT);
-    if (!t1) die("the install did not end: " + live.daemon->log());
-    if (end.error) die("the install failed: " + *end.error);
+    if (!t1) fail("the install did not end: " + live.daemon->log());
+    if (end.error) fail("the install failed: " + *end.error);
     check_finished(live);
     return bench::ms(*t1 - t0) / 1000.0;
 }
@@ -176,24 +184,39 @@ double wizard_seconds(const Setup& s) {
     std::string why;
     auto run = bench::run_self({"--wizard-install", live.disk.path(), live.daemon->client_paths().run_dir}, {},
                                std::chrono::duration_cast<std::chrono::seconds>(INSTALL_LIMIT), why);
-    if (!run) die("the wizard: " + why);
-    if (!WIFEXITED(run->status) || WEXITSTATUS(run->status) != 0) die("the wizard failed; it wrote: " + run->out);
+    if (!run) fail("the wizard: " + why);
+    if (!WIFEXITED(run->status) || WEXITSTATUS(run->status) != 0) fail("the wizard failed; it wrote: " + run->out);
     check_finished(live);
     const double seconds = std::strtod(run->out.substr(run->out.rfind('\n', run->out.size() - 2) + 1).c_str(), nullptr);
-    if (!(seconds > 0)) die("the wizard reported no time; it wrote: " + run->out);
+    if (!(seconds > 0)) fail("the wizard reported no time; it wrote: " + run->out);
     return seconds;
 }
 
 } // namespace
 
+namespace {
+int run();
+} // namespace
+
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "--wizard-install") == 0) return wizard_install(argv[2], argv[3]);
 
+    try {
+        return run();
+    } catch (const Failure& f) {
+        std::fprintf(stderr, "wizard_install_bench: %s\n", f.what.c_str());
+        return 1;
+    }
+}
+
+namespace {
+
+int run() {
     std::signal(SIGPIPE, SIG_IGN);
-    if (::geteuid() != 0) die("needs root (loop devices, the daemon's namespace)");
-    if (auto why = support::LoopDisk::unavailable()) die(*why);
+    if (::geteuid() != 0) fail("needs root (loop devices, the daemon's namespace)");
+    if (auto why = support::LoopDisk::unavailable()) fail(*why);
     auto tree = support::debian_root();
-    if (!tree) die(tree.error());
+    if (!tree) fail(tree.error());
     setenv("ZEM_FORCE_SOFTWARE", "1", 1);
     auto sway = zem::test::Sway::start(W, H);
     if (!sway) {
@@ -227,7 +250,7 @@ int main(int argc, char** argv) {
     // What the wizard's plan check asks for on this machine, and a margin
     // for what other work on it writes meanwhile.
     const auto used = install::df_field("/", "used");
-    if (!used) die("df cannot tell what / uses");
+    if (!used) fail("df cannot tell what / uses");
     const std::uint64_t need = *used + *used / 10 + install::NEED_EXTRA + install::WHOLE_DISK_RESERVE + 4096 * base::MIB;
     s.disk_bytes = (need + base::MIB - 1) / base::MIB * base::MIB;
     std::printf("[wizard][bench] install: Debian root %s onto a %.1f GB sparse loop disk, %d rounds\n", s.tree.c_str(),
@@ -257,3 +280,5 @@ int main(int argc, char** argv) {
                 W, H, bench::median(wizard_all), bench::median(engine_all), ROUNDS, bench::median(ratios));
     return 0;
 }
+
+} // namespace
