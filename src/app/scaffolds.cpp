@@ -98,7 +98,7 @@ zem::Element progress_dots(std::size_t index, std::size_t count) {
     return row;
 }
 
-zem::Element page_title(const std::string& title, const std::optional<std::string>& subtitle) {
+zem::Element page_title(const std::string& title, const std::optional<std::string>& subtitle, bool live) {
     const zem::Palette pal = zem::theme::palette();
     zem::Column col;
     col.center_x = true;
@@ -106,6 +106,7 @@ zem::Element page_title(const std::string& title, const std::optional<std::strin
     col.padding = zem::Length::px(16);
     zem::Text t = text(title, 26, pal.text_primary);
     t.align = zem::TextAlign::Center;
+    t.live = live;
     col.children.push_back(std::move(t));
     if (subtitle) {
         zem::Text s = text(*subtitle, 14, pal.text_secondary);
@@ -130,14 +131,19 @@ zem::Element primary_button(const std::string& label, std::optional<Msg> msg) {
     return row;
 }
 
-zem::Element info_card(const std::optional<std::string>& heading, const std::vector<std::string>& lines) {
+zem::Element info_card(const std::optional<std::string>& heading, const std::vector<std::string>& lines,
+                       bool live) {
     const zem::Palette pal = zem::theme::palette();
     zem::Column col;
     col.center_x = true;
     col.spacing = zem::Length::px(8);
     col.padding = zem::Length::px(16);
     if (heading) col.children.push_back(text(*heading, 15, pal.text_primary));
-    for (const std::string& l : lines) col.children.push_back(text(l, 15, pal.text_primary));
+    for (const std::string& l : lines) {
+        zem::Text t = text(l, 15, pal.text_primary);
+        t.live = live;
+        col.children.push_back(std::move(t));
+    }
     zem::Container c{zem::Element(std::move(col))};
     c.fill = zem::Paint{pal.surface};
     c.radii = {16, 16, 16, 16};

@@ -35,9 +35,12 @@ zem::TextCallback text_to() {
 zem::Element page_background(zem::Column content);
 zem::Element page_header(Page page, std::uint8_t step, bool show_back, bool configure);
 zem::Element progress_dots(std::size_t index, std::size_t count);
-zem::Element page_title(const std::string& title, const std::optional<std::string>& subtitle);
+// `live`: the title (or the card's lines) tell a change the user did not
+// make, such as an install that has finished; screen readers announce it.
+zem::Element page_title(const std::string& title, const std::optional<std::string>& subtitle, bool live = false);
 zem::Element primary_button(const std::string& label, std::optional<Msg> msg);
-zem::Element info_card(const std::optional<std::string>& heading, const std::vector<std::string>& lines);
+zem::Element info_card(const std::optional<std::string>& heading, const std::vector<std::string>& lines,
+                       bool live = false);
 zem::Element choice_row(const std::string& label, std::optional<std::span<const std::uint8_t>> svg, bool selected,
                         Msg msg);
 // A line of text in the theme's danger colour, for failures shown on a page.

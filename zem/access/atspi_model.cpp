@@ -179,7 +179,10 @@ std::vector<Event> diff(const Index& before, const Index& after) {
     }
     for (const auto& [id, n] : after.tree->nodes) {
         const Node* o = before.node(id);
-        if (!o) continue;
+        if (!o) {
+            if (n.live && n.label) out.push_back({id, "Announcement", "", live_polite, 0, *n.label});
+            continue;
+        }
         if (o->toggled != n.toggled && n.toggled)
             out.push_back({id, "StateChanged", toggles_checked(n.role) ? "checked" : "pressed", *n.toggled ? 1 : 0, 0,
                            0});
@@ -189,7 +192,10 @@ std::vector<Event> diff(const Index& before, const Index& after) {
         }
         if (n.numeric_value && o->numeric_value != n.numeric_value)
             out.push_back({id, "PropertyChange", "accessible-value", 0, 0, *n.numeric_value});
-        if (n.label && o->label != n.label) out.push_back({id, "PropertyChange", "accessible-name", 0, 0, *n.label});
+        if (n.label && o->label != n.label) {
+            out.push_back({id, "PropertyChange", "accessible-name", 0, 0, *n.label});
+            if (n.live) out.push_back({id, "Announcement", "", live_polite, 0, *n.label});
+        }
         if (has_text(n) && !n.password && o->value != n.value) {
             std::string old_text = o->value.value_or(""), new_text = n.value.value_or("");
             out.push_back({id, "TextChanged", "delete", 0, std::int32_t(o->character_lengths.size()), old_text});

@@ -210,6 +210,7 @@ TreeUpdate build_accessibility_tree(const std::vector<A11ySurface>& surfaces, st
             n.role = static_role(a.kind);
             n.bounds = moved(a.rect, s.x, s.y);
             n.label = a.text;
+            n.live = a.live;
             if (a.kind == AccessNodeKind::ProgressBar) {
                 n.min_value = 0.0;
                 n.max_value = 1.0;

@@ -460,7 +460,7 @@ LayoutId Pass::draw_leaf(const Element& e, Canvas& canvas, const Rect& rect, Lay
     } else if (traits.node) {
         std::optional<std::string> text;
         if (*traits.node == AccessNodeKind::Text) text = node_text(e);
-        layout_.access_nodes.push_back(AccessNode{std::move(text), *traits.node, traits.node_value, rect, in_modal(), n});
+        layout_.access_nodes.push_back(AccessNode{std::move(text), *traits.node, traits.node_value, rect, in_modal(), n, traits.live});
     }
     return n + 1;
 }

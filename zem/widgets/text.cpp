@@ -153,6 +153,7 @@ void Text::paint(Canvas& canvas, const Rect& r, const PaintState&) const {
 Traits Text::traits() const {
     Traits t;
     if (!text.empty()) t.node = AccessNodeKind::Text;
+    t.live = live;
     return t;
 }
 

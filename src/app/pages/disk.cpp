@@ -55,12 +55,14 @@ zem::Element pressable(zem::Element child, Msg m) {
 }
 
 // A plain button showing a theme icon; without the icon a flexible spacer
-// keeps its place and the row still works through its tap.
-zem::Element icon_button(const char* name, std::uint32_t px, Msg m) {
+// keeps its place and the row still works through its tap. Its tooltip
+// says what it does: it is also the name a screen reader reads for it.
+zem::Element icon_button(const char* name, std::uint32_t px, Msg m, std::string tooltip) {
     auto pic = zem::theme::icon(name, px);
     if (!pic) return zem::Spacer{};
     zem::Button b;
     b.content = zem::ImageData::from(pic);
+    b.tooltip = std::move(tooltip);
     b.on_press = send(std::move(m));
     b.style = zem::ButtonStyle::Plain;
     b.width = zem::Length::px(static_cast<float>(px));
@@ -169,8 +171,12 @@ zem::Element disk_card(const InstallerApp& app, std::size_t i, const RowMetrics&
             std::vector<zem::Element> cells;
             cells.push_back(texts_block(parts::text(p.label, m.label, dim ? dimmed(pal.text_primary) : pal.text_primary),
                                         parts::text(size, m.size, dim ? dimmed(pal.text_secondary) : pal.text_secondary)));
-            if (resize_offered(p)) cells.push_back(icon_button("navigation/full-screen-expand", m.button, Msg::OpenResize{i, j}));
-            cells.push_back(icon_button("actions/delete", m.button, Msg::StageDelete{i, j}));
+            if (resize_offered(p))
+                cells.push_back(icon_button("navigation/full-screen-expand", m.button, Msg::OpenResize{i, j},
+                                            i18n::translate("disk.resize_title")));
+            cells.push_back(icon_button(
+                "actions/delete", m.button, Msg::StageDelete{i, j},
+                i18n::translate_with("disk.op_delete", {{"num", std::to_string(p.number)}, {"disk", disk.label}})));
             card.children.push_back(
                 selection_highlight(pressable(row_of_children(std::move(cells)), Msg::SelectPartition{i, j}), highlighted));
             continue;
@@ -181,7 +187,8 @@ zem::Element disk_card(const InstallerApp& app, std::size_t i, const RowMetrics&
             std::vector<zem::Element> cells;
             cells.push_back(texts_block(parts::text(p.label, m.label, pal.text_primary),
                                         parts::text(format_size(p.size), m.size, pal.text_secondary)));
-            cells.push_back(icon_button("actions/add", m.button, Msg::OpenCreate{i, p.start, p.size}));
+            cells.push_back(icon_button("actions/add", m.button, Msg::OpenCreate{i, p.start, p.size},
+                                        i18n::translate("disk.add_title")));
             card.children.push_back(
                 selection_highlight(pressable(row_of_children(std::move(cells)), Msg::SelectPartition{i, j}), highlighted));
             continue;
@@ -235,7 +242,7 @@ zem::Element free_space_row(std::size_t i, std::size_t j, std::uint64_t start, s
     std::vector<zem::Element> cells;
     cells.push_back(texts_block(parts::text(i18n::translate("disk.free_space"), m.label, pal.text_primary),
                                 parts::text(format_size(size), m.size, pal.text_secondary)));
-    cells.push_back(icon_button("actions/add", m.button, Msg::OpenCreate{i, start, size}));
+    cells.push_back(icon_button("actions/add", m.button, Msg::OpenCreate{i, start, size}, i18n::translate("disk.add_title")));
     return pressable(row_of_children(std::move(cells)), Msg::SelectPartition{i, j});
 }
 

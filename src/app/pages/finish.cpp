@@ -81,8 +81,9 @@ zem::Element finish_page(const InstallerApp& app) {
                                                             i18n::translate("finish.bullet_2"),
                                                             i18n::translate("finish.bullet_3")}));
     } else {
+        // The install ends while the user waits: the title is announced.
         content.children.push_back(
-            page_title(i18n::translate("finish.install_title"), i18n::translate("finish.install_subtitle")));
+            page_title(i18n::translate("finish.install_title"), i18n::translate("finish.install_subtitle"), true));
         content.children.push_back(info_card(std::nullopt, {i18n::translate("finish.install_remove_medium")}));
     }
     if (app.finish_error) content.children.push_back(error_text(*app.finish_error));

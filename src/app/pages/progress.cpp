@@ -72,8 +72,12 @@ zem::Element progress_page(const InstallerApp& app) {
     bar.color = pal.accent;
     bar.value = std::isnan(fraction) ? 0.0f : std::clamp(fraction, 0.0f, 1.0f);
     content.children.push_back(bar);
-    content.children.push_back(parts::text(percent_text(fraction), 15, pal.text_primary, false, zem::TextAlign::Center));
-    content.children.push_back(info_card(std::nullopt, {i18n::translate(phase_key(phase))}));
+    // The percentage and the step change while the user waits: a screen
+    // reader announces each new one.
+    zem::Text percent = parts::text(percent_text(fraction), 15, pal.text_primary, false, zem::TextAlign::Center);
+    percent.live = true;
+    content.children.push_back(std::move(percent));
+    content.children.push_back(info_card(std::nullopt, {i18n::translate(phase_key(phase))}, true));
     content.children.push_back(parts::flex());
 
     zem::Column page;

@@ -103,6 +103,23 @@ TEST_F(DiskPage, ContinueWaitsForATargetAndStagedWorkReplacesIt) {
     EXPECT_TRUE(message_of(a.view(), i18n::translate("disk.apply"))->is<Msg::AskApply>());
 }
 
+// The row buttons show only an icon: their tooltips name what they do, and
+// screen readers read them as the buttons' names.
+TEST_F(DiskPage, IconButtonsSayWhatTheyDo) {
+    auto a = page();
+    std::vector<std::string> names;
+    walk(a.view(), [&](const zem::Element& e) {
+        if (auto* b = e.as<zem::Button>(); b && b->icon()) names.push_back(b->tooltip.value_or(""));
+    });
+    const std::string disk = a.disk_rows[0].label;
+    EXPECT_EQ(names, (std::vector<std::string>{
+                         i18n::translate("disk.resize_title"),
+                         i18n::translate_with("disk.op_delete", {{"num", "1"}, {"disk", disk}}),
+                         i18n::translate("disk.add_title"),
+                         i18n::translate_with("disk.op_delete", {{"num", "2"}, {"disk", disk}}),
+                     }));
+}
+
 TEST_F(DiskPage, StagedWorkShowsOnTheRows) {
     auto a = page();
     const zem::Palette pal = zem::theme::palette();

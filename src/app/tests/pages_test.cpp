@@ -358,6 +358,33 @@ TEST_F(Pages, ProgressFailureFromTheHandleLeadsBackToTheDisk) {
     EXPECT_TRUE(shows(a.view(), i18n::translate("error.cancelled")));
 }
 
+// What changes while the user waits is announced by screen readers: the
+// percentage and the step on the progress page, and the title of the page
+// that ends the install. Nothing else on those pages is live.
+std::vector<std::string> live_texts(const zem::Element& root) {
+    std::vector<std::string> out;
+    for (const zem::Text* t : all<zem::Text>(root))
+        if (t->live) out.push_back(t->text);
+    return out;
+}
+
+TEST_F(Pages, LiveTextsAnnounceWhatChangesByItself) {
+    auto a = make();
+    a.install_phase = 2;
+    a.install_fraction = 0.4f;
+    EXPECT_EQ(live_texts(app::progress_page(a)),
+              (std::vector<std::string>{"40%", i18n::translate("progress.phase_copy")}));
+    // Under the cancel dialog the page still announces its progress.
+    a.cancel_confirm_open = true;
+    EXPECT_EQ(live_texts(app::progress_page(a)),
+              (std::vector<std::string>{"40%", i18n::translate("progress.phase_copy")}));
+    EXPECT_EQ(live_texts(app::finish_page(make({false, true, true}))),
+              (std::vector<std::string>{i18n::translate("finish.install_title")}));
+    // In the configure scenario the finish page follows a press of the user's.
+    EXPECT_TRUE(live_texts(app::finish_page(make({true, true, true}))).empty());
+    EXPECT_TRUE(live_texts(app::welcome_page(make())).empty());
+}
+
 TEST_F(Pages, FinishByScenario) {
     for (bool test : {false, true}) {
         auto a = make({false, true, test});

@@ -146,5 +146,48 @@ TEST(AtspiModel, EventsBetweenTrees) {
               (std::vector<std::string>{"1 StateChanged:active 0", "10 StateChanged:focused 0"}));
 }
 
+// A live node tells its new label to screen readers once: when it appears
+// with one and whenever the label changes; other nodes announce nothing.
+TEST(AtspiModel, LiveNodesAnnounceTheirLabels) {
+    auto label = [](std::optional<std::string> text, bool live) {
+        Node n = node(Role::Label);
+        n.label = std::move(text);
+        n.live = live;
+        return n;
+    };
+    struct Case {
+        const char* name;
+        std::optional<Node> before, after;  // the node 50, when present
+        std::vector<std::string> announced;
+    };
+    const Case cases[] = {
+        {"percentage moves on", label("5%", true), label("10%", true), {"10%"}},
+        {"same text again", label("10%", true), label("10%", true), {}},
+        {"appears with a text", std::nullopt, label("Done", true), {"Done"}},
+        {"appears without a text", std::nullopt, label(std::nullopt, true), {}},
+        {"a label of another page turns live", label("Installing", false), label("All done", true), {"All done"}},
+        {"not live", label("5%", false), label("10%", false), {}},
+        {"was live, no longer", label("5%", true), label("10%", false), {}},
+    };
+    for (const Case& c : cases) {
+        auto with = [](const std::optional<Node>& n) {
+            return tree([&n](TreeUpdate& t) {
+                if (!n) return;
+                t.nodes[0].second.children.push_back(50);
+                t.nodes.emplace_back(50, *n);
+            });
+        };
+        std::vector<std::string> announced;
+        for (const Event& e : diff(with(c.before), with(c.after))) {
+            if (e.member != "Announcement") continue;
+            EXPECT_EQ(e.node, 50u) << c.name;
+            EXPECT_EQ(e.detail, "") << c.name;
+            EXPECT_EQ(e.detail1, live_polite) << c.name;
+            announced.push_back(std::get<std::string>(e.value));
+        }
+        EXPECT_EQ(announced, c.announced) << c.name;
+    }
+}
+
 }  // namespace
 }  // namespace zem::access::atspi

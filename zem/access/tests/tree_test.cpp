@@ -135,6 +135,16 @@ TEST(AccessTree, RootBoundsLabelAndChildrenInPageOrder) {
     EXPECT_EQ(t.find(static_node_id(0, 0))->label, "Gallery");
 }
 
+TEST(AccessTree, LiveStaticsStayLive) {
+    A11ySurface s = main_surface();
+    s.statics.push_back(static_node(1, AccessNodeKind::Text, "Installing"));
+    s.statics.push_back(static_node(2, AccessNodeKind::Text, "40%"));
+    s.statics.back().live = true;
+    TreeUpdate t = build_accessibility_tree({s}, 0, "net.example.App");
+    EXPECT_FALSE(t.find(static_node_id(0, 0))->live);
+    EXPECT_TRUE(t.find(static_node_id(0, 1))->live);
+}
+
 TEST(AccessTree, LabelFallsBackToTooltip) {
     A11ySurface s = main_surface();
     HitRegion r = region(1, {HitAction::Press{}});

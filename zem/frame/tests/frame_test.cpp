@@ -91,6 +91,22 @@ TEST_F(Frame, IdsArePreOrderAndOnlyInteractiveLeavesRecordRegions) {
     EXPECT_EQ(region_ids(again), (std::vector<LayoutId>{101, 103, 106}));
 }
 
+TEST_F(Frame, LiveTextLeavesALiveNode) {
+    Column page;
+    Text status;
+    status.text = "40%";
+    status.live = true;
+    Text title;
+    title.text = "Installing";
+    page.children.push_back(title);
+    page.children.push_back(status);
+    layout_and_draw(page, canvas, Rect{0, 0, 412, 915}, layout, 0);
+    ASSERT_EQ(layout.access_nodes.size(), 2u);
+    EXPECT_FALSE(layout.access_nodes[0].live);
+    EXPECT_TRUE(layout.access_nodes[1].live);
+    EXPECT_EQ(layout.access_nodes[1].text, "40%");
+}
+
 TEST_F(Frame, GestureAreaRecordsBeforeItsChildAndKeepsItsKey) {
     GestureArea area;
     area.on_tap = Message(7);

@@ -66,12 +66,18 @@ std::string text_between(const Node& node, std::int32_t start, std::int32_t end)
 
 struct Event {
     NodeId node = 0;
-    std::string member;  // StateChanged, PropertyChange, TextChanged, ChildrenChanged
+    std::string member;  // StateChanged, PropertyChange, TextChanged, ChildrenChanged, Announcement
     std::string detail;
     std::int32_t detail1 = 0, detail2 = 0;
     std::variant<std::int32_t, double, std::string, NodeId> value;
 };
 
+// What changed from `before` to `after`. A live node announces its label
+// when it appears with one or when its label changes, after the changes of
+// the same node.
 std::vector<Event> diff(const Index& before, const Index& after);
+
+// The politeness a live node announces with.
+inline constexpr std::int32_t live_polite = 1;
 
 }  // namespace zem::access::atspi

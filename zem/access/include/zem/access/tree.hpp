@@ -92,6 +92,7 @@ struct Node {
     std::vector<std::uint8_t> character_lengths;
     std::optional<std::size_t> caret;  // character index, text fields only
     bool password = false;
+    bool live = false;  // polite: a new label is announced
 
     bool has(Action a) const;
 };

@@ -57,6 +57,8 @@ struct AccessNode {
     // The widget's number in the frame, so that readers can put nodes and
     // regions back into the order the page lists them.
     LayoutId id = 0;
+    // Changes are announced politely (a status the user did not cause).
+    bool live = false;
 };
 
 // The rectangle the element paints, with its focus rings and shadows.

@@ -116,6 +116,8 @@ struct Traits {
     // progress bar) is recorded.
     std::optional<AccessNodeKind> node;
     float node_value = 0.0f;
+    // The node's changes are announced politely.
+    bool live = false;
     bool focusable = false;
     CursorShape cursor = cursor_default;
     std::optional<WidgetKey> key;

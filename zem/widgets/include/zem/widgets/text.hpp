@@ -26,6 +26,9 @@ struct Text {
     bool wrap = false;
     bool truncate = true;
     TextAlign align = TextAlign::Start;
+    // A status that changes by itself (a percentage, a step): assistive
+    // technologies announce each new text politely.
+    bool live = false;
 
     // Sets the family "sora" with the given weight, upright.
     Text& font_weight(std::uint16_t weight) &;
