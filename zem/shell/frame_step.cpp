@@ -373,6 +373,7 @@ void draw_dirty_surfaces(AppData& d) {
         in.egl = d.egl.get();
         if (draw_frame(d.main_surface, in) != FrameKind::Skipped) {
             ++d.frames_presented;
+            if (auto observer = main_frame_committed()) observer();
             d.drop_reflected_edits(SurfaceKey::main());
         }
         d.main_surface.redraw = false;

@@ -14,4 +14,12 @@ Color page_background();
 // first caller wins).
 void announce_render_backend(const std::string& reason);
 
+// Called on the loop's thread right after each frame of the main surface
+// was committed (attached and committed, or swapped), before the flush.
+// None by default; the wizard's benchmarks set one to time frames as they
+// leave for the compositor, which no client outside the process can see.
+using MainFrameCommitted = void (*)();
+void set_main_frame_committed(MainFrameCommitted observer);
+MainFrameCommitted main_frame_committed();
+
 }  // namespace zem
