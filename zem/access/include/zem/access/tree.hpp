@@ -92,6 +92,9 @@ struct Node {
     std::vector<std::uint8_t> character_lengths;
     std::optional<std::size_t> caret;  // character index, text fields only
     bool password = false;
+    // Where the node's own text was drawn, when it drew any (same space as
+    // `bounds`): a text that runs past `bounds` is cut off or overflows.
+    std::optional<Bounds> text_bounds;
 
     bool has(Action a) const;
 };

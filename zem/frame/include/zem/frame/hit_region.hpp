@@ -29,6 +29,10 @@ struct HitRegion {
     bool focusable = false;
     bool in_modal = false;
     CursorShape cursor = cursor_default;
+    // Where the element's own text was drawn (the union of its lines' boxes),
+    // none when it drew none: a label wider than its control runs past `rect`,
+    // and a screen reader or a layout check can see it here.
+    std::optional<Rect> text_rect;
 };
 
 struct ScrollArea {
@@ -57,6 +61,8 @@ struct AccessNode {
     // The widget's number in the frame, so that readers can put nodes and
     // regions back into the order the page lists them.
     LayoutId id = 0;
+    // Where its text was drawn, as for `HitRegion::text_rect`.
+    std::optional<Rect> text_rect;
 };
 
 // The rectangle the element paints, with its focus rings and shadows.
