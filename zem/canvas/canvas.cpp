@@ -141,16 +141,21 @@ void Canvas::draw_text(std::string_view text, float x, float baseline, float siz
         descent = std::max(m->new_line_size - m->ascent, 0.0F);
       }
     }
-    const Rect box{x, baseline - ascent, w, ascent + descent};
-    if (!*ink) {
-      *ink = box;
-    } else {
-      const float x0 = std::min((*ink)->x, box.x), y0 = std::min((*ink)->y, box.y);
-      const float x1 = std::max((*ink)->x + (*ink)->w, box.x + box.w);
-      const float y1 = std::max((*ink)->y + (*ink)->h, box.y + box.h);
-      *ink = Rect{x0, y0, x1 - x0, y1 - y0};
-    }
+    note_text_extent(Rect{x, baseline - ascent, w, ascent + descent});
   }
+}
+
+void Canvas::note_text_extent(const Rect& box) {
+  std::optional<Rect>* ink = state().text_ink;
+  if (ink == nullptr) return;
+  if (!*ink) {
+    *ink = box;
+    return;
+  }
+  const float x0 = std::min((*ink)->x, box.x), y0 = std::min((*ink)->y, box.y);
+  const float x1 = std::max((*ink)->x + (*ink)->w, box.x + box.w);
+  const float y1 = std::max((*ink)->y + (*ink)->h, box.y + box.h);
+  *ink = Rect{x0, y0, x1 - x0, y1 - y0};
 }
 
 void Canvas::draw_text_with_font(std::string_view text, float x, float baseline, float size,
