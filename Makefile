@@ -1,7 +1,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test test-sanitize fuzz bench boot-test run clean
+.PHONY: all deps configure build test test-sanitize fuzz bench boot-test run screens clean
 
 all: build
 
@@ -46,6 +46,14 @@ boot-test: configure
 
 run: build
 	bash scripts/run-wizard $(BUILD)
+
+# Both walks in every language of the catalogue under headless sway (root,
+# AT-SPI), each page saved as $(BUILD)/screens/<language>/<page>.png; fails
+# where a text runs out of its control or shows untranslated. SCREENS_JOBS
+# walks run at once, each with its own compositor.
+SCREENS_JOBS ?= 3
+screens: build
+	cd $(BUILD) && TAVIX_SCREENS_DIR=$(CURDIR)/$(BUILD)/screens ctest -R LanguageWalk --output-on-failure -j $(SCREENS_JOBS)
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) build-fuzz

@@ -105,6 +105,9 @@ zem::Element page_title(const std::string& title, const std::optional<std::strin
     col.spacing = zem::Length::px(8);
     col.padding = zem::Length::px(16);
     zem::Text t = text(title, 26, pal.text_primary);
+    // A title longer than the screen is wide (many languages' are) takes a
+    // second line rather than losing its end.
+    t.wrap = true;
     t.align = zem::TextAlign::Center;
     t.live = live;
     col.children.push_back(std::move(t));
@@ -138,9 +141,10 @@ zem::Element info_card(const std::optional<std::string>& heading, const std::vec
     col.center_x = true;
     col.spacing = zem::Length::px(8);
     col.padding = zem::Length::px(16);
-    if (heading) col.children.push_back(text(*heading, 15, pal.text_primary));
+    // Sentences wrap: in most languages they are wider than the card.
+    if (heading) col.children.push_back(text(*heading, 15, pal.text_primary, true));
     for (const std::string& l : lines) {
-        zem::Text t = text(l, 15, pal.text_primary);
+        zem::Text t = text(l, 15, pal.text_primary, true);
         t.live = live;
         col.children.push_back(std::move(t));
     }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -192,7 +193,17 @@ int m_index_in_parent(sd_bus_message* m, void* ud, sd_bus_error*) {
     return sd_bus_reply_method_return(m, "i", at == c.end() ? -1 : std::int32_t(at - c.begin()));
 }
 int m_relations(sd_bus_message* m, void*, sd_bus_error*) { return sd_bus_reply_method_return(m, "a(ua(so))", 0); }
-int m_attributes(sd_bus_message* m, void*, sd_bus_error*) { return sd_bus_reply_method_return(m, "a{ss}", 0); }
+// A node that drew text says where, as "text-bounds" = "x,y,width,height"
+// in window pixels: a client can tell a label cut off or running out of its
+// control without reading pixels.
+int m_attributes(sd_bus_message* m, void* ud, sd_bus_error*) {
+    const Node* n = I(ud).index.node(target(m).value_or(app_node));
+    if (!n || !n->text_bounds) return sd_bus_reply_method_return(m, "a{ss}", 0);
+    const Bounds& b = *n->text_bounds;
+    char text[96];
+    std::snprintf(text, sizeof text, "%.1f,%.1f,%.1f,%.1f", b.x0, b.y0, b.x1 - b.x0, b.y1 - b.y0);
+    return sd_bus_reply_method_return(m, "a{ss}", 1, "text-bounds", text);
+}
 int m_role(sd_bus_message* m, void* ud, sd_bus_error*) {
     auto id = target(m).value_or(app_node);
     if (id == app_node) return sd_bus_reply_method_return(m, "u", 75u);

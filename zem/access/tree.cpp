@@ -47,6 +47,7 @@ struct WidgetNodes {
 WidgetNodes widget_node(const A11ySurface& s, const HitRegion& r) {
     Node n;
     n.bounds = moved(r.rect, s.x, s.y);
+    if (r.text_rect) n.text_bounds = moved(*r.text_rect, s.x, s.y);
     n.label = r.text ? r.text : r.tooltip;
     bool pressed = s.pressed && *s.pressed == r.id;
     std::optional<Node> run;
@@ -209,6 +210,7 @@ TreeUpdate build_accessibility_tree(const std::vector<A11ySurface>& surfaces, st
             Node n;
             n.role = static_role(a.kind);
             n.bounds = moved(a.rect, s.x, s.y);
+            if (a.text_rect) n.text_bounds = moved(*a.text_rect, s.x, s.y);
             n.label = a.text;
             n.live = a.live;
             if (a.kind == AccessNodeKind::ProgressBar) {

@@ -132,6 +132,30 @@ void Canvas::draw_line(const Color& color, float x0, float y0, float x1, float y
 void Canvas::draw_text(std::string_view text, float x, float baseline, float size,
                        const Color& color, const FontFace* font) {
   std::visit([&](auto& b) { b.draw_text(text, x, baseline, size, color, font); }, backend_);
+  if (std::optional<Rect>* ink = state().text_ink; ink != nullptr && !text.empty()) {
+    const float w = measure_text(text, size, font);
+    float ascent = 0.8F * size * scale(), descent = 0.2F * size * scale();
+    if (const FontFace& primary = primary_font(); primary.face) {
+      if (auto m = primary.face->horizontal_line_metrics(size * scale())) {
+        ascent = m->ascent;
+        descent = std::max(m->new_line_size - m->ascent, 0.0F);
+      }
+    }
+    note_text_extent(Rect{x, baseline - ascent, w, ascent + descent});
+  }
+}
+
+void Canvas::note_text_extent(const Rect& box) {
+  std::optional<Rect>* ink = state().text_ink;
+  if (ink == nullptr) return;
+  if (!*ink) {
+    *ink = box;
+    return;
+  }
+  const float x0 = std::min((*ink)->x, box.x), y0 = std::min((*ink)->y, box.y);
+  const float x1 = std::max((*ink)->x + (*ink)->w, box.x + box.w);
+  const float y1 = std::max((*ink)->y + (*ink)->h, box.y + box.h);
+  *ink = Rect{x0, y0, x1 - x0, y1 - y0};
 }
 
 void Canvas::draw_text_with_font(std::string_view text, float x, float baseline, float size,

@@ -284,6 +284,7 @@ LayoutId Pass::draw_scroll(const Scroll& s, Canvas& canvas, const Rect& rect, La
     if (!spans.empty()) layout_.list_items[n] = std::move(spans);
     for (HitRegion& region : added) {
         region.rect = translated(region.rect, rect.x, rect.y);
+        if (region.text_rect) region.text_rect = translated(*region.text_rect, rect.x, rect.y);
         region.painted_rect = rect_clip(translated(region.painted_rect, rect.x, rect.y), rect);
         const Rect& r = region.rect;
         const bool visible = r.y < rect.y + rect.h && r.y + r.h > rect.y && r.x + r.w > rect.x && r.x < rect.x + rect.w;
@@ -311,7 +312,9 @@ void Pass::lift_areas_and_nodes(std::size_t areas_before, std::size_t nodes_befo
         if (area.rect.w > 0.0f && area.rect.h > 0.0f) layout_.scroll_areas.push_back(area);
     }
     for (std::size_t i = nodes_before; i < layout_.access_nodes.size(); ++i) {
-        layout_.access_nodes[i].rect = translated(layout_.access_nodes[i].rect, rect.x, rect.y);
+        AccessNode& node = layout_.access_nodes[i];
+        node.rect = translated(node.rect, rect.x, rect.y);
+        if (node.text_rect) node.text_rect = translated(*node.text_rect, rect.x, rect.y);
     }
 }
 
@@ -341,6 +344,7 @@ LayoutId Pass::draw_layer(const Layer& l, Canvas& canvas, const Rect& rect, Layo
     layout_.regions.resize(regions_before);
     for (HitRegion& region : added) {
         region.rect = translated(region.rect, rect.x, rect.y);
+        if (region.text_rect) region.text_rect = translated(*region.text_rect, rect.x, rect.y);
         region.painted_rect = rect_clip(translated(region.painted_rect, rect.x, rect.y), rect);
         const Rect& r = region.rect;
         // Only the vertical extent is tested: a region beside the layer stays.
@@ -432,6 +436,11 @@ LayoutId Pass::draw_leaf(const Element& e, Canvas& canvas, const Rect& rect, Lay
     const auto* field = std::get_if<TextEdit>(&e.node);
     const bool composing = field != nullptr && layout_.preedit && layout_.preedit->widget == n && !field->masked() &&
                            state.focused;
+    // Where this widget's text lands, for the accessibility tree; a text
+    // drawn wider than the widget's rectangle is cut off or overflows.
+    std::optional<Rect> text_ink;
+    std::optional<Rect>* const outer_ink = canvas.state().text_ink;
+    canvas.state().text_ink = &text_ink;
     if (field != nullptr && (composing || edited != layout_.edited_texts.end())) {
         TextEdit shown = *field;
         if (edited != layout_.edited_texts.end()) shown.value = edited->second;
@@ -440,6 +449,7 @@ LayoutId Pass::draw_leaf(const Element& e, Canvas& canvas, const Rect& rect, Lay
     } else {
         e.paint(canvas, rect, state);
     }
+    canvas.state().text_ink = outer_ink;
 
     if (traits.region) {
         HitRegion region;
@@ -456,11 +466,12 @@ LayoutId Pass::draw_leaf(const Element& e, Canvas& canvas, const Rect& rect, Lay
         region.focusable = traits.focusable;
         region.in_modal = in_modal();
         region.cursor = traits.cursor;
+        region.text_rect = text_ink;
         layout_.regions.push_back(std::move(region));
     } else if (traits.node) {
         std::optional<std::string> text;
         if (*traits.node == AccessNodeKind::Text) text = node_text(e);
-        layout_.access_nodes.push_back(AccessNode{std::move(text), *traits.node, traits.node_value, rect, in_modal(), n, traits.live});
+        layout_.access_nodes.push_back(AccessNode{std::move(text), *traits.node, traits.node_value, rect, in_modal(), n, traits.live, text_ink});
     }
     return n + 1;
 }

@@ -38,8 +38,10 @@ Element Dialog::into_element() && {
         t.font_weight(700);
         t.color = palette.text_primary;
         t.line_height = 1.0f;
+        // Wrapped, not cut: a confirmation's title names what it acts on
+        // ("Erase data on …"), and a cut title hides exactly that.
         t.truncate = true;
-        t.wrap = false;
+        t.wrap = true;
         t.align = TextAlign::Start;
         panel_column.children.emplace_back(std::move(t));
     }

@@ -117,7 +117,11 @@ void Row::arrange_into(const Rect& rect, Canvas& canvas, std::vector<ChildSlot>&
             h = inner_h;
         } else {
             h = hi;
-            y = align_top ? top : top + (inner_h - hi) / 2.0f;
+            // An Expanded's height is the one it has at the width it gets:
+            // measured at the whole row's width, a wrapping text inside
+            // counts fewer lines than it draws and runs out of its slot.
+            if (child.kind() == ElementKind::Expanded) h = child.measure(canvas, w).second;
+            y = align_top ? top : top + (inner_h - h) / 2.0f;
         }
         slots.push_back(ChildSlot{x, y, w, h, i});
         x += w + gap;

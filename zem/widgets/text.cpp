@@ -91,6 +91,19 @@ std::vector<std::string> Text::wrap_lines(const std::string& s, const TextFont* 
             }
             continue;
         }
+        // A word too wide for any line ("Ende-zu-Ende-verschlüsselt.") may
+        // still break after its hyphens, as hyphenated words do in print.
+        if (ww > max_width && word.find('-') != std::string_view::npos) {
+            std::size_t from = 0;
+            while (from < word.size()) {
+                std::size_t dash = word.find('-', from);
+                std::size_t to = dash == std::string_view::npos ? word.size() : dash + 1;
+                std::string_view piece = word.substr(from, to - from);
+                place(piece, width_of(piece), from != 0);
+                from = to;
+            }
+            continue;
+        }
         place(word, ww, false);
     }
     if (!line.empty()) lines.push_back(std::move(line));
@@ -139,6 +152,9 @@ void Text::paint(Canvas& canvas, const Rect& r, const PaintState&) const {
     // Only a truncated line needs text of its own; the whole one is drawn
     // from the element, so a steady frame copies nothing.
     if (truncate && r.w > 0.0f && width_of(text) > r.w) {
+        // What is cut off still counts where the text's box is recorded: the
+        // whole line would run past the rectangle.
+        canvas.note_text_extent(Rect{r.x, r.y, width_of(text), box.advance * line_height});
         const float e = width_of("...");
         if (r.w - e <= 0.0f) {
             draw_line("...", r.y + box.ascent);

@@ -32,7 +32,7 @@ zem::Element navigation_card(const std::string& title, const std::string& subtit
 
     zem::Column col = parts::centring_column(8, 16);
     col.children.push_back(std::move(frame));
-    zem::Text t = parts::text(title, 15, pal.text_primary, false, zem::TextAlign::Center);
+    zem::Text t = parts::text(title, 15, pal.text_primary, true, zem::TextAlign::Center);
     t.font_weight(700);
     col.children.push_back(std::move(t));
     col.children.push_back(parts::text(subtitle, 12, pal.text_secondary, true, zem::TextAlign::Center));

@@ -32,10 +32,10 @@ constexpr std::array<PermissionRow, 4> ROWS = {{
 zem::Element permission_row(const InstallerApp& app, std::uint8_t i, const zem::Palette& pal) {
     using i18n::translate;
     zem::Column texts = parts::centring_column(2, 16);
-    zem::Text title = parts::text(translate(ROWS[i].title), 15, pal.text_primary);
+    zem::Text title = parts::text(translate(ROWS[i].title), 15, pal.text_primary, true);
     title.font_weight(700);
     texts.children.push_back(std::move(title));
-    texts.children.push_back(parts::text(translate(ROWS[i].sub), 12, pal.text_secondary));
+    texts.children.push_back(parts::text(translate(ROWS[i].sub), 12, pal.text_secondary, true));
     zem::Expanded middle;
     middle.weight = 1;
     middle.child = zem::Element(std::move(texts));

@@ -13,8 +13,9 @@ zem::Element security_method_row(const std::string& title, const std::string& su
                                  std::uint8_t value) {
     const zem::Palette pal = zem::theme::palette();
     zem::Column texts = parts::centring_column(2, 16);
-    texts.children.push_back(parts::text(title, 15, pal.text_primary));
-    texts.children.push_back(parts::text(subtitle, 12, pal.text_secondary));
+    // Both wrap: several languages name a method in more than the row's width.
+    texts.children.push_back(parts::text(title, 15, pal.text_primary, true));
+    texts.children.push_back(parts::text(subtitle, 12, pal.text_secondary, true));
 
     zem::RadioButton radio;
     radio.selected = marked;

@@ -23,7 +23,7 @@ zem::Element storage_page(const InstallerApp& app) {
     using i18n::translate;
     const zem::Palette pal = zem::theme::palette();
     auto caption = [&](const char* key) {
-        return parts::text(translate(key), 12, pal.text_secondary, false, zem::TextAlign::Center);
+        return parts::text(translate(key), 12, pal.text_secondary, true, zem::TextAlign::Center);
     };
 
     zem::Column content = parts::centring_column(24, 16);

@@ -158,8 +158,17 @@ def page_name(page):
     return page.name if isinstance(page, Shows) else page
 
 
+# A page's file name: its title key without "title" ("disk.title" is
+# "disk", "tutorial_gestures.step_1_title" is "tutorial_gestures-step_1").
+def page_id(name):
+    section, _, item = name.partition(".")
+    item = item[:-len("title")] if item.endswith("title") else item
+    item = item.rstrip("_-")
+    return section + ("-" + item if item else "")
+
+
 class Walker:
-    def __init__(self, texts, shots, pointer=None, by_pointer=False):
+    def __init__(self, texts, shots, pointer=None, by_pointer=False, check=None, page_shots=None):
         self.texts = texts
         self.shots = shots
         self.pointer = pointer
@@ -167,6 +176,11 @@ class Walker:
         # a click, as a user at the screen would: the screen reader's side
         # only reads what is shown and where.
         self.by_pointer = by_pointer
+        self.check = check
+        self.page_shots = page_shots
+        self.page = "splash"
+        self.checked = set()
+        self.saved = set()
         self.app = None
         self.last_shot = None
         self.count = 0
@@ -295,6 +309,7 @@ class Walker:
         if not wait_for(ready, 15):
             self.control(wanted)  # says what is missing, when something is
             raise Failure("%r never became pressable" % (wanted,))
+        self.check_texts()
         if wanted[0] in ("type", "replace"):
             self.type_into(node, wanted)
             return
@@ -459,7 +474,29 @@ class Walker:
         if data[0] is None:
             raise Failure("no screenshot of %s" % name)
         print("page %s: %s" % (name, path), flush=True)
+        if self.page_shots is not None and self.page not in self.saved:
+            # A stable name per page; a page seen again (a disk the plan check
+            # refused, with its reason over it) keeps its first look.
+            self.saved.add(self.page)
+            target = os.path.join(self.page_shots, "%s.png" % self.page)
+            with open(target + ".part", "wb") as f:
+                f.write(data[0])
+            os.replace(target + ".part", target)
         return data[0]
+
+    # The texts on screen now, as the page `self.page` shows them.
+    def check_texts(self):
+        if self.check is None or self.app is None:
+            return
+        nodes = self.nodes()
+        # A screen already checked (a page come back to) is not read again:
+        # every node costs the bus several round trips.
+        seen = (self.page, tuple(n.name for n in nodes))
+        if seen in self.checked:
+            return
+        self.checked.add(seen)
+        width = extents(self.app.getChildAtIndex(0))[2] if self.app.childCount else 0
+        self.check.check(self.page, nodes, width)
 
     # Waits for the page `page`, or for `back_to` when that page may come
     # back instead (a plan check refusing the chosen disk); which one showed.
@@ -471,7 +508,9 @@ class Walker:
                           % (page_name(page), self.describe(page), self.labels()))
         got = page if self.on_page(page) else back_to
         name = page_name(got)
+        self.page = page_id(name)
         img = self.shot(name.replace(".", "-", 1))
+        self.check_texts()
         if img == self.last_shot:
             raise Failure("the screen did not change on reaching %r" % got)
         self.last_shot = img
@@ -480,6 +519,101 @@ class Walker:
 
 def extents(node):
     return tuple(node.queryComponent().getExtents(pyatspi.WINDOW_COORDS))
+
+
+# --- the texts on screen, checked (--check-texts) -----------------------------
+#
+# Every node that drew text says where through its "text-bounds" attribute.
+# That box must lie inside the node's control (the smallest pressable area
+# holding it; a text outside any control inside its own rectangle) and
+# inside the screen's width: a text running past either is cut off or
+# overflows. A text shown must not be a catalogue key (a lookup that found
+# nothing), nor, in another language, the English text of a key that
+# language translates.
+
+# Roles that carry text but press nothing: their control is around them.
+PASSIVE = ("label", "image", "separator", "progress bar", "frame", "dialog", "filler", "panel")
+SLACK = 2.0  # pixels: the bus gives rectangles as whole pixels, position and size each cut
+
+
+def text_bounds(node):
+    try:
+        attributes = node.getAttributes()
+    except Exception:  # noqa: BLE001 - a node without attributes drew no text
+        return None
+    for a in attributes:
+        name, _, value = a.partition(":")
+        if name == "text-bounds":
+            x, y, w, h = (float(v) for v in value.split(","))
+            return (x, y, w, h)
+    return None
+
+
+def contains(outer, inner, slack=SLACK):
+    ox, oy, ow, oh = outer
+    ix, iy, iw, ih = inner
+    return ix >= ox - slack and iy >= oy - slack and ix + iw <= ox + ow + slack and iy + ih <= oy + oh + slack
+
+
+def fmt(r):
+    return "(%g, %g, %g, %g)" % tuple(round(v, 1) for v in r)
+
+
+class TextCheck:
+    def __init__(self, language, texts, english):
+        self.language = language
+        self.keys = set(texts)
+        own = set(texts.values())
+        # English texts this language replaces by its own (a text both share,
+        # "OK", is no sign of a missing translation).
+        self.english = {} if language == "en" else {
+            e: k for k, e in english.items()
+            if texts.get(k) != e and e not in own and "%{" not in e and not k.startswith("_meta.")}
+        self.faults = []
+        self.seen = set()
+
+    def fault(self, page, node, text, what):
+        line = "%s, page %s, %s %r: %s" % (self.language, page, node.getRoleName(), text, what)
+        if line not in self.seen:
+            self.seen.add(line)
+            self.faults.append(line)
+
+    def check(self, page, nodes, screen_width):
+        shown = []
+        for n in nodes:
+            try:
+                role = n.getRoleName()
+                rect = extents(n)
+                if role == "entry":
+                    t = n.queryText()
+                    text = t.getText(0, t.characterCount)
+                else:
+                    text = n.name
+                shown.append((n, role, rect, text, text_bounds(n)))
+            except Exception:  # noqa: BLE001 - a node gone with the last frame
+                continue
+        controls = [(n, rect) for n, role, rect, _, _ in shown
+                    if role not in PASSIVE and rect[2] > 0 and rect[3] > 0]
+        for n, role, rect, text, bounds in shown:
+            if text and role != "entry" and n.name != "password":
+                if text in self.keys:
+                    self.fault(page, n, text, "a catalogue key, shown untranslated")
+                elif text in self.english:
+                    self.fault(page, n, text, "the English text of %s, which this language translates"
+                               % self.english[text])
+            if bounds is None or not text:
+                continue
+            control = rect
+            if role in PASSIVE:
+                # Its control holds the whole of its rectangle: a dialog's
+                # text lies over the page's rows without being theirs.
+                around = [r for c, r in controls if contains(r, rect)]
+                if around:
+                    control = min(around, key=lambda r: r[2] * r[3])
+            if not contains(control, bounds):
+                self.fault(page, n, text, "text %s runs out of its control %s" % (fmt(bounds), fmt(control)))
+            elif bounds[0] < -SLACK or bounds[0] + bounds[2] > screen_width + SLACK:
+                self.fault(page, n, text, "text %s runs off the screen (width %g)" % (fmt(bounds), screen_width))
 
 
 def inside(a, b):
@@ -558,6 +692,11 @@ def main():
                     help="the wizard runs without --test: the restart on the last page ends it with status 0")
     ap.add_argument("--progress-limit", type=float, default=30,
                     help="seconds the page after one that moves on by itself may take (a real install)")
+    ap.add_argument("--language-code", help="the catalogue code of the language chosen on the language page "
+                    "by its own name (its texts are --texts); English unless told")
+    ap.add_argument("--check-texts", action="store_true",
+                    help="fail on text running out of its control or the screen, and on keys shown untranslated")
+    ap.add_argument("--page-shots", help="also save each page as <dir>/<page>.png")
     ap.add_argument("wizard", nargs=argparse.REMAINDER)
     args = ap.parse_args()
     command = args.wizard[1:] if args.wizard[:1] == ["--"] else args.wizard
@@ -568,8 +707,18 @@ def main():
                                not args.no_account)
     else:
         steps = INSTALL if args.scenario == "install" else CONFIGURE
+    if args.language_code:
+        # Chosen by its own name, as a user finds it in the list.
+        own_name = [("button-text", texts["_meta.endonym"])]
+        steps = [(p, own_name if p is LANGUAGE else c) for p, c in steps]
     steps = adapt(steps, args)
+    check = None
+    if args.check_texts:
+        with open(os.path.join(os.path.dirname(args.texts), "en.json"), encoding="utf-8") as f:
+            check = TextCheck(args.language_code or "en", texts, json.load(f))
     os.makedirs(args.shots, exist_ok=True)
+    if args.page_shots:
+        os.makedirs(args.page_shots, exist_ok=True)
 
     # A keyboard that stays for the whole walk: each wtype below adds its own
     # for a moment, and the wizard must already hold the seat's keyboard when
@@ -589,7 +738,11 @@ def main():
             return 77
         set_enabled()
         wizard = subprocess.Popen(command)
-        return walk(wizard, Walker(texts, args.shots, pointer, args.by_pointer), steps, args, empty)
+        w = Walker(texts, args.shots, pointer, args.by_pointer, check, args.page_shots)
+        code = walk(wizard, w, steps, args, empty)
+        if code == 0 and check is not None and check.faults:
+            raise Failure("texts cut off, overflowing or untranslated:\n  " + "\n  ".join(check.faults))
+        return code
     except Failure as f:
         print("FAIL: %s" % f, flush=True)
         return 1

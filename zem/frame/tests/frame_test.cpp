@@ -107,6 +107,44 @@ TEST_F(Frame, LiveTextLeavesALiveNode) {
     EXPECT_EQ(layout.access_nodes[1].text, "40%");
 }
 
+// Where each widget's text went: a text that fits lies inside its rectangle,
+// one that cannot wrap runs past it, a shortened one counts at its whole
+// width, and a button's label is its region's.
+TEST_F(Frame, RecordsWhereEachWidgetsTextWasDrawn) {
+    const std::string long_text = "A sentence far too long for the narrow column";
+    auto text = [&](std::string s, bool truncate) {
+        Text t;
+        t.text = std::move(s);
+        t.truncate = truncate;
+        return Element(t);
+    };
+    Column page;
+    page.children.push_back(text("Fits", false));
+    page.children.push_back(text(long_text, false));
+    page.children.push_back(text(long_text, true));
+    page.children.push_back(button("OK", 1));
+    Column narrow = page;
+    Container box{Element(std::move(narrow))};
+    box.max_width = 120.0f;
+    (void)layout_and_draw(Element(std::move(box)), canvas, Rect{0, 0, 412, 915}, layout, 0);
+
+    ASSERT_EQ(layout.access_nodes.size(), 3u);
+    auto inside = [](const Rect& in, const Rect& out) {
+        return in.x >= out.x - 0.5f && in.x + in.w <= out.x + out.w + 0.5f;
+    };
+    const AccessNode& fits = layout.access_nodes[0];
+    ASSERT_TRUE(fits.text_rect);
+    EXPECT_TRUE(inside(*fits.text_rect, fits.rect));
+    for (std::size_t i : {1u, 2u}) {
+        const AccessNode& over = layout.access_nodes[i];
+        ASSERT_TRUE(over.text_rect) << i;
+        EXPECT_GT(over.text_rect->x + over.text_rect->w, over.rect.x + over.rect.w + 50) << i;
+    }
+    ASSERT_EQ(layout.regions.size(), 1u);
+    ASSERT_TRUE(layout.regions[0].text_rect);
+    EXPECT_TRUE(inside(*layout.regions[0].text_rect, layout.regions[0].rect));
+}
+
 TEST_F(Frame, GestureAreaRecordsBeforeItsChildAndKeepsItsKey) {
     GestureArea area;
     area.on_tap = Message(7);

@@ -12,6 +12,7 @@
 #include <zem/canvas/canvas.hpp>
 #include <zem/widgets/flex.hpp>
 #include <zem/widgets/element.hpp>
+#include <zem/widgets/text.hpp>
 
 namespace zem {
 namespace {
@@ -289,6 +290,29 @@ TEST(RowArrange, PlacesChildrenByTheTable) {
         cases.push_back({"empty", std::move(r), {0, 0, 100, 100}, {}});
     }
     for (const Case& c : cases) expect_slots(c.row.arrange(c.rect, canvas), c.want, c.name);
+}
+
+// A wrapping text in an Expanded beside an icon: its slot is as tall as the
+// lines it draws at the slot's width, and the row's measure agrees, so the
+// last line stays inside both.
+TEST(RowArrange, ExpandedTextIsAsTallAsItsLinesAtItsOwnWidth) {
+    Canvas canvas = phone_canvas();
+    Text t;
+    t.text = "Extend your screen to other desktops with a second display";
+    t.size = Length::px(15);
+    t.wrap = true;
+    Row r;
+    r.spacing = Length::px(12);
+    r.children.push_back(block(60, 18));
+    r.children.push_back(expanded(Element(t), 1));
+    const float width = 240;
+    const float height = r.measure(canvas, width).second;
+    const auto got = r.arrange(Rect{0, 0, width, height}, canvas);
+    ASSERT_EQ(got.size(), 2u);
+    const float lines_at_slot = t.measure(canvas, got[1].w).second;
+    ASSERT_GT(lines_at_slot, t.measure(canvas, width).second) << "the text must wrap more at its slot's width";
+    EXPECT_FLOAT_EQ(got[1].h, lines_at_slot);
+    EXPECT_LE(got[1].y + got[1].h, height);
 }
 
 TEST(RowMeasure, WidthIsContentUnlessSomethingIsFlexible) {

@@ -93,6 +93,9 @@ struct Node {
     std::optional<std::size_t> caret;  // character index, text fields only
     bool password = false;
     bool live = false;  // polite: a new label is announced
+    // Where the node's own text was drawn, when it drew any (same space as
+    // `bounds`): a text that runs past `bounds` is cut off or overflows.
+    std::optional<Bounds> text_bounds;
 
     bool has(Action a) const;
 };

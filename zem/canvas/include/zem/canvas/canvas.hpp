@@ -85,6 +85,9 @@ class Canvas {
   void draw_text_with_font(std::string_view text, float x, float baseline, float size,
                            const Color& color, const FontFace& font);
   float measure_text(std::string_view text, float size, const FontFace* font = nullptr);
+  // Grows the text box being recorded (CanvasState::text_ink), if any, by
+  // `box`: a painter that shortens a text notes where the whole would go.
+  void note_text_extent(const Rect& box);
   float measure_text_with_font(std::string_view text, float size, const FontFace& font);
   void draw_image_data(std::span<const std::uint8_t> data, std::uint32_t w, std::uint32_t h,
                        const Rect& dst, float opacity);

@@ -20,6 +20,10 @@ struct CanvasState {
   std::optional<float> unit_scale;   // for Scaled lengths; the process-wide one when absent
   FontFace primary_font;             // the default font of all text
   std::shared_ptr<const FontRegistry> theme_fonts;  // the active theme's fonts, if any
+  // While set, every drawn text grows this box by its line box (advance
+  // width, ascent to descent of the primary font): the frame pass sets it
+  // around one widget's painting to learn where its text really went.
+  std::optional<Rect>* text_ink = nullptr;
 
   // The size responsive metrics follow: the viewport, else the target size.
   SizeF metric_size() const {

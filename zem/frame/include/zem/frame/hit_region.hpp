@@ -29,6 +29,10 @@ struct HitRegion {
     bool focusable = false;
     bool in_modal = false;
     CursorShape cursor = cursor_default;
+    // Where the element's own text was drawn (the union of its lines' boxes),
+    // none when it drew none: a label wider than its control runs past `rect`,
+    // and a screen reader or a layout check can see it here.
+    std::optional<Rect> text_rect;
 };
 
 struct ScrollArea {
@@ -59,6 +63,8 @@ struct AccessNode {
     LayoutId id = 0;
     // Changes are announced politely (a status the user did not cause).
     bool live = false;
+    // Where its text was drawn, as for `HitRegion::text_rect`.
+    std::optional<Rect> text_rect;
 };
 
 // The rectangle the element paints, with its focus rings and shadows.
