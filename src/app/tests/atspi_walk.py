@@ -239,7 +239,8 @@ def main():
             return 77
         set_enabled()
         wizard = subprocess.Popen(command)
-        walk_args = argparse.Namespace(scenario="install", shots=args.shots, until=None)
+        walk_args = argparse.Namespace(scenario="install", shots=args.shots, until=None, disk=None, real=False,
+                                       progress_limit=30)
         code = walk(wizard, w, INSTALL, walk_args, empty)
         if code == 0 and "finish.install_title" not in w.pages:
             raise Failure("the walk ended without the finish page: %r" % w.pages)
