@@ -533,7 +533,12 @@ def extents(node):
 
 # Roles that carry text but press nothing: their control is around them.
 PASSIVE = ("label", "image", "separator", "progress bar", "frame", "dialog", "filler", "panel")
-SLACK = 2.0  # pixels: the bus gives rectangles as whole pixels, position and size each cut
+# Pixels: the bus gives a control's rectangle as whole pixels, position and
+# size each cut (up to 2 lost at the far edge), while the text's box keeps its
+# fraction; at a fractional row position a line box can also end a fraction of
+# a pixel past its row. Neither can be seen; a text that runs out does so by
+# whole glyphs.
+SLACK = 3.0
 
 
 def text_bounds(node):
